@@ -1,0 +1,25 @@
+# Entry points for newcomers and scripts; CMake does the work.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build run test clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Runs kinstrom on the bundled example in run/ (a copy of examples/).
+run: build
+	rm -rf run && mkdir -p run && cp examples/* run/
+	cd run && ../$(BUILD)/kinstrom < directives > listing.txt; status=$$?; \
+	  echo "kinstrom exited with status $$status"; \
+	  echo "listing: run/listing.txt"; echo "files:"; ls -1 . | sed 's/^/  run\//'; \
+	  exit $$status
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) run

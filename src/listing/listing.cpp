@@ -1,0 +1,211 @@
+#include "listing/listing.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <ctime>
+
+#include "listing/numbers.hpp"
+
+namespace kinstrom {
+
+namespace {
+
+constexpr std::size_t FILE_COLUMNS = 120;
+
+// SOURCE_DATE_EPOCH as a number of seconds when it is made of ASCII digits alone.
+bool source_date_epoch(int64_t& epoch) {
+    const char* value = std::getenv("SOURCE_DATE_EPOCH");
+    if (value == nullptr || *value == '\0') return false;
+    const std::string_view text(value);
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), epoch);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool fill_date(const std::tm& tm, RunDate& date) {
+    if (tm.tm_year + 1900 < 1000 || tm.tm_year + 1900 > 9999) return false;
+    date.day = tm.tm_mday;
+    date.month = tm.tm_mon + 1;
+    date.year = tm.tm_year + 1900;
+    date.hour = tm.tm_hour;
+    date.minute = tm.tm_min;
+    date.second = tm.tm_sec;
+    return true;
+}
+
+}  // namespace
+
+bool date_from_epoch(int64_t epoch, RunDate& date) {
+    const auto t = static_cast<std::time_t>(epoch);
+    if (static_cast<int64_t>(t) != epoch) return false;
+    std::tm tm{};
+    if (localtime_r(&t, &tm) == nullptr) return false;
+    return fill_date(tm, date);
+}
+
+void dattim(RunDate& I_DATE) {
+    int64_t epoch = 0;
+    if (source_date_epoch(epoch) && date_from_epoch(epoch, I_DATE)) return;
+    date_from_epoch(static_cast<int64_t>(std::time(nullptr)), I_DATE);
+}
+
+std::string_view trim_trailing(std::string_view s) {
+    const auto last = s.find_last_not_of(' ');
+    return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
+}
+
+std::string_view trim_leading(std::string_view s) {
+    const auto first = s.find_first_not_of(' ');
+    return first == std::string_view::npos ? std::string_view() : s.substr(first);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Free-format lines
+
+FreeLine& FreeLine::clear() {
+    s_.assign(1, ' ');
+    line_start_ = 0;
+    return *this;
+}
+
+void FreeLine::add(std::string_view item) {
+    const std::size_t used = s_.size() - line_start_;
+    if (wrap_ && used > 1 && used + item.size() > FILE_COLUMNS) {
+        s_ += "\n ";
+        line_start_ = s_.size() - 1;
+    }
+    s_.append(item);
+}
+
+FreeLine& FreeLine::text(std::string_view t) {
+    add(t);
+    return *this;
+}
+
+FreeLine& FreeLine::i32(int32_t v) {
+    std::string f;
+    put_i32(f, v);
+    add(f);
+    return *this;
+}
+
+FreeLine& FreeLine::i64(int64_t v) {
+    std::string f;
+    put_i64(f, v);
+    add(f);
+    return *this;
+}
+
+FreeLine& FreeLine::r32(float v) {
+    std::string f;
+    put_r32(f, v);
+    add(f);
+    return *this;
+}
+
+FreeLine& FreeLine::r64(double v) {
+    std::string f;
+    put_r64(f, v);
+    add(f);
+    return *this;
+}
+
+FreeLine& FreeLine::flag(bool v) {
+    add(v ? " T" : " F");
+    return *this;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Formatted lines
+
+Row& Row::at(int column) {
+    const auto want = static_cast<std::size_t>(column > 1 ? column - 1 : 0);
+    if (s_.size() < want) s_.append(want - s_.size(), ' ');
+    return *this;
+}
+
+Row& Row::text(std::string_view t) {
+    s_.append(t);
+    return *this;
+}
+
+Row& Row::integer(int64_t v, int width, int min_digits) {
+    s_ += int_field(v, width, min_digits);
+    return *this;
+}
+
+Row& Row::real(double v, int width, int decimals) {
+    s_ += fixed_field(v, width, decimals);
+    return *this;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The listing
+
+int32_t Listing::heading(int32_t new_page) {
+    std::string line = new_page != 0 ? "1" : " ";
+    line += "Kinstrom ver. 2";
+    line.append(77 - line.size(), ' ');
+    Row date;
+    date.integer(date_.day, 4)
+        .text("-")
+        .integer(date_.month, 2, 2)
+        .text("-")
+        .integer(date_.year, 4, 4)
+        .text(" - ")
+        .integer(date_.hour, 2, 2)
+        .text(":")
+        .integer(date_.minute, 2, 2)
+        .text(":")
+        .integer(date_.second, 2, 2);
+    line.append(date.str().substr(1));
+    raw(line);
+    raw("");
+    return 2;
+}
+
+void Listing::reserve(int32_t k) {
+    if (lines + k > PAGE_LINES) {
+        lines = heading(1) + k;
+    } else {
+        lines += k;
+    }
+}
+
+void Listing::reserve_after(int32_t threshold, int32_t k) {
+    if (lines > threshold) lines = heading(1);
+    lines += k;
+}
+
+void Listing::raw(std::string_view line) {
+    if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() ||
+        std::fputc('\n', out_) == EOF)
+        failed_ = true;
+}
+
+void Listing::free(const FreeLine& line) { raw(line.str()); }
+
+void Listing::text(std::string_view t) { free(FreeLine().text(t)); }
+
+void Listing::label_number(std::string_view label, int32_t n) {
+    free(FreeLine().text(label).i32(n));
+}
+
+bool Listing::flush() {
+    if (std::fflush(out_) != 0 || std::ferror(out_) != 0) failed_ = true;
+    return !failed_;
+}
+
+void ill_input(Listing& listing, std::string_view file_name, int32_t nobs) {
+    listing.blank();
+    listing.text(std::string("ERROR - invalid input on file: ") +
+                 std::string(trim_trailing(file_name)));
+    listing.free(FreeLine().text("        in obs no. ").i32(nobs));
+    listing.blank();
+    listing.text("The program terminates");
+    throw FatalStop{};
+}
+
+}  // namespace kinstrom

@@ -1,0 +1,138 @@
+// Listing conventions shared by every writer of the run.
+//
+// Conventions used throughout Kinstrom:
+//   - Counts, sort variables, table positions and directive integers are signed 32-bit
+//     (int32_t); original IDs of individuals and PHGs are signed 64-bit (int64_t).
+//   - Genetic values carried through the recursions are 32-bit reals (float, on purpose);
+//     proportions, heterozygosities and running sums are 64-bit reals (double).
+//   - The listing goes to standard output in pages of 75 lines. A free-format line is one
+//     blank followed by its items in fixed fields (12 columns for int32, 22 for int64, 15 for
+//     float, 24 for double, 2 for a flag); a blank line of the listing is a free-format line
+//     holding one blank text, i.e. two blanks.
+//
+// Fatal stops: a module that must end the run prints its lines through the Listing and throws
+// FatalStop; only main turns it into the exit status.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace kinstrom {
+
+// Exit status of every fatal stop.
+inline constexpr int STOP_CODE = 16;
+
+// Thrown after a fatal stop's lines have been printed; main returns `status`.
+struct FatalStop {
+    int status = STOP_CODE;
+};
+
+// The run's date and time, read once at the start (I_DATE).
+struct RunDate {
+    int32_t day = 1, month = 1, year = 1970, hour = 0, minute = 0, second = 0;
+};
+
+// Reads the run's clock: SOURCE_DATE_EPOCH when it holds ASCII digits alone and names an
+// instant with a four-digit year in local time, otherwise the local clock.
+void dattim(RunDate& I_DATE);
+
+// Local date and time of `epoch` seconds; false when it cannot be represented with a
+// four-digit year.
+bool date_from_epoch(int64_t epoch, RunDate& date);
+
+// A free-format line under construction. In files (wrap = true) an item that would end beyond
+// column 120 starts a new line, which again begins with one blank; listing lines never wrap.
+class FreeLine {
+public:
+    explicit FreeLine(bool wrap = false) : wrap_(wrap) { clear(); }
+
+    FreeLine& clear();
+    FreeLine& text(std::string_view t);
+    FreeLine& i32(int32_t v);
+    FreeLine& i64(int64_t v);
+    FreeLine& r32(float v);
+    FreeLine& r64(double v);
+    FreeLine& flag(bool v);
+
+    // The line(s) without the final newline; wrapped lines are separated by '\n'.
+    const std::string& str() const { return s_; }
+
+private:
+    void add(std::string_view item);
+
+    std::string s_;
+    std::size_t line_start_ = 0;
+    bool wrap_;
+};
+
+// A formatted line: column 1 blank, then fields placed from left to right.
+class Row {
+public:
+    Row() : s_(" ") {}
+    // Fills blanks up to (not including) 1-based column `column`.
+    Row& at(int column);
+    Row& text(std::string_view t);
+    // Right-justified in `width` columns, zero-filled to `min_digits` digits; '*' when it does
+    // not fit.
+    Row& integer(int64_t v, int width, int min_digits = 0);
+    // Rounded to `decimals` decimals, right-justified in `width` columns; '*' when it does not
+    // fit.
+    Row& real(double v, int width, int decimals);
+    const std::string& str() const { return s_; }
+
+private:
+    std::string s_;
+};
+
+// The listing on standard output with its run-wide page line count.
+class Listing {
+public:
+    static constexpr int32_t PAGE_LINES = 75;
+
+    Listing(std::FILE* out, const RunDate& date) : out_(out), date_(date) {}
+
+    // Page line count: lines used on the current page.
+    int32_t lines = 0;
+
+    const RunDate& date() const { return date_; }
+
+    // Prints the page heading (with the page eject mark "1" when new_page is not 0) and its
+    // empty line; returns 2. The caller settles the line count.
+    int32_t heading(int32_t new_page);
+
+    // Page check for a block of k lines: when lines + k is above 75 a new page is started and
+    // the count becomes 2 + k, otherwise k is added.
+    void reserve(int32_t k);
+
+    // Starts a new page when more than `threshold` lines are used (count becomes 2), then adds
+    // `k`.
+    void reserve_after(int32_t threshold, int32_t k);
+
+    // Writers: none of these change the line count.
+    void raw(std::string_view line);          // the line as given
+    void free(const FreeLine& line);          // a free-format line
+    void row(const Row& line) { raw(line.str()); }
+    void text(std::string_view t);            // free-format line holding one text
+    void blank() { text(" "); }               // free-format blank line
+    void label_number(std::string_view label, int32_t n);  // label and 12-column integer
+
+    // Flushes standard output; false when any write to it failed.
+    bool flush();
+
+private:
+    std::FILE* out_;
+    RunDate date_;
+    bool failed_ = false;
+};
+
+// Invalid-input abort: prints its lines naming the file and record and throws FatalStop.
+[[noreturn]] void ill_input(Listing& listing, std::string_view file_name, int32_t nobs);
+
+// Removes trailing blanks.
+std::string_view trim_trailing(std::string_view s);
+// Removes leading blanks.
+std::string_view trim_leading(std::string_view s);
+
+}  // namespace kinstrom

@@ -1,0 +1,46 @@
+// Output and error files: text files of free-format records wrapped at column 120.
+//
+// Every create, write, flush and close is checked. A failure prints on the listing
+//   (blank line) "Error when writing file <name>" (blank line) "Program terminates"
+// and throws FatalStop, so a run never ends with status 0 after losing output.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "listing/listing.hpp"
+
+namespace kinstrom {
+
+class OutFile {
+public:
+    OutFile() = default;
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+    ~OutFile();
+
+    // Creates the file, or writes over an existing one from its start. With `read_back` the
+    // file is also open for reading (error files are read back for their reports).
+    void open(Listing& listing, std::string name, bool read_back = false);
+
+    bool is_open() const { return file_ != nullptr; }
+    const std::string& name() const { return name_; }
+
+    // Appends one free-format record (built with FreeLine(true)).
+    void record(const FreeLine& line);
+
+    // Flushes and closes; a file that is not open is left alone.
+    void close();
+
+    // Closes the file and deletes it.
+    void discard();
+
+private:
+    [[noreturn]] void fail();
+
+    std::FILE* file_ = nullptr;
+    Listing* listing_ = nullptr;
+    std::string name_;
+};
+
+}  // namespace kinstrom

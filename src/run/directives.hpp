@@ -1,0 +1,88 @@
+// The DIRECTIVES group: sixteen keys read from standard input, their defaults, the settings
+// derived from them, and the echo and validation printed at start-up.
+//
+// Reads: standard input (up to the closing "/"). Writes: the listing.
+// Fatal stops: the group cannot be read (1), an illegal OPT1 (3), rejected directives (4).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <istream>
+#include <string>
+
+#include "listing/listing.hpp"
+
+namespace kinstrom {
+
+// Widths of the text directives.
+inline constexpr std::size_t FILE_NAME_WIDTH = 240;
+inline constexpr std::size_t DOB_CHECK_WIDTH = 20;
+inline constexpr std::size_t INBREED_WIDTH = 4;
+
+// The directive values, named as the keys. Text values are held blank-padded to their widths.
+struct Directives {
+    int32_t MAX_NIV = 25;
+    int32_t MAX_A = 10000000;
+    int32_t MAX_PHG = 500;
+    std::string PED_FILE;
+    std::string PROB_FILE;
+    std::string BPROP_FILE;
+    int32_t N_BPOP = 0;
+    int32_t OPT1 = 0;
+    int32_t OPT2 = 0;
+    int32_t GPRUNE = 0;
+    std::string DOB_CHECK;
+    int32_t MIN_ACC_BD = 1;
+    int32_t MAX_ACC_BD = 2147483647;
+    int32_t MIN_D_SBD = 1;
+    int32_t MIN_D_DBD = 1;
+    std::string INBREED;
+
+    Directives();
+};
+
+// Cuts or blank-pads a text value to `width` characters.
+std::string fixed_width(std::string_view value, std::size_t width);
+
+// Reads the DIRECTIVES group from `in` into `d` (keys absent from the group keep their
+// values); false on a read failure: an unknown key, a value that does not fit its key's type,
+// or the end of input before the closing "/".
+bool read_directives(std::istream& in, Directives& d);
+
+// Settings derived from the directives.
+struct Settings {
+    bool dob_check = false;                 // the sort variable is a birth date yyyymmdd
+    bool use_bprop = false;                 // a breed-proportion file is named
+    bool inbreed = false;                   // INBREED is "YES"
+    std::array<int32_t, 2> ANE_MIN_DIFF{};  // minimum age in days of sire (0) and dam (1)
+};
+
+// Frees DOB_CHECK of its leading blanks, derives the birth-date flag, MAX_ACC_BD and
+// ANE_MIN_DIFF.
+void derive_birth_date_mode(Directives& d, const RunDate& date, Settings& s);
+
+// The environment variables that steer the path prefix of input names.
+struct Environment {
+    std::string PBS_O_WORKDIR;  // freed of leading blanks; empty when unset
+    std::string SASROOT;
+
+    static Environment read();
+};
+
+// Input names as resolved and the base of every output name.
+struct FileNames {
+    std::string ped;
+    std::string prob;
+    std::string bprop;  // empty when no breed-proportion file is used
+};
+
+// Resolves an input name (already freed of leading blanks) against the batch working directory.
+std::string resolve_name(std::string_view name, const Environment& env);
+
+// Prints the echo of the directives, validates them and resolves the input names; completes
+// OPT1, OPT2, GPRUNE and MIN_ACC_BD. Throws FatalStop on an illegal OPT1 or rejected
+// directives.
+void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
+                     FileNames& names);
+
+}  // namespace kinstrom

@@ -1,0 +1,147 @@
+#include "run/driver.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "listing/listing.hpp"
+#include "run/directives.hpp"
+#include "run/files.hpp"
+
+namespace kinstrom {
+
+namespace {
+
+// 0.5^g is 0 in double precision from g = 1075 on.
+constexpr int32_t HALVING_STORED = 1100;
+
+constexpr const char* BANNER[] = {
+    "",
+    "",
+    "_____________________________________________________________________________",
+    "|                                                                           |",
+    "|   *     *  *****  *     *   *****   *******  ******    *****   *     *    |",
+    "|   *    *     *    **    *  *     *     *     *     *  *     *  **   **    |",
+    "|   *   *      *    * *   *  *           *     *     *  *     *  * * * *    |",
+    "|   ****       *    *  *  *   *****      *     ******   *     *  *  *  *    |",
+    "|   *   *      *    *   * *        *     *     *   *    *     *  *     *    |",
+    "|   *    *     *    *    **  *     *     *     *    *   *     *  *     *    |",
+    "|   *     *  *****  *     *   *****      *     *     *   *****   *     *    |",
+    "|                                                                           |",
+    nullptr,  // version line
+    "|                                                                           |",
+    "|      A program to extract pedigree information for a subset of            |",
+    "|      individuals from a larger pedigree file                              |",
+    "|                                                                           |",
+    "|      Written and maintained by the Kinstrom developers                    |",
+    "|                                                                           |",
+    "|      Source code, manual (README.md) and example data:                    |",
+    "|         the Kinstrom source repository                                    |",
+    "|                                                                           |",
+    "|      Questions and error reports:                                         |",
+    "|         the issue tracker of the Kinstrom source repository               |",
+    "|                                                                           |",
+    "|___________________________________________________________________________|",
+};
+
+void banner(Listing& listing) {
+    for (const char* line : BANNER) {
+        if (line == nullptr) {
+            std::string version = "|                           Version: ";
+            version += Row().integer(2, 4).str().substr(1);
+            version.resize(76, ' ');
+            version += '|';
+            listing.raw("   " + version);
+        } else if (*line == '\0') {
+            listing.raw("");
+        } else {
+            listing.raw(std::string("   ") + line);
+        }
+        ++listing.lines;
+    }
+}
+
+[[noreturn]] void directive_read_failure(Listing& listing) {
+    listing.blank();
+    listing.text("Error reading the directive file");
+    listing.blank();
+    listing.text("Program terminates");
+    throw FatalStop{};
+}
+
+// Error kinds in the order of their reports; a kind without records has its file deleted
+// where its report would stand. Until the readers record findings, every count is 0.
+void report_group(RunFiles& files, std::initializer_list<int> kinds) {
+    for (const int kind : kinds) files.err[static_cast<std::size_t>(kind - 1)].discard();
+}
+
+void run_phases(std::istream& in, Listing& listing) {
+    listing.lines = listing.heading(0);
+    banner(listing);
+
+    Directives d;
+    if (!read_directives(in, d)) directive_read_failure(listing);
+    Settings settings;
+    derive_birth_date_mode(d, listing.date(), settings);
+
+    std::unique_ptr<HalvingTable> P_HALVE;
+    try {
+        P_HALVE = std::make_unique<HalvingTable>(d.MAX_NIV);
+    } catch (const std::bad_alloc&) {
+        listing.text(" Error when allocating P_HALVE");
+        listing.free(FreeLine().text("ierr = ").i32(1));
+        throw FatalStop{};
+    }
+
+    const Environment env = Environment::read();
+    FileNames names;
+    echo_directives(listing, d, settings, env, names);
+    check_input_files(listing, names);
+
+    RunFiles files;
+    open_files(listing, d, names, files);
+
+    // Reading of the input files.
+    report_group(files, {1, 2, 3, 4, 8, 5});
+    // Ancestor tracing.
+    report_group(files, {6, 7});
+    // Pedigree statistics, output pedigree, PHG tables, traced-pedigree statistics, pruned
+    // pedigree and the description of the output files.
+
+    close_files(files);
+    listing.blank();
+    listing.text("EOJ");
+}
+
+}  // namespace
+
+HalvingTable::HalvingTable(int32_t max_niv) : max_niv_(max_niv) {
+    if (max_niv < 0) return;
+    values_.resize(static_cast<std::size_t>(std::min(max_niv, HALVING_STORED)) + 1);
+    double p = 1.0;
+    for (double& v : values_) {
+        v = p;
+        p *= 0.5;  // exact: halving a power of two, down to the smallest subnormal
+    }
+}
+
+int run(std::istream& in, std::FILE* out) {
+    RunDate date;
+    dattim(date);
+    Listing listing(out, date);
+    int status = 0;
+    try {
+        run_phases(in, listing);
+    } catch (const FatalStop& stop) {
+        status = stop.status;
+    }
+    if (!listing.flush()) {
+        std::fputs("kinstrom: writing the listing failed\n", stderr);
+        return STOP_CODE;
+    }
+    if (status != 0) std::fprintf(stderr, "kinstrom: run stopped, exit status %d\n", status);
+    return status;
+}
+
+}  // namespace kinstrom

@@ -1,0 +1,47 @@
+// The run's files: existence checks of the input files, and the opening of input, error and
+// output files under names formed from the trace file's resolved name.
+//
+// Reads: the file system. Fatal stops: a missing input file (5), an input file that cannot be
+// opened, an output file that cannot be created.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "listing/outfile.hpp"
+#include "run/directives.hpp"
+
+namespace kinstrom {
+
+struct CloseFile {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using InputFile = std::unique_ptr<std::FILE, CloseFile>;
+
+inline constexpr int ERROR_KINDS = 8;
+
+struct RunFiles {
+    InputFile ped;    // total pedigree file
+    InputFile prob;   // trace file
+    InputFile bprop;  // breed-proportion file, when one is read
+    std::array<OutFile, ERROR_KINDS> err;  // err[k - 1] is kind k
+    OutFile PED;
+    OutFile PRUNE;
+    OutFile BCONTRIB;
+    OutFile HET;
+    OutFile PHG_RENUM;
+};
+
+// Stops the run with "File <name> not found" for the first input file that does not exist (a
+// directory counts as missing): the pedigree file, the trace file, the breed-proportion file.
+void check_input_files(Listing& listing, const FileNames& names);
+
+// Opens the input files, the eight error files and the output files, in that order.
+void open_files(Listing& listing, const Directives& d, const FileNames& names, RunFiles& files);
+
+// Closes every output file still open, checking each; the end of a run.
+void close_files(RunFiles& files);
+
+}  // namespace kinstrom
