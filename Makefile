@@ -1,13 +1,14 @@
 # Entry points for newcomers and scripts; CMake does the work.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
 
 .PHONY: all build run test clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Runs kinstrom on the bundled example in run/ (a copy of examples/).

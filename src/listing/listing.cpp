@@ -185,9 +185,13 @@ void Listing::raw(std::string_view line) {
         failed_ = true;
 }
 
-void Listing::free(const FreeLine& line) { raw(line.str()); }
+void Listing::free(const FreeLine& line) {
+    raw(line.str());
+}
 
-void Listing::text(std::string_view t) { free(FreeLine().text(t)); }
+void Listing::text(std::string_view t) {
+    free(FreeLine().text(t));
+}
 
 void Listing::label_number(std::string_view label, int32_t n) {
     free(FreeLine().text(label).i32(n));

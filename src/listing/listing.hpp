@@ -45,7 +45,7 @@ bool date_from_epoch(int64_t epoch, RunDate& date);
 // A free-format line under construction. In files (wrap = true) an item that would end beyond
 // column 120 starts a new line, which again begins with one blank; listing lines never wrap.
 class FreeLine {
-public:
+  public:
     explicit FreeLine(bool wrap = false) : wrap_(wrap) { clear(); }
 
     FreeLine& clear();
@@ -59,7 +59,7 @@ public:
     // The line(s) without the final newline; wrapped lines are separated by '\n'.
     const std::string& str() const { return s_; }
 
-private:
+  private:
     void add(std::string_view item);
 
     std::string s_;
@@ -69,7 +69,7 @@ private:
 
 // A formatted line: column 1 blank, then fields placed from left to right.
 class Row {
-public:
+  public:
     Row() : s_(" ") {}
     // Fills blanks up to (not including) 1-based column `column`.
     Row& at(int column);
@@ -82,13 +82,13 @@ public:
     Row& real(double v, int width, int decimals);
     const std::string& str() const { return s_; }
 
-private:
+  private:
     std::string s_;
 };
 
 // The listing on standard output with its run-wide page line count.
 class Listing {
-public:
+  public:
     static constexpr int32_t PAGE_LINES = 75;
 
     Listing(std::FILE* out, const RunDate& date) : out_(out), date_(date) {}
@@ -111,17 +111,17 @@ public:
     void reserve_after(int32_t threshold, int32_t k);
 
     // Writers: none of these change the line count.
-    void raw(std::string_view line);          // the line as given
-    void free(const FreeLine& line);          // a free-format line
+    void raw(std::string_view line);  // the line as given
+    void free(const FreeLine& line);  // a free-format line
     void row(const Row& line) { raw(line.str()); }
-    void text(std::string_view t);            // free-format line holding one text
-    void blank() { text(" "); }               // free-format blank line
+    void text(std::string_view t);                         // free-format line holding one text
+    void blank() { text(" "); }                            // free-format blank line
     void label_number(std::string_view label, int32_t n);  // label and 12-column integer
 
     // Flushes standard output; false when any write to it failed.
     bool flush();
 
-private:
+  private:
     std::FILE* out_;
     RunDate date_;
     bool failed_ = false;

@@ -62,7 +62,9 @@ void put_real(std::string& out, double v, int digits, int width, int fixed_width
 
 }  // namespace
 
-int32_t i2t(int32_t n, Text20& TEXT) { return il2t(n, TEXT); }
+int32_t i2t(int32_t n, Text20& TEXT) {
+    return il2t(n, TEXT);
+}
 
 int32_t il2t(int64_t n, Text20& TEXT) {
     char buf[32];
@@ -78,13 +80,21 @@ std::string int_text(int64_t n) {
     return std::string(text.data(), static_cast<std::size_t>(len));
 }
 
-void put_i32(std::string& out, int32_t v) { put_right(out, int_text(v), 12); }
+void put_i32(std::string& out, int32_t v) {
+    put_right(out, int_text(v), 12);
+}
 
-void put_i64(std::string& out, int64_t v) { put_right(out, int_text(v), 22); }
+void put_i64(std::string& out, int64_t v) {
+    put_right(out, int_text(v), 22);
+}
 
-void put_r32(std::string& out, float v) { put_real(out, static_cast<double>(v), 7, 15, 11, 2); }
+void put_r32(std::string& out, float v) {
+    put_real(out, static_cast<double>(v), 7, 15, 11, 2);
+}
 
-void put_r64(std::string& out, double v) { put_real(out, v, 15, 24, 19, 3); }
+void put_r64(std::string& out, double v) {
+    put_real(out, v, 15, 24, 19, 3);
+}
 
 std::string int_field(int64_t v, int width, int min_digits) {
     char buf[48];

@@ -13,7 +13,7 @@
 namespace kinstrom {
 
 class OutFile {
-public:
+  public:
     OutFile() = default;
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
@@ -35,7 +35,7 @@ public:
     // Closes the file and deletes it.
     void discard();
 
-private:
+  private:
     [[noreturn]] void fail();
 
     std::FILE* file_ = nullptr;

@@ -10,12 +10,18 @@ namespace {
 
 constexpr int32_t INT32_TOP = std::numeric_limits<int32_t>::max();
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool is_separator(char c) { return is_blank(c) || c == ','; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+bool is_separator(char c) {
+    return is_blank(c) || c == ',';
+}
 bool is_key_char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool equal_nocase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -59,7 +65,7 @@ const Key* find_key(std::string_view name) {
 
 // Reads the group line by line; `pos` indexes the current line.
 class GroupReader {
-public:
+  public:
     explicit GroupReader(std::istream& in) : in_(in) {}
 
     bool read(Directives& d) {
@@ -79,13 +85,13 @@ public:
             skip_blanks();
             if (at_end() || is_separator(line_[pos_]) || line_[pos_] == '/') return false;
             const bool ok = key->integer != nullptr ? read_integer(d.*(key->integer))
-                                                     : read_text(d.*(key->text), key->width);
+                                                    : read_text(d.*(key->text), key->width);
             if (!ok) return false;
             if (!at_end() && !is_separator(line_[pos_]) && line_[pos_] != '/') return false;
         }
     }
 
-private:
+  private:
     bool next_line() {
         if (!std::getline(in_, line_)) return false;
         pos_ = 0;
@@ -181,7 +187,9 @@ void free_text(Listing& listing, std::string_view text) {
     listing.text(text);
     ++listing.lines;
 }
-void free_blank(Listing& listing) { free_text(listing, " "); }
+void free_blank(Listing& listing) {
+    free_text(listing, " ");
+}
 void free_label(Listing& listing, std::string_view label, int32_t n) {
     listing.label_number(label, n);
     ++listing.lines;

@@ -19,15 +19,15 @@ inline constexpr int64_t DUMMY_PHG = -9223372036854775807LL;
 // P_HALVE: entry g holds 0.5 to the power g for g = 0 .. MAX_NIV. Entries past the last one
 // stored are exactly 0 in double precision and are not stored.
 class HalvingTable {
-public:
+  public:
     explicit HalvingTable(int32_t max_niv);
     double operator[](int32_t g) const {
         return static_cast<std::size_t>(g) < values_.size() ? values_[static_cast<std::size_t>(g)]
-                                                           : 0.0;
+                                                            : 0.0;
     }
     int32_t max_niv() const { return max_niv_; }
 
-private:
+  private:
     std::vector<double> values_;
     int32_t max_niv_;
 };

@@ -23,9 +23,9 @@ using InputFile = std::unique_ptr<std::FILE, CloseFile>;
 inline constexpr int ERROR_KINDS = 8;
 
 struct RunFiles {
-    InputFile ped;    // total pedigree file
-    InputFile prob;   // trace file
-    InputFile bprop;  // breed-proportion file, when one is read
+    InputFile ped;                         // total pedigree file
+    InputFile prob;                        // trace file
+    InputFile bprop;                       // breed-proportion file, when one is read
     std::array<OutFile, ERROR_KINDS> err;  // err[k - 1] is kind k
     OutFile PED;
     OutFile PRUNE;

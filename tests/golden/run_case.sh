@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case of tests/golden and compares everything it leaves.
+#
+#   run_case.sh KINSTROM CASE_DIR
+#
+# A case folder holds:
+#   directives        standard input of the run
+#   input/            files copied into the empty work folder before the run (optional)
+#   env               NAME=VALUE lines exported for the run (optional); @WORK@ stands for the
+#                     work folder. PBS_O_WORKDIR and SASROOT are unset unless given here.
+#   setup             bash script run in the work folder before the run (optional)
+#   expected/status   the exit status
+#   expected/listing  standard output, with the work folder's path written as @WORK@
+#   expected/files/   every regular file the run leaves besides the inputs, byte for byte
+# The run's clock is fixed: SOURCE_DATE_EPOCH=1796450637 (5 December 2026 06:03:57) and TZ=UTC.
+set -u
+bin=$1
+case_dir=$2
+tmp=$(mktemp -d)
+trap 'chmod -R u+w "$tmp" 2>/dev/null; rm -rf "$tmp"' EXIT
+work=$tmp/work
+mkdir -p "$work" "$tmp/out"
+[ -d "$case_dir/input" ] && cp -R "$case_dir/input/." "$work/"
+(cd "$work" && find . -type f | sort) > "$tmp/inputs"
+
+env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC)
+if [ -f "$case_dir/env" ]; then
+    while IFS= read -r line || [ -n "$line" ]; do
+        [ -n "$line" ] && env_args+=("${line//@WORK@/$work}")
+    done < "$case_dir/env"
+fi
+if [ -f "$case_dir/setup" ]; then
+    (cd "$work" && bash "$case_dir/setup") || { echo "setup failed"; exit 1; }
+fi
+
+(cd "$work" && env "${env_args[@]}" "$bin" < "$case_dir/directives" > "$tmp/out/listing" 2> "$tmp/out/stderr")
+status=$?
+fail=0
+expected_status=$(cat "$case_dir/expected/status")
+if [ "$status" != "$expected_status" ]; then
+    echo "exit status $status, expected $expected_status"
+    cat "$tmp/out/stderr"
+    fail=1
+fi
+sed "s|$work|@WORK@|g" "$tmp/out/listing" > "$tmp/out/listing.cmp"
+if ! diff -u "$case_dir/expected/listing" "$tmp/out/listing.cmp"; then
+    echo "listing differs"
+    fail=1
+fi
+(cd "$work" && find . -type f | sort) | comm -23 - "$tmp/inputs" > "$tmp/left"
+if [ -d "$case_dir/expected/files" ]; then
+    (cd "$case_dir/expected/files" && find . -type f | sort) > "$tmp/wanted"
+else
+    : > "$tmp/wanted"
+fi
+if ! diff -u "$tmp/wanted" "$tmp/left"; then
+    echo "the files left differ (- expected, + left by the run)"
+    fail=1
+fi
+while IFS= read -r f; do
+    if [ -f "$work/$f" ] && ! cmp -s "$case_dir/expected/files/$f" "$work/$f"; then
+        echo "file $f differs:"
+        diff -u "$case_dir/expected/files/$f" "$work/$f" | head -n 40
+        fail=1
+    fi
+done < "$tmp/wanted"
+exit $fail
