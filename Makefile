@@ -13,7 +13,7 @@ build:
 
 # Runs kinstrom on the bundled example in run/ (a copy of examples/).
 run: build
-	rm -rf run && mkdir -p run && cp examples/* run/
+	rm -rf run && mkdir -p run && cp examples/directives examples/*.txt run/
 	cd run && ../$(BUILD)/kinstrom < directives > listing.txt; status=$$?; \
 	  echo "kinstrom exited with status $$status"; \
 	  echo "listing: run/listing.txt"; echo "files:"; ls -1 . | sed 's/^/  run\//'; \
