@@ -22,6 +22,21 @@ void OutFile::record(const FreeLine& line) {
         fail();
 }
 
+void OutFile::rewind_for_reading() {
+    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) fail();
+}
+
+bool OutFile::read_value(std::string& token) {
+    token.clear();
+    int c = std::fgetc(file_);
+    while (c == ' ' || c == '\n') c = std::fgetc(file_);
+    while (c != EOF && c != ' ' && c != '\n') {
+        token += static_cast<char>(c);
+        c = std::fgetc(file_);
+    }
+    return !token.empty();
+}
+
 void OutFile::close() {
     if (file_ == nullptr) return;
     std::FILE* f = std::exchange(file_, nullptr);

@@ -29,6 +29,11 @@ class OutFile {
     // Appends one free-format record (built with FreeLine(true)).
     void record(const FreeLine& line);
 
+    // Read-back of a file opened with `read_back`: flushes what was written and positions the
+    // file at its start; then values are read one by one, across line ends.
+    void rewind_for_reading();
+    bool read_value(std::string& token);
+
     // Flushes and closes; a file that is not open is left alone.
     void close();
 

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "listing/listing.hpp"
+#include "pedigree/reading.hpp"
+#include "reports/error_reports.hpp"
 #include "run/directives.hpp"
 #include "run/files.hpp"
 
@@ -70,12 +72,6 @@ void banner(Listing& listing) {
     throw FatalStop{};
 }
 
-// Error kinds in the order of their reports; a kind without records has its file deleted
-// where its report would stand. Until the readers record findings, every count is 0.
-void report_group(RunFiles& files, std::initializer_list<int> kinds) {
-    for (const int kind : kinds) files.err[static_cast<std::size_t>(kind - 1)].discard();
-}
-
 void run_phases(std::istream& in, Listing& listing) {
     listing.lines = listing.heading(0);
     banner(listing);
@@ -102,10 +98,25 @@ void run_phases(std::istream& in, Listing& listing) {
     RunFiles files;
     open_files(listing, d, names, files);
 
-    // Reading of the input files.
-    report_group(files, {1, 2, 3, 4, 8, 5});
+    Pedigree pedigree;
+    const InputSources inputs{{names.ped, files.ped.get()},
+                              {names.prob, files.prob.get()},
+                              {names.bprop, files.bprop.get()}};
+    const ReadOptions read_options{d.MAX_A,
+                                   d.MAX_PHG,
+                                   d.N_BPOP,
+                                   d.MIN_ACC_BD,
+                                   d.MAX_ACC_BD,
+                                   settings.ANE_MIN_DIFF,
+                                   settings.dob_check,
+                                   settings.use_bprop};
+    read_input(listing, read_options, inputs, files.errors, pedigree);
+
+    const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
+                                         d.MAX_ACC_BD};
+    report_input_errors(listing, report_settings, pedigree, files.errors);
     // Ancestor tracing.
-    report_group(files, {6, 7});
+    report_tracing_errors(listing, pedigree, files.errors);
     // Pedigree statistics, output pedigree, PHG tables, traced-pedigree statistics, pruned
     // pedigree and the description of the output files.
 

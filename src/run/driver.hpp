@@ -13,9 +13,6 @@
 
 namespace kinstrom {
 
-// ID of the phantom parent group given to inserted parents.
-inline constexpr int64_t DUMMY_PHG = -9223372036854775807LL;
-
 // P_HALVE: entry g holds 0.5 to the power g for g = 0 .. MAX_NIV. Entries past the last one
 // stored are exactly 0 in double precision and are not stored.
 class HalvingTable {

@@ -43,12 +43,11 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
     files.prob = open_input(listing, names.prob);
     // Without a count of base populations a named breed-proportion file is not opened; the
     // reader reports it as unreadable.
-    if (!names.bprop.empty() && d.N_BPOP != 0) files.bprop = open_input(listing, names.bprop);
+    if (!names.bprop.empty() && d.N_BPOP > 0) files.bprop = open_input(listing, names.bprop);
 
     const std::string& base = names.prob;
     for (int kind = 1; kind <= ERROR_KINDS; ++kind)
-        files.err[static_cast<std::size_t>(kind - 1)].open(listing, base + ".err" + int_text(kind),
-                                                           true);
+        files.errors.file(kind).open(listing, base + ".err" + int_text(kind), true);
     files.PED.open(listing, base + ".PED");
     files.PRUNE.open(listing, base + ".PRUNE");
     if (d.OPT1 == 2) {
@@ -59,7 +58,7 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
 }
 
 void close_files(RunFiles& files) {
-    for (OutFile& f : files.err) f.close();
+    for (OutFile& f : files.errors.files) f.close();
     files.PED.close();
     files.PRUNE.close();
     files.BCONTRIB.close();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "listing/outfile.hpp"
+#include "pedigree/errors.hpp"
 #include "run/directives.hpp"
 
 namespace kinstrom {
@@ -20,13 +21,11 @@ struct CloseFile {
 };
 using InputFile = std::unique_ptr<std::FILE, CloseFile>;
 
-inline constexpr int ERROR_KINDS = 8;
-
 struct RunFiles {
-    InputFile ped;                         // total pedigree file
-    InputFile prob;                        // trace file
-    InputFile bprop;                       // breed-proportion file, when one is read
-    std::array<OutFile, ERROR_KINDS> err;  // err[k - 1] is kind k
+    InputFile ped;    // total pedigree file
+    InputFile prob;   // trace file
+    InputFile bprop;  // breed-proportion file, when one is read
+    ErrorFiles errors;
     OutFile PED;
     OutFile PRUNE;
     OutFile BCONTRIB;
@@ -38,7 +37,8 @@ struct RunFiles {
 // directory counts as missing): the pedigree file, the trace file, the breed-proportion file.
 void check_input_files(Listing& listing, const FileNames& names);
 
-// Opens the input files, the eight error files and the output files, in that order.
+// Opens the input files, the eight error files and the output files, in that order. A named
+// breed-proportion file is opened only with a positive count of base populations.
 void open_files(Listing& listing, const Directives& d, const FileNames& names, RunFiles& files);
 
 // Closes every output file still open, checking each; the end of a run.

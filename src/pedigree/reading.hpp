@@ -1,0 +1,66 @@
+// The reading phase: the breed-proportion file (two passes), the creation of the tables, the
+// total pedigree file (two passes; the second links parents and checks every record), and the
+// trace file.
+//
+// Writes: the tables and counts of Pedigree; records of error kinds 1, 2, 3, 4, 5 and 8 and
+// their counters; PHG_ERRLIST (kind 7).
+// Fatal stops: invalid input (ill_input, naming the file and record), a full table, an ID that
+// cannot be stored, a table that cannot be allocated.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "listing/listing.hpp"
+#include "pedigree/errors.hpp"
+#include "pedigree/pedigree.hpp"
+
+namespace kinstrom {
+
+// DUMMY_PHG: the PHG given as both parents to inserted parents.
+inline constexpr int64_t DUMMY_PHG = -9223372036854775807LL;
+// SORT of a value below MIN_ACC_BD, and of an inserted parent.
+inline constexpr int32_t SORT_UNKNOWN = -9999999;
+inline constexpr int32_t SORT_INSERTED = -99999990;
+
+// What reading takes from the directives.
+struct ReadOptions {
+    int32_t MAX_A = 0;
+    int32_t MAX_PHG = 0;
+    int32_t N_BPOP = 0;
+    int32_t MIN_ACC_BD = 1;
+    int32_t MAX_ACC_BD = 0;
+    std::array<int32_t, 2> ANE_MIN_DIFF{};  // sire, dam
+    bool dob_check = false;
+    bool use_bprop = false;  // a breed-proportion file is named
+};
+
+// An input file: its name as resolved and its open stream (null for a named breed-proportion
+// file that is not opened).
+struct InputSource {
+    std::string name;
+    std::FILE* file = nullptr;
+};
+
+struct InputSources {
+    InputSource ped;
+    InputSource prob;
+    InputSource bprop;
+};
+
+void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
+                ErrorFiles& errors, Pedigree& pedigree);
+
+// Days from date 2 to date 1 (yyyymmdd values split into day, month, year).
+int32_t daysbetween(int32_t day1, int32_t month1, int32_t year1, int32_t day2, int32_t month2,
+                    int32_t year2);
+
+// Day, month and year of a yyyymmdd value.
+struct SplitDate {
+    int32_t day, month, year;
+};
+SplitDate split_date(int32_t v);
+
+}  // namespace kinstrom

@@ -1,0 +1,135 @@
+#include "pedigree/store.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+namespace kinstrom {
+
+namespace {
+
+constexpr int64_t UNSTORABLE_ID = std::numeric_limits<int64_t>::min();
+
+std::size_t hash(int64_t id) {
+    auto x = static_cast<uint64_t>(id);
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    x ^= x >> 31;
+    return static_cast<std::size_t>(x);
+}
+
+[[noreturn]] void bitstr_error(Listing& listing, int64_t id) {
+    std::array<int32_t, 64> IBIT{};
+    const int64_t rest = bitstr64(id, IBIT);
+    FreeLine line;
+    line.text("BITSTR ERROR").i64(id).i64(rest);
+    for (const int32_t digit : IBIT) line.i32(digit);
+    line.i32(0);
+    listing.free(line);
+    throw FatalStop{};
+}
+
+[[noreturn]] void table_full(Listing& listing, int32_t capacity) {
+    listing.text("DIMENSION PROBLEM A LIST IN LLIST");
+    listing.free(FreeLine().text("LIST OF DIMENSION ").i32(capacity).text(" MUST BE ENLARGED"));
+    listing.text("COMPUTATIONS ABORTED");
+    throw FatalStop{};
+}
+
+}  // namespace
+
+const Record Table::ZERO{};
+
+Table::Table(std::string name, int32_t capacity) : DIM(capacity), name_(std::move(name)) {
+    records_.resize(1);
+}
+
+void allocation_failure(Listing& listing, const std::string& what) {
+    listing.text(" Error when allocating " + what);
+    listing.free(FreeLine().text("ierr = ").i32(1));
+    throw FatalStop{};
+}
+
+int32_t Table::find(int64_t id) const {
+    if (slots_.empty()) return 0;
+    for (std::size_t s = hash(id) & mask_;; s = (s + 1) & mask_) {
+        const int32_t p = slots_[s];
+        if (p == 0) return 0;
+        if (keys_[s] == id) return p;
+    }
+}
+
+void Table::grow_index(Listing& listing) {
+    const std::size_t size = slots_.empty() ? 64 : slots_.size() * 2;
+    try {
+        std::vector<int64_t> keys(size);
+        std::vector<int32_t> slots(size, 0);
+        const std::size_t mask = size - 1;
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (slots_[i] == 0) continue;
+            std::size_t s = hash(keys_[i]) & mask;
+            while (slots[s] != 0) s = (s + 1) & mask;
+            slots[s] = slots_[i];
+            keys[s] = keys_[i];
+        }
+        keys_.swap(keys);
+        slots_.swap(slots);
+        mask_ = mask;
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, name_);
+    }
+}
+
+void Table::append(Listing& listing, int64_t id) {
+    // Keep the index at most half full.
+    if (static_cast<std::size_t>(LAST + 1) * 2 > slots_.size()) grow_index(listing);
+    try {
+        if (records_.size() == records_.capacity()) {
+            // Grow geometrically, but never past the capacity.
+            const std::size_t cap = static_cast<std::size_t>(DIM) + 1;
+            records_.reserve(std::min(cap, std::max<std::size_t>(records_.size() * 2, 1024)));
+        }
+        records_.emplace_back();
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, name_);
+    }
+    ++LAST;
+    records_.back().ID = id;
+    std::size_t s = hash(id) & mask_;
+    while (slots_[s] != 0) s = (s + 1) & mask_;
+    slots_[s] = LAST;
+    keys_[s] = id;
+}
+
+int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT) {
+    IBIT.fill(0);
+    // The absolute value of -2^63 does not fit: it stays negative, takes no digit and is
+    // left over whole.
+    int64_t x = ID == UNSTORABLE_ID ? ID : (ID < 0 ? -ID : ID);
+    for (int e = 62; e >= 0; --e) {
+        const int64_t power = int64_t{1} << e;
+        if (power <= x) {
+            IBIT[static_cast<std::size_t>(e)] = 1;
+            x -= power;
+        }
+    }
+    return x;
+}
+
+int32_t llist(Listing& listing, int64_t ID, Table& LIST, int INSERT, int32_t& NEW) {
+    if (ID == UNSTORABLE_ID) bitstr_error(listing, ID);
+    const int32_t found = LIST.find(ID);
+    if (found != 0) {
+        NEW = 0;
+        return found;
+    }
+    NEW = 1;
+    if (INSERT != 1) return 0;
+    if (LIST.LAST >= LIST.DIM) table_full(listing, LIST.DIM);
+    LIST.append(listing, ID);
+    return LIST.LAST;
+}
+
+}  // namespace kinstrom

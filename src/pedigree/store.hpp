@@ -1,0 +1,89 @@
+// The tables of the pedigree: XLIST (individuals), PHG_LIST (phantom parent groups) and
+// PHG_ERRLIST (PHG codes missing from the breed-proportion file), with their ID index `llist`.
+//
+// Positions are handed out from 1 upward in order of insertion and never change; position 0
+// of XLIST is the sentinel (ID -999999997) standing for a PHG code missing from the
+// breed-proportion file, and negative positions of XLIST read as all-zero records.
+// A table grows as records arrive, up to its capacity; the capacity is enforced exactly.
+//
+// Fatal stops: a full table (the three-line capacity abort), the ID -9223372036854775808
+// ("BITSTR ERROR"), a table that cannot be allocated.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "listing/listing.hpp"
+
+namespace kinstrom {
+
+inline constexpr uint8_t FLAG_TRUE = 255;
+inline constexpr int64_t SENTINEL_ID = -999999997;
+
+// One record, shared by the three tables.
+struct Record {
+    int64_t ID = 0;
+    int32_t SORT = 0;             // sort variable or birth date yyyymmdd
+    int32_t FIRST_OFFSPRING = 0;  // first offspring reached by the ancestor walk
+    int32_t N_LINKS = 0;          // link count of the ancestor walk
+    int32_t SIRE = 0;             // p > 0: XLIST(p); p < 0: PHG_LIST(-p); 0: missing PHG
+    int32_t DAM = 0;
+    float F = 0.0f;      // inbreeding coefficient
+    uint8_t MARKED = 0;  // flags: 0 false, 255 true; tests look at the lowest bit
+    uint8_t IN_PED = 0;
+    uint8_t TRACED = 0;
+    uint8_t KEEP = 0;
+};
+
+inline bool is_set(uint8_t flag) {
+    return (flag & 1U) != 0;
+}
+
+// A table of records with its ID index. Position p holds records[p].
+class Table {
+  public:
+    // `name` is what an allocation failure names; `capacity` is DIM.
+    Table(std::string name, int32_t capacity);
+
+    int32_t LAST = 0;  // records used
+    int32_t DIM;       // capacity
+
+    Record& operator[](int32_t p) { return records_[static_cast<std::size_t>(p)]; }
+    const Record& operator[](int32_t p) const { return records_[static_cast<std::size_t>(p)]; }
+
+    // A position of XLIST, negative ones included (those read as all-zero records).
+    const Record& at(int32_t p) const {
+        return p < 0 ? ZERO : records_[static_cast<std::size_t>(p)];
+    }
+
+    const std::string& name() const { return name_; }
+
+    // Index operations for llist.
+    int32_t find(int64_t id) const;
+    void append(Listing& listing, int64_t id);  // position LAST + 1, capacity checked by caller
+
+  private:
+    static const Record ZERO;
+    void grow_index(Listing& listing);
+
+    std::string name_;
+    std::vector<Record> records_;  // position 0 included
+    std::vector<int64_t> keys_;    // open addressing: key and position per slot
+    std::vector<int32_t> slots_;   // position 0 marks an empty slot
+    std::size_t mask_ = 0;
+};
+
+// The 64 binary digits of |ID|, IBIT[k - 1] being the digit of weight 2^(k-1); returns what
+// is left of |ID| afterwards, which is not 0 only for ID -9223372036854775808.
+int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT);
+
+// Looks ID up in LIST; with INSERT = 1 a missing ID is appended at LAST + 1. NEW is 0 when the
+// ID was there, 1 otherwise. Returns the position, or 0 for a missing ID without insert.
+int32_t llist(Listing& listing, int64_t ID, Table& LIST, int INSERT, int32_t& NEW);
+
+// Prints " Error when allocating <what>" and "ierr = <status>" and stops the run.
+[[noreturn]] void allocation_failure(Listing& listing, const std::string& what);
+
+}  // namespace kinstrom

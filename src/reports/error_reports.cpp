@@ -1,0 +1,423 @@
+#include "reports/error_reports.hpp"
+
+#include <charconv>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "listing/numbers.hpp"
+
+namespace kinstrom {
+
+namespace {
+
+constexpr int32_t ROWS_PRINTED = 50;
+
+// Values of one record read back from an error file. After a value that cannot be read, the
+// rest of the record keeps what it held.
+class ReadBack {
+  public:
+    explicit ReadBack(OutFile& file) : file_(file) {}
+    void next_record() { ok_ = true; }
+
+    template <class T>
+    void integer(T& v) {
+        if (!ok_ || !file_.read_value(token_)) {
+            ok_ = false;
+            return;
+        }
+        T value{};
+        const auto [end, ec] = std::from_chars(token_.data(), token_.data() + token_.size(), value);
+        if (ec != std::errc() || end != token_.data() + token_.size()) {
+            ok_ = false;
+            return;
+        }
+        v = value;
+    }
+    void real(double& v) {
+        if (!ok_ || !file_.read_value(token_)) {
+            ok_ = false;
+            return;
+        }
+        double value = 0;
+        const auto [end, ec] = std::from_chars(token_.data(), token_.data() + token_.size(), value);
+        if (ec != std::errc() || end != token_.data() + token_.size()) {
+            ok_ = false;
+            return;
+        }
+        v = value;
+    }
+    void flag(bool& v) {
+        if (!ok_ || !file_.read_value(token_) || (token_ != "T" && token_ != "F")) {
+            ok_ = false;
+            return;
+        }
+        v = token_ == "T";
+    }
+
+  private:
+    OutFile& file_;
+    std::string token_;
+    bool ok_ = true;
+};
+
+using Description = std::initializer_list<std::pair<std::string, std::string>>;
+
+class Reports {
+  public:
+    Reports(Listing& listing, ErrorFiles& errors) : l_(listing), e_(errors) {}
+
+    // Steps common to every kind but 7: false (and the file deleted) without records;
+    // otherwise the page check, the opening lines and the "first 50" note.
+    bool begin(int kind, int32_t n, int32_t reserve, int32_t big_count,
+               std::initializer_list<std::string> opening) {
+        if (n <= 0) {
+            e_.file(kind).discard();
+            return false;
+        }
+        e_.file(kind).rewind_for_reading();
+        l_.reserve(reserve + (big_count > ROWS_PRINTED ? 2 : 0));
+        for (const std::string& line : opening) l_.text(line);
+        first_50_note(n);
+        return true;
+    }
+
+    void first_50_note(int32_t n) {
+        if (n <= ROWS_PRINTED) return;
+        l_.text("Only the first 50 errors of this type is printed");
+        l_.blank();
+    }
+
+    void row(const Row& r) {
+        l_.row(r);
+        ++l_.lines;
+    }
+
+    void file_lines(int kind) {
+        l_.text("They are in the file " + e_.file(kind).name());
+        l_.blank();
+    }
+
+    void closing(int kind, int32_t n) {
+        l_.blank();
+        l_.text("There are " + int_text(n) + " errors of this type");
+        file_lines(kind);
+    }
+
+    void description(int32_t variables, Description lines) {
+        l_.text("The file has " + int_text(variables) + " variables:");
+        for (const auto& [number, text] : lines) l_.row(Row().text(number).at(10).text(text));
+    }
+
+    Listing& l_;
+    ErrorFiles& e_;
+};
+
+int32_t rows_of(int32_t n) {
+    return n < ROWS_PRINTED ? n : ROWS_PRINTED;
+}
+
+const std::string BLANK = " ";
+const std::string PEDIGREE_HEADER =
+    "Obs. no.             ID             Sire ID              Dam ID";
+const std::string PEDIGREE_UNDERLINE =
+    "-------- ------------------- ------------------- -------------------";
+
+void kind1(Reports& r, const ReportSettings& s) {
+    const int32_t n = r.e_.ERROR[1];
+    if (!r.begin(1, n, 16, n,
+                 {BLANK, "Repeated infomation on breed proportions in PHG",
+                  "-----------------------------------------------", BLANK}))
+        return;
+    r.l_.text("Obs. no.         PHG ID                  Note");
+    r.l_.text("-------- ------------------- " + std::string(42, '-'));
+    ReadBack back(r.e_.file(1));
+    int32_t nobs = 0;
+    int64_t phg = 0;
+    std::vector<double> read(static_cast<std::size_t>(s.N_BPOP)), stored(read.size());
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(nobs);
+        back.integer(phg);
+        for (double& v : read) back.real(v);
+        for (double& v : stored) back.real(v);
+        std::string note(read == stored ? "" : "Information diffrent from first appearance");
+        note.resize(50, ' ');
+        r.row(Row().integer(nobs, 8).integer(phg, 20).text(" ").text(note));
+    }
+    r.closing(1, n);
+    const int32_t b = s.N_BPOP;
+    r.description(2 * b + 2, {{"1", ": Obs. number"},
+                              {"2", ": PHG ID"},
+                              {"3-" + int_text(b + 2), ": Breed proportions, this obs"},
+                              {int_text(b + 3) + "-" + int_text(2 * b + 2),
+                               ": Breed proportions, first apperance"}});
+    r.l_.blank();
+}
+
+void kind2(Reports& r) {
+    const int32_t n = r.e_.ERROR[2];
+    if (!r.begin(2, n, 18, r.e_.ERROR[2] + r.e_.ERROR[3],
+                 {BLANK, "Repeated pedigree infomation", "----------------------------", BLANK}))
+        return;
+    r.l_.text(PEDIGREE_HEADER);
+    r.l_.text(PEDIGREE_UNDERLINE);
+    ReadBack back(r.e_.file(2));
+    int32_t nobs = 0;
+    int64_t id = 0, sire = 0, dam = 0, first_sire = 0, first_dam = 0;
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(nobs);
+        back.integer(id);
+        back.integer(sire);
+        back.integer(dam);
+        back.integer(first_sire);
+        back.integer(first_dam);
+        r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
+        if (sire != first_sire || dam != first_dam)
+            r.row(Row()
+                      .at(15)
+                      .text("First apperance")
+                      .at(30)
+                      .integer(first_sire, 20)
+                      .integer(first_dam, 20));
+    }
+    r.closing(2, n);
+    r.description(6, {{"1", ": Obs. number"},
+                      {"2", ": ID"},
+                      {"3", ": Sire ID at this obs"},
+                      {"4", ": Dam ID at this obs"},
+                      {"5", ": Sire ID at first apperance"},
+                      {"6", ": Dam Id at first apperance"}});
+    r.l_.blank();
+}
+
+void kind3(Reports& r, const Pedigree& p) {
+    const int32_t n = p.N_INS;
+    if (!r.begin(3, n, 16, n,
+                 {BLANK, "Individuals appears as parents, but is not in the file as an individual",
+                  std::string(67, '-'), BLANK,
+                  "These individuals are inserted in the pedigree with phg= " +
+                      int_text(-9223372036854775807LL),
+                  "as both parents", BLANK}))
+        return;
+    r.l_.text("Obs. no.             ID       Inserted parent");
+    r.l_.text("-------- ------------------- -------------------");
+    ReadBack back(r.e_.file(3));
+    int32_t nobs = 0, parent = 0;
+    int64_t id = 0, parent_id = 0;
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(nobs);
+        back.integer(id);
+        back.integer(parent);
+        back.integer(parent_id);
+        r.row(Row().integer(nobs, 8).integer(id, 20).integer(parent_id, 20));
+    }
+    r.closing(3, n);
+    r.description(4, {{"1", ": Obs. number"},
+                      {"2", ": ID"},
+                      {"3", ": Parent inserted 1 = SIRE, 2 = DAM"},
+                      {"4", ": ID of inserted individuals"}});
+    r.l_.blank();
+}
+
+void kind4(Reports& r) {
+    const int32_t n = r.e_.ERROR[4];
+    if (!r.begin(4, n, 13, n, {BLANK, "Inconsistet pedigree", "--------------------", BLANK}))
+        return;
+    r.l_.text(PEDIGREE_HEADER);
+    r.l_.text(PEDIGREE_UNDERLINE);
+    ReadBack back(r.e_.file(4));
+    int32_t nobs = 0;
+    int64_t id = 0, sire = 0, dam = 0;
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(nobs);
+        back.integer(id);
+        back.integer(sire);
+        back.integer(dam);
+        r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
+    }
+    r.closing(4, n);
+    r.description(4, {{"1", ": Obs. number"},
+                      {"2", ": ID"},
+                      {"3", ": Sire ID at this obs"},
+                      {"4", ": Dam Id at this obs."}});
+    r.l_.blank();
+}
+
+void kind8(Reports& r, const ReportSettings& s) {
+    const int32_t n = r.e_.ERROR[8];
+    if (n <= 0) {
+        r.e_.file(8).discard();
+        return;
+    }
+    r.e_.file(8).rewind_for_reading();
+    r.l_.reserve(24 + (n > ROWS_PRINTED ? 2 : 0));
+    r.l_.blank();
+    r.l_.text("Individuals with possible errors in birth date");
+    r.l_.text("Errors can be:");
+    r.l_.text("  Born before one or both its parents");
+    r.l_.label_number("  Age of its sire < ", s.MIN_D_SBD);
+    r.l_.label_number("  Age of its dam  < ", s.MIN_D_DBD);
+    r.l_.label_number("  Born before       ", s.MIN_ACC_BD);
+    r.l_.label_number("  Born after        ", s.MAX_ACC_BD);
+    r.l_.text(std::string(62, '-'));
+    r.l_.blank();
+    r.first_50_note(n);
+    r.l_.text(std::string(64, ' ') + "Parent");
+    r.l_.text("Obs. no.             ID       Birth date          Parent ID    Birth date");
+    r.l_.text("-------- ------------------- ------------ ------------------- -----------");
+    ReadBack back(r.e_.file(8));
+    int32_t nobs = 0, value = 0, parent = 0, parent_value = 0;
+    int64_t id = 0, parent_id = 0;
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(nobs);
+        back.integer(id);
+        back.integer(value);
+        back.integer(parent);
+        back.integer(parent_id);
+        back.integer(parent_value);
+        r.row(Row()
+                  .integer(nobs, 8)
+                  .integer(id, 20)
+                  .integer(value, 13)
+                  .integer(parent_id, 20)
+                  .integer(parent_value, 12));
+    }
+    r.closing(8, n);
+    r.description(6, {{"1", ": Obs. number"},
+                      {"2", ": ID"},
+                      {"3", ": Birth date (sort var.)"},
+                      {"4", ": Parent no. (1 = sire, 2 = dam)"},
+                      {"5", ": Parent ID"},
+                      {"6", ": Parent birth date (sort var)"}});
+    r.l_.blank();
+    r.l_.text("For animals with birth date in yyyymmdd format, but born before or after");
+    r.l_.text("the specified dates, variables 4, 5 and 6 is 0 (zero)");
+    r.l_.blank();
+}
+
+void kind5(Reports& r) {
+    const int32_t n = r.e_.ERROR[5];
+    if (!r.begin(5, n, 14, n,
+                 {BLANK, "Individuals that should be traced, but is not in the pedigree file",
+                  std::string(62, '-'), BLANK}))
+        return;
+    r.l_.text("Obs. no.             ID");
+    r.l_.text("-------- -------------------");
+    ReadBack back(r.e_.file(5));
+    int32_t nobs = 0;
+    int64_t id = 0;
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(nobs);
+        back.integer(id);
+        r.row(Row().integer(nobs, 8).integer(id, 20));
+    }
+    r.closing(5, n);
+    r.description(2, {{"1", ": Obs. number"}, {"2", ":        ID"}});
+    r.l_.blank();
+}
+
+void kind6(Reports& r) {
+    const int32_t n = r.e_.ERROR[6];
+    if (!r.begin(6, n, 17, n,
+                 {"The following individuals can not be traced back to PHG's",
+                  "---------------------------------------------------------", BLANK}))
+        return;
+    r.l_.text("             ID             Sire ID              Dam ID      Marked for tracing");
+    r.l_.text(" ------------------- ------------------- ------------------- ------------------");
+    ReadBack back(r.e_.file(6));
+    int64_t id = 0, sire = 0, dam = 0;
+    bool marked = false;
+    for (int32_t i = 0; i < rows_of(n); ++i) {
+        back.next_record();
+        back.integer(id);
+        back.integer(sire);
+        back.integer(dam);
+        back.flag(marked);
+        r.row(Row().integer(id, 20).integer(sire, 20).integer(dam, 20).at(71).text(marked ? "T"
+                                                                                          : "F"));
+    }
+    r.l_.blank();
+    r.l_.text("There are " + int_text(n) + " errors of this type and");
+    r.l_.text(int_text(r.e_.ERROR[7]) + " of these are marked for tracing");
+    r.file_lines(6);
+    r.description(4, {{"1", ": ID"},
+                      {"2", ": Sire ID"},
+                      {"3", ": Dam ID"},
+                      {"4", ": Marked for tracing (T/F)"}});
+    r.l_.blank();
+}
+
+// Kind 7 comes from PHG_ERRLIST and is written to its file here; its lines take no page check
+// and are not counted.
+void kind7(Reports& r, const Pedigree& p) {
+    const int32_t n = p.PHG_ERRLIST.LAST;
+    OutFile& file = r.e_.file(7);
+    if (n <= 0) {
+        file.discard();
+        return;
+    }
+    r.l_.blank();
+    r.l_.blank();
+    r.l_.text("PHGs in the pedigree file, but not in the file with breed proportions");
+    r.l_.text("---------------------------------------------------------------------");
+    r.l_.blank();
+    r.first_50_note(n);
+    r.l_.text(std::string(28, ' ') + "ID at");
+    r.l_.text("          PHG ID        first occurrence    Parent");
+    r.l_.text("-------------------- -------------------- ----------");
+    static constexpr const char* ANE_TXT[] = {"Sire", " Dam"};
+    for (int32_t k = 1; k <= n; ++k) {
+        const Record& entry = p.PHG_ERRLIST[k];
+        const int64_t first_id = p.XLIST[entry.SIRE].ID;
+        r.e_.missing_phg(entry.ID, first_id, entry.DAM);
+        if (k > ROWS_PRINTED) continue;
+        const char* parent = entry.DAM == 1 ? ANE_TXT[0] : ANE_TXT[1];
+        r.l_.row(Row().integer(entry.ID, 20).at(23).integer(first_id, 20).at(48).text(parent));
+    }
+    r.l_.blank();
+    r.l_.text("There are " + int_text(n) + " errors of this type");
+    r.file_lines(7);
+    r.description(3, {{"1", ": PHG ID"},
+                      {"2", ": ID for first occurrence in the pedigree file"},
+                      {"3", ": Code for occurance as sire(1) or dam(2)"}});
+    r.l_.blank();
+    r.l_.blank();
+}
+
+}  // namespace
+
+void report_input_errors(Listing& listing, const ReportSettings& s, const Pedigree& pedigree,
+                         ErrorFiles& errors) {
+    int64_t sum = 0;
+    for (int kind = 1; kind <= ERROR_KINDS; ++kind) sum += errors.ERROR[kind];
+    if (sum > 0) {
+        if (listing.lines > 30) listing.lines = listing.heading(1);
+        listing.blank();
+        listing.blank();
+        listing.text("          ERROR/WARNINGS");
+        listing.text("          -------------- ");
+        listing.lines += 4;
+    }
+    Reports r(listing, errors);
+    kind1(r, s);
+    kind2(r);
+    kind3(r, pedigree);
+    kind4(r);
+    kind8(r, s);
+    kind5(r);
+}
+
+void report_tracing_errors(Listing& listing, const Pedigree& pedigree, ErrorFiles& errors) {
+    Reports r(listing, errors);
+    kind6(r);
+    kind7(r, pedigree);
+}
+
+}  // namespace kinstrom
