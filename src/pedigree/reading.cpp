@@ -97,7 +97,10 @@ class Reading {
 
     // Total pedigree file, first pass: every individual of the first column.
     void enter_individuals() {
-        RecordReader r(ped_text_.text());
+        // Room for one individual per line saves regrowing the table and its index.
+        const std::string_view text = ped_text_.text();
+        p_.XLIST.reserve(listing_, std::count(text.begin(), text.end(), '\n') + 1);
+        RecordReader r(text);
         int32_t nobs = 0;
         while (r.start()) {
             ++nobs;

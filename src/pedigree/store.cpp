@@ -55,26 +55,34 @@ void allocation_failure(Listing& listing, const std::string& what) {
 int32_t Table::find(int64_t id) const {
     if (slots_.empty()) return 0;
     for (std::size_t s = hash(id) & mask_;; s = (s + 1) & mask_) {
-        const int32_t p = slots_[s];
-        if (p == 0) return 0;
-        if (keys_[s] == id) return p;
+        const Slot& slot = slots_[s];
+        if (slot.position == 0) return 0;
+        if (slot.key == id) return slot.position;
     }
 }
 
-void Table::grow_index(Listing& listing) {
-    const std::size_t size = slots_.empty() ? 64 : slots_.size() * 2;
+void Table::reserve(Listing& listing, int64_t n) {
+    const auto wanted = static_cast<std::size_t>(std::clamp<int64_t>(n, 0, DIM));
     try {
-        std::vector<int64_t> keys(size);
-        std::vector<int32_t> slots(size, 0);
+        records_.reserve(wanted + 1);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, name_);
+    }
+    std::size_t size = 64;
+    while (size < 2 * wanted) size *= 2;
+    if (size > slots_.size()) grow_index(listing, size);
+}
+
+void Table::grow_index(Listing& listing, std::size_t size) {
+    try {
+        std::vector<Slot> slots(size, Slot{0, 0});
         const std::size_t mask = size - 1;
-        for (std::size_t i = 0; i < slots_.size(); ++i) {
-            if (slots_[i] == 0) continue;
-            std::size_t s = hash(keys_[i]) & mask;
-            while (slots[s] != 0) s = (s + 1) & mask;
-            slots[s] = slots_[i];
-            keys[s] = keys_[i];
+        for (const Slot& slot : slots_) {
+            if (slot.position == 0) continue;
+            std::size_t s = hash(slot.key) & mask;
+            while (slots[s].position != 0) s = (s + 1) & mask;
+            slots[s] = slot;
         }
-        keys_.swap(keys);
         slots_.swap(slots);
         mask_ = mask;
     } catch (const std::bad_alloc&) {
@@ -83,8 +91,8 @@ void Table::grow_index(Listing& listing) {
 }
 
 void Table::append(Listing& listing, int64_t id) {
-    // Keep the index at most half full.
-    if (static_cast<std::size_t>(LAST + 1) * 2 > slots_.size()) grow_index(listing);
+    if (static_cast<std::size_t>(LAST + 1) * 2 > slots_.size())
+        grow_index(listing, slots_.empty() ? 64 : slots_.size() * 2);
     try {
         if (records_.size() == records_.capacity()) {
             // Grow geometrically, but never past the capacity.
@@ -98,9 +106,8 @@ void Table::append(Listing& listing, int64_t id) {
     ++LAST;
     records_.back().ID = id;
     std::size_t s = hash(id) & mask_;
-    while (slots_[s] != 0) s = (s + 1) & mask_;
-    slots_[s] = LAST;
-    keys_[s] = id;
+    while (slots_[s].position != 0) s = (s + 1) & mask_;
+    slots_[s] = Slot{id, LAST};
 }
 
 int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT) {

@@ -60,18 +60,26 @@ class Table {
 
     const std::string& name() const { return name_; }
 
+    // Makes room for about n records (never past the capacity) ahead of time.
+    void reserve(Listing& listing, int64_t n);
+
     // Index operations for llist.
     int32_t find(int64_t id) const;
     void append(Listing& listing, int64_t id);  // position LAST + 1, capacity checked by caller
 
   private:
     static const Record ZERO;
-    void grow_index(Listing& listing);
+    void grow_index(Listing& listing, std::size_t size);
 
     std::string name_;
     std::vector<Record> records_;  // position 0 included
-    std::vector<int64_t> keys_;    // open addressing: key and position per slot
-    std::vector<int32_t> slots_;   // position 0 marks an empty slot
+    // Open addressing with linear probing, at most half full; a slot holds the key beside its
+    // position so that a probe touches one cache line. Position 0 marks an empty slot.
+    struct Slot {
+        int64_t key;
+        int32_t position;
+    };
+    std::vector<Slot> slots_;
     std::size_t mask_ = 0;
 };
 
