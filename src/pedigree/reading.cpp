@@ -272,6 +272,10 @@ class Reading {
                 p_.XLIST[l].KEEP = FLAG_TRUE;
             }
         }
+        // The trace file is the last reader: no ID is looked up from here on.
+        p_.XLIST.drop_index();
+        p_.PHG_LIST.drop_index();
+        p_.PHG_ERRLIST.drop_index();
     }
 
     Listing& listing_;

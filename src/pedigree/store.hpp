@@ -63,6 +63,12 @@ class Table {
     // Makes room for about n records (never past the capacity) ahead of time.
     void reserve(Listing& listing, int64_t n);
 
+    // Frees the index once the last lookup is done.
+    void drop_index() {
+        std::vector<Slot>().swap(slots_);
+        mask_ = 0;
+    }
+
     // Index operations for llist.
     int32_t find(int64_t id) const;
     void append(Listing& listing, int64_t id);  // position LAST + 1, capacity checked by caller

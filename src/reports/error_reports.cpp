@@ -105,7 +105,7 @@ class Reports {
         file_lines(kind);
     }
 
-    void description(int32_t variables, Description lines) {
+    void description(int64_t variables, Description lines) {
         l_.text("The file has " + int_text(variables) + " variables:");
         for (const auto& [number, text] : lines) l_.row(Row().text(number).at(10).text(text));
     }
@@ -147,7 +147,7 @@ void kind1(Reports& r, const ReportSettings& s) {
         r.row(Row().integer(nobs, 8).integer(phg, 20).text(" ").text(note));
     }
     r.closing(1, n);
-    const int32_t b = s.N_BPOP;
+    const int64_t b = s.N_BPOP;
     r.description(2 * b + 2, {{"1", ": Obs. number"},
                               {"2", ": PHG ID"},
                               {"3-" + int_text(b + 2), ": Breed proportions, this obs"},

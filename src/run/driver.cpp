@@ -146,6 +146,10 @@ int run(std::istream& in, std::FILE* out) {
         run_phases(in, listing);
     } catch (const FatalStop& stop) {
         status = stop.status;
+    } catch (const std::bad_alloc&) {
+        // Tables name themselves when they cannot be allocated; this is any other request.
+        listing.text(" Error when allocating memory");
+        status = STOP_CODE;
     }
     if (!listing.flush()) {
         std::fputs("kinstrom: writing the listing failed\n", stderr);

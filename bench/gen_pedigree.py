@@ -1,0 +1,303 @@
+#!/usr/bin/env python3
+"""Generate a large, made-up but realistic pedigree run folder for benchmarking Kinstrom.
+
+    python3 gen_pedigree.py --animals 1000000 --seed 1 --out DIR
+
+Writes into DIR (created if missing):
+  pedigree.txt  ID, sire ID, dam ID, birth date (yyyymmdd), blank separated, sorted by birth date
+  trace.txt     the youngest 10 % of the animals, one ID per line
+  breeds.txt    every PHG code used, then the proportions of the three breeds
+  directives    the directive group read by kinstrom from standard input
+
+Python 3 standard library only; the same --animals and --seed give the same files.
+
+The population
+--------------
+Three breeds (base populations): breed 1 is the large dairy breed, breed 2 a smaller dairy
+breed, breed 3 a beef breed used for crossing. Animals are born over 80 years (1945-2024), in
+cohorts that grow about fourfold over that time, with more births in spring.
+- Dams are females of their breed aged 2 to 10 years, younger ones more often, drawn at random,
+  so each has few offspring. A dam mated again often gets the same sire (full sibs); about
+  1.5 % of births are twins (same parents, same date, adjacent records).
+- Sires: bull calves are kept as future sires with a small probability, higher for sons of
+  popular sires and for imported founder bulls, so that about 1.5 % of the males end up used
+  as sires. A sire is used from age 2 to 7 on for some years; its popularity is drawn from a
+  Pareto distribution, so a few sires have tens of thousands of offspring in a large run and
+  stay in use longer. Some dams are crossed to a sire of another breed.
+- Every parent is born at least 548 days (1.5 years) before its offspring.
+- Unknown parents, common in the first decades and rare later, are PHG codes by breed and by
+  decade of the offspring's birth: -(10 * breed + decade), so -11 is breed 1 in 1945-1954 and
+  -38 breed 3 in 2015-2024. Later groups carry a little of the other breeds.
+- IDs: 12 to 14 digits for home-bred animals (a herd number of 7, 8 or 9 digits by breed, then a
+  5-digit serial within the herd; offspring stay in their dam's herd), 15 digits for imported
+  founder bulls (a 3-digit country code, then 12 digits).
+"""
+
+import argparse
+import datetime
+import math
+import os
+import random
+import sys
+import time
+from array import array
+
+FIRST_YEAR = 1945
+YEARS = 80
+MIN_GAP = 548                      # days between the birth of a parent and of its offspring
+BREEDS = 3
+BREED_SHARE_START = (0.55, 0.35, 0.10)
+BREED_SHARE_END = (0.72, 0.16, 0.12)
+CROSS = (0.04, 0.06, 0.05)         # share of dams of each breed crossed to another breed
+CROSS_PARTNER = (2, 0, 0)          # breed of the crossing sire (0-based): beef on breed 1
+DAM_AGE_WEIGHT = (1.0, 0.9, 0.75, 0.6, 0.45, 0.3, 0.2, 0.12, 0.07)   # ages 2 to 10
+MAX_CALVINGS = 8                 # a dam with this many offspring is culled
+REPEAT_MATING = 0.3                # a dam gets her previous sire again
+TWINS = 0.015
+KEEP_SON = 0.008                   # a bull calf becomes a sire candidate ...
+KEEP_ELITE_SON = 0.02              # ... of a popular sire
+KEEP_IMPORT = 0.3                  # ... imported founder bull
+PARETO_ALPHA = 1.3                 # popularity of a sire: Pareto distributed ...
+WEIGHT_CAP = 400.0                 # ... up to this
+ELITE_WEIGHT = 12.0                # popularity from which a sire counts as popular
+START_DELAY = (0, 0, 1, 2, 3, 4, 5)   # years after age 2 before a sire is used
+HERD_DIGITS = (7, 8, 9)            # by breed: IDs of 12, 13 and 14 digits
+COUNTRIES = (276, 528, 840, 250, 756)   # country codes of imported bulls
+DIRECTIVES = ("&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', "
+              "BPROP_FILE='breeds.txt', N_BPOP=3, OPT1=2, OPT2=2, INBREED='YES', "
+              "DOB_CHECK='Y', MAX_NIV=40, MIN_ACC_BD=19000101{max_a} /\n")
+
+
+def phg_code(breed, year):
+    """PHG of unknown parents of a breed (0-based) born in a year: -(10 * breed + decade)."""
+    return -(10 * (breed + 1) + (year - FIRST_YEAR) // 10 + 1)
+
+
+def phg_props(code):
+    """Breed proportions of a PHG: its own breed, and a little of the others in later decades."""
+    breed, decade = -code // 10 - 1, -code % 10
+    props = [0.0] * BREEDS
+    props[(breed + 1) % BREEDS] = round(0.010 * (decade - 1), 3)
+    props[(breed + 2) % BREEDS] = round(0.005 * (decade - 1), 3)
+    props[breed] = 1.0 - props[(breed + 1) % BREEDS] - props[(breed + 2) % BREEDS]
+    return props
+
+
+def cohort_sizes(n):
+    """Animals born in each year: linear growth to about four times the first year."""
+    w = [1.0 + 3.0 * k / (YEARS - 1) for k in range(YEARS)]
+    total = sum(w)
+    sizes = [int(n * x / total) for x in w]
+    sizes[-1] += n - sum(sizes)
+    return sizes
+
+
+def weighted_stream(rng, items, weights, chunk=4096):
+    """Endless draws from items with the given weights, made in chunks."""
+    cum, acc = [], 0.0
+    for x in weights:
+        acc += x
+        cum.append(acc)
+    while True:
+        yield from rng.choices(items, cum_weights=cum, k=chunk)
+
+
+def dam_stream(rng, cohorts):
+    """Endless draws of dams: a cohort by age and size, then a female of it."""
+    rand = rng.random
+    for pool in weighted_stream(rng, cohorts, [len(c) * w for c, w in
+                                              zip(cohorts, DAM_AGE_WEIGHT)]):
+        yield pool[int(rand() * len(pool))]
+
+
+def generate(n, seed, out):
+    rng = random.Random(seed)
+    rand = rng.random
+    sizes = cohort_sizes(n)
+    ID = array('q')                 # by record position (0-based)
+    BORN = array('i')               # birth date as a day number
+    LAST_SIRE = array('i', bytes(4 * n))   # a dam's last sire, position + 1
+    NOFF = array('i', bytes(4 * n))        # number of offspring
+    females = [[] for _ in range(BREEDS)]  # per breed: arrays of female positions by year
+    sires_from = {}                 # first year of use -> [(position, breed, last year, weight)]
+    active = []
+    elite = set()
+    planned = []                    # positions of the sire candidates
+    used_phg = set()
+    # Herds by breed, their last serial numbers, and the next imported ID by country.
+    n_herds = max(4, n // 300)
+    herds = [rng.sample(range(10 ** (d - 1), 10 ** d), max(2, n_herds * s // 100))
+             for d, s in zip(HERD_DIGITS, (60, 25, 15))]
+    serial = {h: rng.randrange(100, 2000) for hs in herds for h in hs}
+    import_next = {c: c * 10 ** 12 + rng.randrange(10 ** 11, 5 * 10 ** 11) for c in COUNTRIES}
+    dates = {}                      # day number -> 'yyyymmdd'
+    males = founders = twins = repeats = crosses = 0
+
+    def plan_sire(pos, breed, year, weight):
+        weight = min(weight, WEIGHT_CAP)
+        first = year + 2 + rng.choice(START_DELAY)
+        last = first + min(12, int(rng.expovariate(1.0) + math.log(weight)))
+        sires_from.setdefault(first, []).append((pos, breed, last, weight))
+        planned.append(pos)
+        if weight >= ELITE_WEIGHT:
+            elite.add(pos)
+
+    f = open(os.path.join(out, "pedigree.txt"), "w", buffering=1 << 22)
+    pos = 0
+    for k, size in enumerate(sizes):
+        year = FIRST_YEAR + k
+        t = k / (YEARS - 1)
+        unknown_dam = 0.02 + 0.6 * (1 - t) ** 4
+        unknown_sire = 0.03 + 0.5 * (1 - t) ** 4
+        cross = [c * (0.3 + 1.4 * t) for c in CROSS]
+        share = [a + (b - a) * t for a, b in zip(BREED_SHARE_START, BREED_SHARE_END)]
+        phg = [phg_code(b, year) for b in range(BREEDS)]
+        # Active sires by breed, and where dams and sires are drawn from this year.
+        active = [s for s in active if s[2] >= year] + sires_from.pop(year, [])
+        sire_src, dam_src = [], []
+        for b in range(BREEDS):
+            mine = [s for s in active if s[1] == b]
+            sire_src.append(weighted_stream(rng, [s[0] for s in mine], [s[3] for s in mine])
+                            if mine else None)
+            cohorts = [c for c in females[b][-10:-1][::-1] if c]   # ages 2 to 10 (when known)
+            dam_src.append(dam_stream(rng, cohorts) if cohorts else None)
+            females[b].append(array('i'))
+        # Birth dates of the cohort, sorted, more in spring; breeds of the animals.
+        y0 = datetime.date(year, 1, 1).toordinal()
+        ndays = datetime.date(year + 1, 1, 1).toordinal() - y0
+        for d in range(ndays):
+            dates[y0 + d] = datetime.date.fromordinal(y0 + d).strftime("%Y%m%d")
+        season = [1.0 + 0.5 * math.cos(2 * math.pi * (d - 80) / ndays) for d in range(ndays)]
+        days = sorted(rng.choices(range(y0, y0 + ndays), season, k=size))
+        breeds = rng.choices(range(BREEDS), share, k=size)
+        lines = []
+        twin = False
+        for i in range(size):
+            b = breeds[i]
+            if twin:                # a twin of the previous record
+                twin = False
+                day = days[i - 1]
+                days[i] = day
+                twins += 1
+            else:
+                day = days[i]
+                latest = day - MIN_GAP
+                d = s = -1
+                src = dam_src[b]
+                if src is not None and rand() >= unknown_dam:
+                    for _ in range(8):
+                        c = next(src)
+                        if BORN[c] <= latest and NOFF[c] < MAX_CALVINGS:
+                            d = c
+                            break
+                if d >= 0 and LAST_SIRE[d] and rand() < REPEAT_MATING:
+                    s = LAST_SIRE[d] - 1
+                    repeats += 1
+                elif rand() >= unknown_sire:
+                    if rand() < cross[b]:
+                        src = sire_src[CROSS_PARTNER[b]]
+                        crosses += 1
+                    else:
+                        src = sire_src[b]
+                    if src is not None:
+                        for _ in range(8):
+                            c = next(src)
+                            if BORN[c] <= latest:
+                                s = c
+                                break
+                if d >= 0:
+                    LAST_SIRE[d] = s + 1
+                twin = rand() < TWINS and i + 1 < size
+            # The animal's ID: in its dam's herd, or a new one; imported founder bulls.
+            male = rand() < 0.5
+            if s < 0 and d < 0:
+                founders += 1
+                if male and k >= 10 and rand() < 0.5:
+                    c = COUNTRIES[int(rand() * len(COUNTRIES))]
+                    ident = import_next[c]
+                    import_next[c] += 1 + int(rand() * 40)
+                    if rand() < KEEP_IMPORT:
+                        plan_sire(pos, b, year, 3 * rng.paretovariate(PARETO_ALPHA))
+                    male = None     # already handled
+            if male is not None:
+                herd = ID[d] // 100000 if d >= 0 else herds[b][int(rand() * len(herds[b]))]
+                sn = serial[herd] + 1 + (rand() < 0.2)
+                while sn > 99999:   # herd full: a new herd of the breed
+                    herd = herds[b][int(rand() * len(herds[b]))]
+                    sn = serial[herd] + 1
+                serial[herd] = sn
+                ident = herd * 100000 + sn
+                if male:
+                    males += 1
+                    if rand() < (KEEP_ELITE_SON if s in elite else KEEP_SON):
+                        plan_sire(pos, b, year, rng.paretovariate(PARETO_ALPHA))
+                else:
+                    females[b][-1].append(pos)
+            else:
+                males += 1
+            ID.append(ident)
+            BORN.append(day)
+            if s >= 0:
+                sire_id = ID[s]
+                NOFF[s] += 1
+            else:
+                sire_id = phg[b]
+                used_phg.add(sire_id)
+            if d >= 0:
+                dam_id = ID[d]
+                NOFF[d] += 1
+            else:
+                dam_id = phg[b]
+                used_phg.add(dam_id)
+            lines.append(f"{ident} {sire_id} {dam_id} {dates[day]}\n")
+            pos += 1
+        f.write("".join(lines))
+    f.close()
+
+    assert len(set(ID)) == n, "IDs are not unique"
+    with open(os.path.join(out, "trace.txt"), "w") as f:
+        f.write("".join(f"{x}\n" for x in ID[n - max(1, n // 10):]))
+    with open(os.path.join(out, "breeds.txt"), "w") as f:
+        for code in sorted(used_phg, reverse=True):
+            f.write("%d %.3f %.3f %.3f\n" % (code, *phg_props(code)))
+    max_a = ""
+    if n > 9_000_000:
+        max_a = ", MAX_A=%d" % max(12_000_000, -(-n * 6 // 5 // 10 ** 6) * 10 ** 6)
+    with open(os.path.join(out, "directives"), "w") as f:
+        f.write("# Kinstrom benchmark: %d animals, seed %d\n" % (n, seed))
+        f.write(DIRECTIVES.format(max_a=max_a))
+    return dict(males=males, founders=founders, twins=twins, repeats=repeats,
+                crosses=crosses, phg=len(used_phg), noff=NOFF, sires=planned,
+                females=(p for by_year in females for c in by_year for p in c))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--animals", type=int, required=True, help="number of animals (records)")
+    ap.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
+    ap.add_argument("--out", required=True, help="folder to write the run folder's files into")
+    ap.add_argument("--quiet", action="store_true", help="print no summary")
+    args = ap.parse_args()
+    if args.animals < 100:
+        ap.error("--animals must be at least 100")
+    os.makedirs(args.out, exist_ok=True)
+    t0 = time.monotonic()
+    st = generate(args.animals, args.seed, args.out)
+    if args.quiet:
+        return
+    n, noff = args.animals, st["noff"]
+    sires = sorted((noff[p] for p in st["sires"] if noff[p]), reverse=True)
+    dams = [noff[p] for p in st["females"] if noff[p]]
+    print("%d animals in %.1f s (seed %d) -> %s" % (n, time.monotonic() - t0, args.seed,
+                                                    args.out), file=sys.stderr)
+    print("  sires %d (%.2f %% of %d males), offspring of the top five: %s"
+          % (len(sires), 100.0 * len(sires) / st["males"], st["males"],
+             " ".join(map(str, sires[:5]))), file=sys.stderr)
+    print("  dams %d, offspring per dam: mean %.2f, max %d"
+          % (len(dams), sum(dams) / max(1, len(dams)), max(dams, default=0)), file=sys.stderr)
+    print("  founders %d, twins %d, repeat matings %d, crosses %d, PHG codes %d"
+          % (st["founders"], st["twins"], st["repeats"], st["crosses"], st["phg"]),
+          file=sys.stderr)
+
+if __name__ == "__main__":
+    main()
