@@ -1,6 +1,9 @@
 #include "pedigree/store.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <new>
 
@@ -40,6 +43,26 @@ std::size_t hash(int64_t id) {
 
 }  // namespace
 
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+constexpr std::size_t LARGE_BLOCK = std::size_t{4} << 20;
+
+void* allocate_table_block(std::size_t bytes) {
+    if (bytes < LARGE_BLOCK) return ::operator new(bytes);
+    const std::size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    void* p = std::aligned_alloc(HUGE_PAGE, rounded);
+    if (p == nullptr) throw std::bad_alloc();
+    ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without huge pages all works the same
+    return p;
+}
+
+void free_table_block(void* p, std::size_t bytes) {
+    if (bytes < LARGE_BLOCK) {
+        ::operator delete(p);
+    } else {
+        std::free(p);
+    }
+}
+
 const Record Table::ZERO{};
 
 Table::Table(std::string name, int32_t capacity) : DIM(capacity), name_(std::move(name)) {
@@ -75,7 +98,7 @@ void Table::reserve(Listing& listing, int64_t n) {
 
 void Table::grow_index(Listing& listing, std::size_t size) {
     try {
-        std::vector<Slot> slots(size, Slot{0, 0});
+        decltype(slots_) slots(size, Slot{0, 0});
         const std::size_t mask = size - 1;
         for (const Slot& slot : slots_) {
             if (slot.position == 0) continue;

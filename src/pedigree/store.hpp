@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,28 @@ inline bool is_set(uint8_t flag) {
     return (flag & 1U) != 0;
 }
 
+// Allocator of the large tables: blocks of 4 MiB and more are aligned to 2 MiB and offered to
+// the kernel for huge pages, which cuts page faults and TLB misses on ten-million-record tables.
+void* allocate_table_block(std::size_t bytes);
+void free_table_block(void* p, std::size_t bytes);
+
+template <class T>
+struct TableAllocator {
+    using value_type = T;
+    TableAllocator() = default;
+    template <class U>
+    TableAllocator(const TableAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+        return static_cast<T*>(allocate_table_block(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) { free_table_block(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const TableAllocator<U>&) const {
+        return true;
+    }
+};
+
 // A table of records with its ID index. Position p holds records[p].
 class Table {
   public:
@@ -65,7 +88,7 @@ class Table {
 
     // Frees the index once the last lookup is done.
     void drop_index() {
-        std::vector<Slot>().swap(slots_);
+        decltype(slots_)().swap(slots_);
         mask_ = 0;
     }
 
@@ -78,14 +101,14 @@ class Table {
     void grow_index(Listing& listing, std::size_t size);
 
     std::string name_;
-    std::vector<Record> records_;  // position 0 included
+    std::vector<Record, TableAllocator<Record>> records_;  // position 0 included
     // Open addressing with linear probing, at most half full; a slot holds the key beside its
     // position so that a probe touches one cache line. Position 0 marks an empty slot.
     struct Slot {
         int64_t key;
         int32_t position;
     };
-    std::vector<Slot> slots_;
+    std::vector<Slot, TableAllocator<Slot>> slots_;
     std::size_t mask_ = 0;
 };
 
