@@ -21,32 +21,20 @@ class ReadBack {
     explicit ReadBack(OutFile& file) : file_(file) {}
     void next_record() { ok_ = true; }
 
+    // An integer or a real.
     template <class T>
-    void integer(T& v) {
+    void value(T& v) {
         if (!ok_ || !file_.read_value(token_)) {
             ok_ = false;
             return;
         }
-        T value{};
-        const auto [end, ec] = std::from_chars(token_.data(), token_.data() + token_.size(), value);
+        T read{};
+        const auto [end, ec] = std::from_chars(token_.data(), token_.data() + token_.size(), read);
         if (ec != std::errc() || end != token_.data() + token_.size()) {
             ok_ = false;
             return;
         }
-        v = value;
-    }
-    void real(double& v) {
-        if (!ok_ || !file_.read_value(token_)) {
-            ok_ = false;
-            return;
-        }
-        double value = 0;
-        const auto [end, ec] = std::from_chars(token_.data(), token_.data() + token_.size(), value);
-        if (ec != std::errc() || end != token_.data() + token_.size()) {
-            ok_ = false;
-            return;
-        }
-        v = value;
+        v = read;
     }
     void flag(bool& v) {
         if (!ok_ || !file_.read_value(token_) || (token_ != "T" && token_ != "F")) {
@@ -138,10 +126,10 @@ void kind1(Reports& r, const ReportSettings& s) {
     std::vector<double> read(static_cast<std::size_t>(s.N_BPOP)), stored(read.size());
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(nobs);
-        back.integer(phg);
-        for (double& v : read) back.real(v);
-        for (double& v : stored) back.real(v);
+        back.value(nobs);
+        back.value(phg);
+        for (double& v : read) back.value(v);
+        for (double& v : stored) back.value(v);
         std::string note(read == stored ? "" : "Information diffrent from first appearance");
         note.resize(50, ' ');
         r.row(Row().integer(nobs, 8).integer(phg, 20).text(" ").text(note));
@@ -168,12 +156,12 @@ void kind2(Reports& r) {
     int64_t id = 0, sire = 0, dam = 0, first_sire = 0, first_dam = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(nobs);
-        back.integer(id);
-        back.integer(sire);
-        back.integer(dam);
-        back.integer(first_sire);
-        back.integer(first_dam);
+        back.value(nobs);
+        back.value(id);
+        back.value(sire);
+        back.value(dam);
+        back.value(first_sire);
+        back.value(first_dam);
         r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
         if (sire != first_sire || dam != first_dam)
             r.row(Row()
@@ -209,10 +197,10 @@ void kind3(Reports& r, const Pedigree& p) {
     int64_t id = 0, parent_id = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(nobs);
-        back.integer(id);
-        back.integer(parent);
-        back.integer(parent_id);
+        back.value(nobs);
+        back.value(id);
+        back.value(parent);
+        back.value(parent_id);
         r.row(Row().integer(nobs, 8).integer(id, 20).integer(parent_id, 20));
     }
     r.closing(3, n);
@@ -234,10 +222,10 @@ void kind4(Reports& r) {
     int64_t id = 0, sire = 0, dam = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(nobs);
-        back.integer(id);
-        back.integer(sire);
-        back.integer(dam);
+        back.value(nobs);
+        back.value(id);
+        back.value(sire);
+        back.value(dam);
         r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
     }
     r.closing(4, n);
@@ -275,12 +263,12 @@ void kind8(Reports& r, const ReportSettings& s) {
     int64_t id = 0, parent_id = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(nobs);
-        back.integer(id);
-        back.integer(value);
-        back.integer(parent);
-        back.integer(parent_id);
-        back.integer(parent_value);
+        back.value(nobs);
+        back.value(id);
+        back.value(value);
+        back.value(parent);
+        back.value(parent_id);
+        back.value(parent_value);
         r.row(Row()
                   .integer(nobs, 8)
                   .integer(id, 20)
@@ -314,8 +302,8 @@ void kind5(Reports& r) {
     int64_t id = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(nobs);
-        back.integer(id);
+        back.value(nobs);
+        back.value(id);
         r.row(Row().integer(nobs, 8).integer(id, 20));
     }
     r.closing(5, n);
@@ -336,9 +324,9 @@ void kind6(Reports& r) {
     bool marked = false;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.integer(id);
-        back.integer(sire);
-        back.integer(dam);
+        back.value(id);
+        back.value(sire);
+        back.value(dam);
         back.flag(marked);
         r.row(Row().integer(id, 20).integer(sire, 20).integer(dam, 20).at(71).text(marked ? "T"
                                                                                           : "F"));
