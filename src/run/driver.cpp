@@ -5,18 +5,19 @@
 #include <new>
 #include <string>
 
+#include "genetics/genetics.hpp"
 #include "listing/listing.hpp"
 #include "pedigree/reading.hpp"
 #include "reports/error_reports.hpp"
+#include "reports/statistics.hpp"
 #include "run/directives.hpp"
 #include "run/files.hpp"
+#include "trace/output.hpp"
+#include "trace/tracing.hpp"
 
 namespace kinstrom {
 
 namespace {
-
-// 0.5^g is 0 in double precision from g = 1075 on.
-constexpr int32_t HALVING_STORED = 1100;
 
 constexpr const char* BANNER[] = {
     "",
@@ -115,10 +116,17 @@ void run_phases(std::istream& in, Listing& listing) {
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
     report_input_errors(listing, report_settings, pedigree, files.errors);
-    // Ancestor tracing.
+    trace_pedigree(d.MAX_NIV, pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
-    // Pedigree statistics, output pedigree, PHG tables, traced-pedigree statistics, pruned
-    // pedigree and the description of the output files.
+    const bool inbreeding = pedigree_statistics(listing, pedigree, files.errors, settings.inbreed);
+
+    const OutputOptions output{d.OPT1, d.OPT2, d.GPRUNE, inbreeding, settings.use_bprop};
+    const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM};
+    OutputResults results;
+    write_traced_pedigree(listing, output, *P_HALVE, pedigree, output_files, results);
+    // The PHG tables list the PHGs in output order.
+    write_phg_renumbering(output, pedigree, output_files, results);
+    write_pruned_pedigree(output, pedigree, output_files, results);
 
     close_files(files);
     listing.blank();
@@ -126,16 +134,6 @@ void run_phases(std::istream& in, Listing& listing) {
 }
 
 }  // namespace
-
-HalvingTable::HalvingTable(int32_t max_niv) : max_niv_(max_niv) {
-    if (max_niv < 0) return;
-    values_.resize(static_cast<std::size_t>(std::min(max_niv, HALVING_STORED)) + 1);
-    double p = 1.0;
-    for (double& v : values_) {
-        v = p;
-        p *= 0.5;  // exact: halving a power of two, down to the smallest subnormal
-    }
-}
 
 int run(std::istream& in, std::FILE* out) {
     RunDate date;

@@ -1,0 +1,343 @@
+#include "genetics/genetics.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+
+namespace kinstrom {
+
+namespace {
+
+// 0.5^g is 0 in double precision from g = 1075 on.
+constexpr int32_t HALVING_STORED = 1100;
+
+// Lines at most this many individuals long keep every known-generations value of a walk a
+// normal 32-bit number (above 2^-126), so that the value at level n is exactly 2^-(n-1) times
+// the value at level 1.
+constexpr int32_t SCALING_EXACT_LINES = 120;
+
+std::size_t at(int32_t p) {
+    return static_cast<std::size_t>(p);
+}
+
+}  // namespace
+
+HalvingTable::HalvingTable(int32_t max_niv) {
+    if (max_niv < 0) return;
+    values_.resize(static_cast<std::size_t>(std::min(max_niv, HALVING_STORED)) + 1);
+    double p = 1.0;
+    for (double& v : values_) {
+        v = p;
+        p *= 0.5;  // exact: halving a power of two, down to the smallest subnormal
+    }
+}
+
+TracedOrder traced_order(const Pedigree& pedigree) {
+    const Table& X = pedigree.XLIST;
+    TracedOrder out;
+    out.rank.assign(at(X.LAST) + 1, 0);
+    std::vector<uint8_t> seen(at(X.LAST) + 1, 0);
+    struct Frame {
+        int32_t p;
+        int stage;  // 0: sire next, 1: dam next, 2: done
+    };
+    std::vector<Frame> stack;
+    const auto enter = [&](int32_t p) {
+        if (p <= 0 || seen[at(p)] != 0 || !is_set(X[p].TRACED)) return;
+        seen[at(p)] = 1;
+        stack.push_back({p, 0});
+    };
+    for (int32_t start = 1; start <= X.LAST; ++start) {
+        enter(start);
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            const int32_t p = f.p;
+            if (f.stage == 0) {
+                f.stage = 1;
+                enter(X[p].SIRE);
+            } else if (f.stage == 1) {
+                f.stage = 2;
+                enter(X[p].DAM);
+            } else {
+                stack.pop_back();
+                out.order.push_back(p);
+                out.rank[at(p)] = static_cast<int32_t>(out.order.size());
+            }
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Known generations
+
+namespace {
+
+// The known-generations value of the walk at position p and level n, for ancestries too deep
+// for the scaling rule: remembered per (position, level).
+class DeepGenerations {
+  public:
+    DeepGenerations(const Table& X, const HalvingTable& P_HALVE) : X_(X), P_HALVE_(P_HALVE) {}
+
+    float value(int32_t p, int32_t n) {
+        if (p <= 0) return 0.0f;
+        stack_.push_back({p, n});
+        while (!stack_.empty()) {
+            const auto [q, m] = stack_.back();
+            float g = 0.0f;
+            if (known(q, m, g)) {
+                stack_.pop_back();
+                continue;
+            }
+            float gs = 0.0f, gd = 0.0f;
+            const bool have_s = known(X_[q].SIRE, m + 1, gs);
+            const bool have_d = known(X_[q].DAM, m + 1, gd);
+            if (!have_s) stack_.push_back({X_[q].SIRE, m + 1});
+            if (!have_d && X_[q].DAM != X_[q].SIRE) stack_.push_back({X_[q].DAM, m + 1});
+            if (!have_s || !have_d) continue;
+            stack_.pop_back();
+            const float sum = gs + gd;
+            memo_[key(q, m)] = static_cast<float>(static_cast<double>(sum) + P_HALVE_[m]);
+        }
+        float g = 0.0f;
+        known(p, n, g);
+        return g;
+    }
+
+  private:
+    static uint64_t key(int32_t p, int32_t n) {
+        return (static_cast<uint64_t>(static_cast<uint32_t>(p)) << 32) | static_cast<uint32_t>(n);
+    }
+    bool known(int32_t p, int32_t n, float& g) const {
+        if (p <= 0) {
+            g = 0.0f;
+            return true;
+        }
+        const auto it = memo_.find(key(p, n));
+        if (it == memo_.end()) return false;
+        g = it->second;
+        return true;
+    }
+
+    const Table& X_;
+    const HalvingTable& P_HALVE_;
+    std::unordered_map<uint64_t, float> memo_;
+    std::vector<std::pair<int32_t, int32_t>> stack_;
+};
+
+}  // namespace
+
+std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder& order,
+                                     const HalvingTable& P_HALVE) {
+    const Table& X = pedigree.XLIST;
+    std::vector<float> kgen(at(X.LAST) + 1, 0.0f);
+
+    // Longest line of individuals from each traced individual.
+    std::vector<int32_t> lines(at(X.LAST) + 1, 0);
+    int32_t longest = 0;
+    for (const int32_t p : order.order) {
+        const int32_t s = X[p].SIRE > 0 ? lines[at(X[p].SIRE)] : 0;
+        const int32_t d = X[p].DAM > 0 ? lines[at(X[p].DAM)] : 0;
+        lines[at(p)] = std::max(s, d) + 1;
+        longest = std::max(longest, lines[at(p)]);
+    }
+
+    if (longest <= SCALING_EXACT_LINES) {
+        // Value of each individual's walk at level 1; at level 2 it is exactly half of that.
+        std::vector<float> level1(at(X.LAST) + 1, 0.0f);
+        const auto at_level2 = [&](int32_t p) {
+            return p > 0 ? std::ldexp(level1[at(p)], -1) : 0.0f;
+        };
+        for (const int32_t p : order.order) {
+            const float sum = at_level2(X[p].SIRE) + at_level2(X[p].DAM);
+            level1[at(p)] = static_cast<float>(static_cast<double>(sum) + P_HALVE[1]);
+        }
+        for (const int32_t p : order.order) {
+            const float gs = X[p].SIRE > 0 ? level1[at(X[p].SIRE)] : 0.0f;
+            const float gd = X[p].DAM > 0 ? level1[at(X[p].DAM)] : 0.0f;
+            kgen[at(p)] = gs + gd;
+        }
+    } else {
+        DeepGenerations deep(X, P_HALVE);
+        for (const int32_t p : order.order) {
+            const float gs = deep.value(X[p].SIRE, 1);
+            const float gd = deep.value(X[p].DAM, 1);
+            kgen[at(p)] = gs + gd;
+        }
+    }
+    return kgen;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inbreeding
+
+bool Relationship::known(int32_t i, int32_t j, float& value) const {
+    if (i <= 0 || j <= 0) {
+        value = 0.0f;
+        return true;
+    }
+    if (i == j) {
+        value = 1.0f + pedigree_.XLIST[i].F;
+        return true;
+    }
+    const auto lo = static_cast<uint32_t>(std::min(i, j)),
+               hi = static_cast<uint32_t>(std::max(i, j));
+    const auto it = memo_.find((static_cast<uint64_t>(lo) << 32) | hi);
+    if (it == memo_.end()) return false;
+    value = it->second;
+    return true;
+}
+
+float Relationship::cffa(int32_t i, int32_t j) {
+    const Table& X = pedigree_.XLIST;
+    stack_.push_back({i, j});
+    while (!stack_.empty()) {
+        const auto [a, b] = stack_.back();
+        float v = 0.0f;
+        if (known(a, b, v)) {
+            stack_.pop_back();
+            continue;
+        }
+        // The individual of higher rank is taken as the younger and replaced by its parents.
+        const bool a_younger = order_.rank[at(a)] > order_.rank[at(b)];
+        const int32_t young = a_younger ? a : b, other = a_younger ? b : a;
+        float vs = 0.0f, vd = 0.0f;
+        const bool have_s = known(other, X[young].SIRE, vs);
+        const bool have_d = known(other, X[young].DAM, vd);
+        if (!have_s) stack_.push_back({other, X[young].SIRE});
+        if (!have_d) stack_.push_back({other, X[young].DAM});
+        if (!have_s || !have_d) continue;
+        stack_.pop_back();
+        const auto lo = static_cast<uint32_t>(std::min(a, b)),
+                   hi = static_cast<uint32_t>(std::max(a, b));
+        memo_[(static_cast<uint64_t>(lo) << 32) | hi] = 0.5f * (vs + vd);
+    }
+    float value = 0.0f;
+    known(i, j, value);
+    return value;
+}
+
+void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order) {
+    Relationship relationship(pedigree, order);
+    Table& X = pedigree.XLIST;
+    for (const int32_t p : order.order) {
+        const int32_t s = X[p].SIRE, d = X[p].DAM;
+        X[p].F = (s > 0 && d > 0) ? relationship.cffa(s, d) * 0.5f : 0.0f;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Base-population vectors, PHG genomes, keep marks and links
+
+WalkVectors walk_vectors(const Pedigree& pedigree, const TracedOrder& order) {
+    const Table& X = pedigree.XLIST;
+    WalkVectors walk;
+    walk.N_BPOP = std::max(pedigree.N_BPOP, 0);
+    const auto n = static_cast<std::size_t>(walk.N_BPOP);
+    walk.values.assign((at(X.LAST) + 1) * n, 0.0f);
+    std::vector<float> vs(n), vd(n);
+    const auto parent = [&](int32_t p, std::vector<float>& out) {
+        for (std::size_t j = 0; j < n; ++j) {
+            if (p > 0) {
+                out[j] = walk.at(p)[j];
+            } else if (p < 0) {
+                out[j] = static_cast<float>(pedigree.B_PROP.at(static_cast<int32_t>(j) + 1, -p));
+            } else {
+                out[j] = 0.0f;
+            }
+        }
+    };
+    for (const int32_t p : order.order) {
+        parent(X[p].SIRE, vs);
+        parent(X[p].DAM, vd);
+        float* v = walk.values.data() + at(p) * n;
+        for (std::size_t j = 0; j < n; ++j) v[j] = (vs[j] + vd[j]) * 0.5f;
+    }
+    return walk;
+}
+
+void parent_vector(const Pedigree& pedigree, const WalkVectors& walk, int32_t p, double* out) {
+    for (int32_t j = 0; j < walk.N_BPOP; ++j) {
+        float v = 0.0f;
+        if (p > 0) {
+            v = walk.at(p)[j];
+        } else if (p < 0) {
+            v = static_cast<float>(pedigree.B_PROP.at(j + 1, -p));
+        }
+        out[j] = static_cast<double>(v);
+    }
+}
+
+Bidrag phg_genomes(const Pedigree& pedigree, const TracedOrder& order) {
+    const Table& X = pedigree.XLIST;
+    Bidrag out;
+    out.all.assign(at(pedigree.PHG_LIST.LAST) + 1, 0.0);
+    out.marked.assign(out.all.size(), 0.0);
+    // Flow of each individual: the sum over the walks reaching it of one half to the power of
+    // its level, the walk's own individual counting 1; offspring before parents. A parent
+    // receives half its offspring's flow through each link.
+    std::vector<double> flow(at(X.LAST) + 1, 0.0), flow_marked(flow.size(), 0.0);
+    for (auto it = order.order.rbegin(); it != order.order.rend(); ++it) {
+        const int32_t c = *it;
+        const double f = flow[at(c)] + 1.0;
+        const double fm = flow_marked[at(c)] + (is_set(X[c].MARKED) ? 1.0 : 0.0);
+        for (const int32_t p : {X[c].SIRE, X[c].DAM}) {
+            if (p > 0) {
+                flow[at(p)] += 0.5 * f;
+                flow_marked[at(p)] += 0.5 * fm;
+            } else if (p < 0) {
+                out.all[at(-p)] += 0.5 * f;
+                out.marked[at(-p)] += 0.5 * fm;
+            }
+        }
+    }
+    return out;
+}
+
+void keep_marks_and_links(Pedigree& pedigree, int32_t GPRUNE) {
+    Table& X = pedigree.XLIST;
+    // Link bookkeeping as prepared before the walks.
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        Record& r = X[i];
+        r.N_LINKS = is_set(r.MARKED) ? 1 : 0;
+        r.FIRST_OFFSPRING =
+            is_set(r.MARKED) ? static_cast<int32_t>(static_cast<uint32_t>(r.ID & 0xffffffff)) : 0;
+    }
+    // Every traced individual is walked and reaches its parents through itself; whether a
+    // parent's count reaches 2 does not depend on the order of arrival.
+    for (int32_t c = 1; c <= X.LAST; ++c) {
+        if (!is_set(X[c].TRACED)) continue;
+        for (const int32_t a : {X[c].SIRE, X[c].DAM}) {
+            if (a <= 0) continue;
+            Record& r = X[a];
+            if (r.FIRST_OFFSPRING == 0) {
+                r.N_LINKS = 1;
+                r.FIRST_OFFSPRING = c;
+            } else if (r.FIRST_OFFSPRING != c && r.N_LINKS < 2) {
+                ++r.N_LINKS;
+            }
+        }
+    }
+    // Keep marks: ancestors at most GPRUNE generations back from a marked individual.
+    std::vector<int32_t> generation(at(X.LAST) + 1, -1);
+    std::deque<int32_t> queue;
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        if (!is_set(X[i].TRACED) || !is_set(X[i].MARKED)) continue;
+        generation[at(i)] = 0;
+        queue.push_back(i);
+    }
+    while (!queue.empty()) {
+        const int32_t i = queue.front();
+        queue.pop_front();
+        const int32_t next = generation[at(i)] + 1;
+        if (next > GPRUNE) continue;
+        for (const int32_t p : {X[i].SIRE, X[i].DAM}) {
+            if (p <= 0 || generation[at(p)] >= 0) continue;
+            generation[at(p)] = next;
+            X[p].KEEP = FLAG_TRUE;
+            queue.push_back(p);
+        }
+    }
+}
+
+}  // namespace kinstrom

@@ -1,0 +1,67 @@
+#include "reports/statistics.hpp"
+
+namespace kinstrom {
+
+bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
+                         bool inbreed_requested) {
+    const auto& ERROR = errors.ERROR;
+    const int32_t LASTPHGERR = pedigree.PHG_ERRLIST.LAST;
+    listing.reserve(ERROR[7] > 0 ? 19 : 14);
+    listing.blank();
+    listing.text("Statistics for the pedigree file");
+    listing.text("--------------------------------");
+    listing.blank();
+    const struct {
+        const char* label;
+        int64_t count;
+    } rows[] = {
+        {"No. of individuals ............................................",
+         int64_t{pedigree.N_INDIVIDUALS} + pedigree.N_INS},
+        {"No. of individuals inserted ...................................", pedigree.N_INS},
+        {"No. of phantom parent groups ..................................", pedigree.N_PHG_PRINTED},
+        {"No. of individuals that should be traced ......................", pedigree.N_PROB},
+        {"No. of phantom parent groups with repeated information ........", ERROR[1]},
+        {"No. of individuals with repeated pedigree information .........", ERROR[2]},
+        {"No. of individuals with inconsistent pedigree information .....",
+         int64_t{ERROR[3]} + ERROR[4]},
+        {"No. of individuals that should be traced not in pedigree file .", ERROR[5]},
+        {"No. of individuals that can not be traced back to PHG's .......", ERROR[6]},
+        {"No. of these that should be traced ............................", ERROR[7]},
+    };
+    for (const auto& row : rows) listing.label_number(row.label, static_cast<int32_t>(row.count));
+    if (LASTPHGERR != 0)
+        listing.label_number("No. of phantom parrent groups with unspecified breed prop .....",
+                             LASTPHGERR);
+
+    if (ERROR[7] > 0) {
+        listing.blank();
+        listing.blank();
+        listing.text("When some individuals can not be traced back to PHG's,");
+        listing.text("the calculation of breed proportions can not be performed");
+        listing.blank();
+        listing.text("The program terminates");
+        throw FatalStop{};
+    }
+    if (LASTPHGERR > 0) {
+        listing.blank();
+        listing.blank();
+        listing.text("When breed proportions is not specified for all PHG's,");
+        listing.text("the calculation can not be performed breed proportions");
+        listing.text("can not be performed");
+        listing.blank();
+        listing.text("The program terminates");
+        throw FatalStop{};
+    }
+    if (inbreed_requested && ERROR[8] > 0) {
+        listing.blank();
+        listing.blank();
+        listing.label_number("No. of inconsisten sort variable for parent-offspring .........",
+                             ERROR[8]);
+        listing.text("Inbreeding coefficents can only be computed if sort variable");
+        listing.text("for parents have smaller values then the offsprings sort variable");
+        listing.text("Inbreeding coefficents will not be computed");
+    }
+    return inbreed_requested && ERROR[8] == 0;
+}
+
+}  // namespace kinstrom

@@ -1,0 +1,96 @@
+#include "trace/tracing.hpp"
+
+#include <algorithm>
+#include <deque>
+
+namespace kinstrom {
+
+std::vector<int32_t> line_lengths(const Pedigree& pedigree) {
+    const Table& X = pedigree.XLIST;
+    const auto n = static_cast<std::size_t>(X.LAST) + 1;
+    enum : uint8_t { NEW, OPEN, DONE };
+    std::vector<uint8_t> state(n, NEW);
+    std::vector<int32_t> length(n, 0);
+    std::vector<int32_t> stack;
+    state[0] = DONE;
+    const auto parent_length = [&](int32_t p) {
+        return p > 0 ? length[static_cast<std::size_t>(p)] : 0;
+    };
+    for (int32_t start = 1; start <= X.LAST; ++start) {
+        if (state[static_cast<std::size_t>(start)] != NEW) continue;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            const int32_t i = stack.back();
+            const auto si = static_cast<std::size_t>(i);
+            const Record& r = X[i];
+            if (state[si] == NEW) {
+                state[si] = OPEN;
+                bool loop = false;
+                for (const int32_t p : {r.DAM, r.SIRE}) {
+                    if (p <= 0) continue;
+                    const uint8_t s = state[static_cast<std::size_t>(p)];
+                    if (s == NEW) {
+                        stack.push_back(p);
+                    } else if (s == OPEN) {
+                        loop = true;  // p is still being walked: a line back to itself
+                    }
+                }
+                if (loop) length[si] = LINE_LOOP;
+                continue;
+            }
+            stack.pop_back();
+            if (state[si] == DONE) continue;
+            state[si] = DONE;
+            const int32_t longest = std::max(parent_length(r.SIRE), parent_length(r.DAM));
+            if (length[si] == LINE_LOOP || longest == LINE_LOOP) {
+                length[si] = LINE_LOOP;
+            } else {
+                length[si] = longest + 1;
+            }
+        }
+    }
+    return length;
+}
+
+void trace_pedigree(int32_t MAX_NIV, Pedigree& pedigree, ErrorFiles& errors) {
+    Table& X = pedigree.XLIST;
+    const std::vector<int32_t> length = line_lengths(pedigree);
+
+    // Untraceable individuals, in increasing position.
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        const Record& r = X[i];
+        if (r.ID <= 0) continue;
+        if (MAX_NIV >= 0 && length[static_cast<std::size_t>(i)] <= MAX_NIV) continue;
+        ++errors.ERROR[6];
+        if (is_set(r.MARKED)) ++errors.ERROR[7];
+        errors.untraceable(r.ID, pedigree.parent_id(r.SIRE), pedigree.parent_id(r.DAM),
+                           is_set(r.MARKED));
+    }
+
+    // The traced pedigree: breadth first from the marked individuals, as far as MAX_NIV
+    // generations back.
+    const auto n = static_cast<std::size_t>(X.LAST) + 1;
+    std::vector<int32_t> generation(n, -1);
+    std::deque<int32_t> queue;
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        Record& r = X[i];
+        if (r.ID <= 0 || !is_set(r.MARKED)) continue;
+        r.TRACED = FLAG_TRUE;
+        generation[static_cast<std::size_t>(i)] = 0;
+        queue.push_back(i);
+    }
+    while (!queue.empty()) {
+        const int32_t i = queue.front();
+        queue.pop_front();
+        const int32_t next = generation[static_cast<std::size_t>(i)] + 1;
+        if (next > MAX_NIV) continue;
+        for (const int32_t p : {X[i].SIRE, X[i].DAM}) {
+            if (p <= 0 || generation[static_cast<std::size_t>(p)] >= 0) continue;
+            generation[static_cast<std::size_t>(p)] = next;
+            X[p].TRACED = FLAG_TRUE;
+            queue.push_back(p);
+        }
+    }
+}
+
+}  // namespace kinstrom
