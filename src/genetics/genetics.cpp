@@ -171,6 +171,23 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 // ---------------------------------------------------------------------------------------------
 // Inbreeding
 
+namespace {
+
+uint64_t pair_key(int32_t i, int32_t j) {
+    const auto lo = static_cast<uint32_t>(std::min(i, j));
+    const auto hi = static_cast<uint32_t>(std::max(i, j));
+    return (static_cast<uint64_t>(lo) << 32) | hi;
+}
+
+std::size_t pair_slot(uint64_t key, std::size_t mask) {
+    key ^= key >> 31;
+    key *= 0x9e3779b97f4a7c15ULL;
+    key ^= key >> 29;
+    return static_cast<std::size_t>(key) & mask;
+}
+
+}  // namespace
+
 bool Relationship::known(int32_t i, int32_t j, float& value) const {
     if (i <= 0 || j <= 0) {
         value = 0.0f;
@@ -180,12 +197,35 @@ bool Relationship::known(int32_t i, int32_t j, float& value) const {
         value = 1.0f + pedigree_.XLIST[i].F;
         return true;
     }
-    const auto lo = static_cast<uint32_t>(std::min(i, j)),
-               hi = static_cast<uint32_t>(std::max(i, j));
-    const auto it = memo_.find((static_cast<uint64_t>(lo) << 32) | hi);
-    if (it == memo_.end()) return false;
-    value = it->second;
-    return true;
+    if (memo_.empty()) return false;
+    const uint64_t key = pair_key(i, j);
+    const std::size_t mask = memo_.size() - 1;
+    for (std::size_t s = pair_slot(key, mask);; s = (s + 1) & mask) {
+        if (memo_[s].key == key) {
+            value = memo_[s].value;
+            return true;
+        }
+        if (memo_[s].key == 0) return false;
+    }
+}
+
+void Relationship::remember(uint64_t key, float value) {
+    if (2 * (used_ + 1) > memo_.size()) {
+        decltype(memo_) bigger(memo_.empty() ? 1024 : 2 * memo_.size(), Slot{0, 0.0f});
+        const std::size_t mask = bigger.size() - 1;
+        for (const Slot& slot : memo_) {
+            if (slot.key == 0) continue;
+            std::size_t s = pair_slot(slot.key, mask);
+            while (bigger[s].key != 0) s = (s + 1) & mask;
+            bigger[s] = slot;
+        }
+        memo_.swap(bigger);
+    }
+    const std::size_t mask = memo_.size() - 1;
+    std::size_t s = pair_slot(key, mask);
+    while (memo_[s].key != 0 && memo_[s].key != key) s = (s + 1) & mask;
+    if (memo_[s].key == 0) ++used_;
+    memo_[s] = Slot{key, value};
 }
 
 float Relationship::cffa(int32_t i, int32_t j) {
@@ -208,9 +248,7 @@ float Relationship::cffa(int32_t i, int32_t j) {
         if (!have_d) stack_.push_back({other, X[young].DAM});
         if (!have_s || !have_d) continue;
         stack_.pop_back();
-        const auto lo = static_cast<uint32_t>(std::min(a, b)),
-                   hi = static_cast<uint32_t>(std::max(a, b));
-        memo_[(static_cast<uint64_t>(lo) << 32) | hi] = 0.5f * (vs + vd);
+        remember(pair_key(a, b), 0.5f * (vs + vd));
     }
     float value = 0.0f;
     known(i, j, value);

@@ -61,7 +61,16 @@ class Relationship {
 
     const Pedigree& pedigree_;
     const TracedOrder& order_;
-    std::unordered_map<uint64_t, float> memo_;
+    // Relationships found so far, by unordered pair: open addressing with linear probing, at
+    // most half full; key 0 marks an empty slot (positions start at 1).
+    struct Slot {
+        uint64_t key;
+        float value;
+    };
+    std::vector<Slot, TableAllocator<Slot>> memo_;
+    std::size_t used_ = 0;
+    void remember(uint64_t key, float value);
+
     std::vector<std::pair<int32_t, int32_t>> stack_;
 };
 
