@@ -11,12 +11,16 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Runs kinstrom on the bundled example in run/ (a copy of examples/).
+# Runs kinstrom on the bundled example in run/ (a copy of examples/), and again in
+# run/renumbered/ with renumbered IDs and without breed proportions.
 run: build
-	rm -rf run && mkdir -p run && cp examples/directives examples/*.txt run/
+	rm -rf run && mkdir -p run/renumbered && cp examples/*.txt run/ && cp examples/*.txt run/renumbered/
+	cp examples/directives run/ && cp examples/directives-renumbered run/renumbered/directives
+	cd run/renumbered && ../../$(BUILD)/kinstrom < directives > listing.txt; \
+	  echo "renumbered run: exit status $$?, listing and files in run/renumbered/"
 	cd run && ../$(BUILD)/kinstrom < directives > listing.txt; status=$$?; \
 	  echo "kinstrom exited with status $$status"; \
-	  echo "listing: run/listing.txt"; echo "files:"; ls -1 . | sed 's/^/  run\//'; \
+	  echo "listing: run/listing.txt"; echo "files:"; ls -1p . | grep -v / | sed 's/^/  run\//'; \
 	  exit $$status
 
 test: build
