@@ -173,13 +173,9 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 
 namespace {
 
-uint64_t pair_key(int32_t i, int32_t j) {
-    const auto lo = static_cast<uint32_t>(std::min(i, j));
-    const auto hi = static_cast<uint32_t>(std::max(i, j));
-    return (static_cast<uint64_t>(lo) << 32) | hi;
-}
-
-std::size_t pair_slot(uint64_t key, std::size_t mask) {
+std::size_t pair_slot(int32_t lo, int32_t hi, std::size_t mask) {
+    uint64_t key =
+        (static_cast<uint64_t>(static_cast<uint32_t>(lo)) << 32) | static_cast<uint32_t>(hi);
     key ^= key >> 31;
     key *= 0x9e3779b97f4a7c15ULL;
     key ^= key >> 29;
@@ -198,34 +194,35 @@ bool Relationship::known(int32_t i, int32_t j, float& value) const {
         return true;
     }
     if (memo_.empty()) return false;
-    const uint64_t key = pair_key(i, j);
+    const int32_t lo = std::min(i, j), hi = std::max(i, j);
     const std::size_t mask = memo_.size() - 1;
-    for (std::size_t s = pair_slot(key, mask);; s = (s + 1) & mask) {
-        if (memo_[s].key == key) {
-            value = memo_[s].value;
+    for (std::size_t s = pair_slot(lo, hi, mask);; s = (s + 1) & mask) {
+        const Slot& slot = memo_[s];
+        if (slot.lo == lo && slot.hi == hi) {
+            value = slot.value;
             return true;
         }
-        if (memo_[s].key == 0) return false;
+        if (slot.lo == 0) return false;
     }
 }
 
-void Relationship::remember(uint64_t key, float value) {
-    if (2 * (used_ + 1) > memo_.size()) {
-        decltype(memo_) bigger(memo_.empty() ? 1024 : 2 * memo_.size(), Slot{0, 0.0f});
+void Relationship::remember(int32_t lo, int32_t hi, float value) {
+    if (10 * (used_ + 1) > 7 * memo_.size()) {
+        decltype(memo_) bigger(memo_.empty() ? 1024 : 2 * memo_.size(), Slot{0, 0, 0.0f});
         const std::size_t mask = bigger.size() - 1;
         for (const Slot& slot : memo_) {
-            if (slot.key == 0) continue;
-            std::size_t s = pair_slot(slot.key, mask);
-            while (bigger[s].key != 0) s = (s + 1) & mask;
+            if (slot.lo == 0) continue;
+            std::size_t s = pair_slot(slot.lo, slot.hi, mask);
+            while (bigger[s].lo != 0) s = (s + 1) & mask;
             bigger[s] = slot;
         }
         memo_.swap(bigger);
     }
     const std::size_t mask = memo_.size() - 1;
-    std::size_t s = pair_slot(key, mask);
-    while (memo_[s].key != 0 && memo_[s].key != key) s = (s + 1) & mask;
-    if (memo_[s].key == 0) ++used_;
-    memo_[s] = Slot{key, value};
+    std::size_t s = pair_slot(lo, hi, mask);
+    while (memo_[s].lo != 0 && !(memo_[s].lo == lo && memo_[s].hi == hi)) s = (s + 1) & mask;
+    if (memo_[s].lo == 0) ++used_;
+    memo_[s] = Slot{lo, hi, value};
 }
 
 float Relationship::cffa(int32_t i, int32_t j) {
@@ -248,7 +245,7 @@ float Relationship::cffa(int32_t i, int32_t j) {
         if (!have_d) stack_.push_back({other, X[young].DAM});
         if (!have_s || !have_d) continue;
         stack_.pop_back();
-        remember(pair_key(a, b), 0.5f * (vs + vd));
+        remember(std::min(a, b), std::max(a, b), 0.5f * (vs + vd));
     }
     float value = 0.0f;
     known(i, j, value);

@@ -61,15 +61,16 @@ class Relationship {
 
     const Pedigree& pedigree_;
     const TracedOrder& order_;
-    // Relationships found so far, by unordered pair: open addressing with linear probing, at
-    // most half full; key 0 marks an empty slot (positions start at 1).
+    // Relationships found so far, by unordered pair (lower position first): open addressing
+    // with linear probing, at most 70% full; position 0 marks an empty slot.
     struct Slot {
-        uint64_t key;
+        int32_t lo;
+        int32_t hi;
         float value;
     };
     std::vector<Slot, TableAllocator<Slot>> memo_;
     std::size_t used_ = 0;
-    void remember(uint64_t key, float value);
+    void remember(int32_t lo, int32_t hi, float value);
 
     std::vector<std::pair<int32_t, int32_t>> stack_;
 };
