@@ -8,6 +8,7 @@
 #include "genetics/genetics.hpp"
 #include "listing/listing.hpp"
 #include "pedigree/reading.hpp"
+#include "reports/closing.hpp"
 #include "reports/error_reports.hpp"
 #include "reports/statistics.hpp"
 #include "run/directives.hpp"
@@ -121,12 +122,14 @@ void run_phases(std::istream& in, Listing& listing) {
     const bool inbreeding = pedigree_statistics(listing, pedigree, files.errors, settings.inbreed);
 
     const OutputOptions output{d.OPT1, d.OPT2, d.GPRUNE, inbreeding, settings.use_bprop};
-    const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM};
+    const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
+                                   files.HET};
     OutputResults results;
     write_traced_pedigree(listing, output, *P_HALVE, pedigree, output_files, results);
-    // The PHG tables list the PHGs in output order.
-    write_phg_renumbering(output, pedigree, output_files, results);
+    phg_tables(listing, output, pedigree, output_files, results);
+    if (d.OPT1 == 2) traced_statistics(listing, pedigree, results);
     write_pruned_pedigree(output, pedigree, output_files, results);
+    describe_output_files(listing, output, names.prob, results);
 
     close_files(files);
     listing.blank();

@@ -1,5 +1,6 @@
 #include "trace/output.hpp"
 
+#include <algorithm>
 #include <new>
 
 #include "pedigree/store.hpp"
@@ -59,6 +60,89 @@ int64_t parent_value(const Pedigree& pedigree, int32_t p, int32_t OPT2) {
     return pedigree.parent_id(p);
 }
 
+namespace {
+
+// Work vectors of the contributions, with their allocation messages.
+void allocate_sums(Listing& listing, int32_t n_bpop, BreedSums& sums, std::vector<double>& ANDEL,
+                   std::vector<double>& ANDEL_S, std::vector<double>& ANDEL_D) {
+    const auto n = static_cast<std::size_t>(n_bpop > 0 ? n_bpop : 0);
+    const int64_t pairs = int64_t{n_bpop} * (n_bpop - 1) / 2;
+    const auto l = static_cast<std::size_t>(pairs > 0 ? pairs : 0);
+    constexpr double LARGEST = 1.7976931348623157e308;
+    try {
+        ANDEL.assign(n, 0.0);
+        ANDEL_S.assign(n, 0.0);
+        ANDEL_D.assign(n, 0.0);
+        sums.ANDEL_SUM.assign(n, 0.0);
+        sums.ANDEL_SSQ.assign(n, 0.0);
+        sums.MIN_ANDEL.assign(n, LARGEST);
+        sums.MAX_ANDEL.assign(n, -LARGEST);
+        sums.N_ANDEL.assign(n, 0);
+    } catch (const std::bad_alloc&) {
+        listing.text(" Error when allocating vector ANDEL");
+        throw FatalStop{};
+    }
+    try {
+        sums.HET_S.assign(l, 0.0);
+        sums.HET_SS.assign(l, 0.0);
+        sums.N_HET.assign(l, 0);
+        sums.MIN_HET.assign(l, LARGEST);
+        sums.MAX_HET.assign(l, -LARGEST);
+    } catch (const std::bad_alloc&) {
+        listing.text(" Error when allocating vector HET");
+        throw FatalStop{};
+    }
+}
+
+// .BCONTRIB and .HET records of individual i, and the running sums.
+void write_contributions(const OutputOptions& options, const Record& r, int32_t i,
+                         const std::vector<double>& ANDEL, const std::vector<double>& ANDEL_S,
+                         const std::vector<double>& ANDEL_D, OutputFiles files, BreedSums& sums,
+                         FreeLine& line) {
+    const auto n = static_cast<int32_t>(ANDEL.size());
+    for (int32_t j = 1; j <= n; ++j) {
+        const double x = ANDEL[at(j - 1)];
+        if (!(x > WRITE_THRESHOLD)) continue;
+        line.clear();
+        if (options.OPT2 == 2) {
+            line.i32(i).i32(j).r64(x).i64(r.ID);
+        } else {
+            line.i64(r.ID).i32(j).r64(x);
+        }
+        files.BCONTRIB.record(line);
+        ++sums.NIN_BCONTRIB;
+        const std::size_t u = at(j - 1);
+        sums.ANDEL_SUM[u] += x;
+        sums.ANDEL_SSQ[u] += x * x;
+        sums.MIN_ANDEL[u] = std::min(sums.MIN_ANDEL[u], x);
+        sums.MAX_ANDEL[u] = std::max(sums.MAX_ANDEL[u], x);
+        ++sums.N_ANDEL[u];
+    }
+    std::size_t l = 0;
+    for (int32_t j1 = 1; j1 <= n - 1; ++j1) {
+        for (int32_t j2 = j1 + 1; j2 <= n; ++j2, ++l) {
+            const double h = ANDEL_D[at(j2 - 1)] * ANDEL_S[at(j1 - 1)] +
+                             ANDEL_S[at(j2 - 1)] * ANDEL_D[at(j1 - 1)];
+            if (!(h > WRITE_THRESHOLD)) continue;
+            sums.HET_S[l] += h;
+            sums.HET_SS[l] += h * h;
+            sums.MIN_HET[l] = std::min(sums.MIN_HET[l], h);
+            sums.MAX_HET[l] = std::max(sums.MAX_HET[l], h);
+            ++sums.N_HET[l];
+            line.clear();
+            if (options.OPT2 == 2) {
+                line.i32(i).i32(j1).i32(j2).r64(h).i64(r.ID);
+            } else {
+                line.i64(r.ID).i32(j1).i32(j2).r64(h);
+            }
+            files.HET.record(line);
+            ++sums.NIN_HET;
+        }
+    }
+}
+
+}  // namespace
+
 void write_traced_pedigree(Listing& listing, const OutputOptions& options,
                            const HalvingTable& P_HALVE, Pedigree& pedigree, OutputFiles files,
                            OutputResults& results) {
@@ -94,8 +178,16 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
     const TracedOrder& order = results.order;
     keep_marks_and_links(pedigree, options.GPRUNE);
     results.K_GEN = known_generations(pedigree, order, P_HALVE);
-    results.BIDRAG = phg_genomes(pedigree, order);
-    if (options.OPT1 == 2) results.walk = walk_vectors(pedigree, order);
+    try {
+        results.BIDRAG = phg_genomes(pedigree, order);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector BIDRAG");
+    }
+    std::vector<double> ANDEL, ANDEL_S, ANDEL_D;
+    if (options.OPT1 == 2) {
+        allocate_sums(listing, pedigree.N_BPOP, results.sums, ANDEL, ANDEL_S, ANDEL_D);
+        results.walk = walk_vectors(pedigree, order);
+    }
     if (options.inbreeding) inbreeding_coefficients(pedigree, order);
 
     FreeLine line(true);
@@ -119,20 +211,19 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
         ++results.ANTAL1;
         ++results.NIN_PED;
         r.IN_PED = FLAG_TRUE;
+        if (options.OPT1 == 2) {
+            parent_vector(pedigree, results.walk, r.SIRE, ANDEL_S.data());
+            parent_vector(pedigree, results.walk, r.DAM, ANDEL_D.data());
+            for (std::size_t j = 0; j < ANDEL.size(); ++j)
+                ANDEL[j] = (ANDEL_S[j] + ANDEL_D[j]) * 0.5;
+            write_contributions(options, r, i, ANDEL, ANDEL_S, ANDEL_D, files, results.sums, line);
+        }
     }
 }
 
-void write_phg_renumbering(const OutputOptions& options, const Pedigree& pedigree,
-                           OutputFiles files, OutputResults& results) {
-    if (options.use_bprop) return;
+void write_phg_renumbering(const Pedigree& pedigree, int32_t k, OutFile& PHG_RENUM) {
     FreeLine line(true);
-    for (int32_t j = 1; j <= pedigree.N_PHG1; ++j) {
-        const auto k = static_cast<int32_t>(results.IW2[at(j)]);
-        if (results.ND_PHG[2 * at(k)] == 0 && results.ND_PHG[2 * at(k) + 1] == 0) continue;
-        if (options.OPT1 != 2 && options.OPT2 != 2) continue;
-        files.PHG_RENUM.record(line.clear().i64(pedigree.PHG_LIST[k].ID).i64(-k));
-        ++results.NIN_PHG_RENUM;
-    }
+    PHG_RENUM.record(line.i64(pedigree.PHG_LIST[k].ID).i64(-k));
 }
 
 void write_pruned_pedigree(const OutputOptions& options, Pedigree& pedigree, OutputFiles files,

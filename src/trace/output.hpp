@@ -33,7 +33,23 @@ struct OutputFiles {
     OutFile& PED;
     OutFile& PRUNE;
     OutFile& PHG_RENUM;
+    OutFile& BCONTRIB;
+    OutFile& HET;
 };
+
+// Running sums of the contributions (per base population) and heterozygosities (per pair)
+// written to .BCONTRIB and .HET.
+struct BreedSums {
+    std::vector<double> ANDEL_SUM, ANDEL_SSQ, MIN_ANDEL, MAX_ANDEL;
+    std::vector<int32_t> N_ANDEL;
+    std::vector<double> HET_S, HET_SS, MIN_HET, MAX_HET;
+    std::vector<int32_t> N_HET;
+    int32_t NIN_BCONTRIB = 0;
+    int32_t NIN_HET = 0;
+};
+
+// A contribution or heterozygosity is written and counted above 1.0E-13 in single precision.
+inline const double WRITE_THRESHOLD = static_cast<double>(1.0e-13f);
 
 // What the output stage leaves for the closing reports.
 struct OutputResults {
@@ -43,6 +59,7 @@ struct OutputResults {
     std::vector<float> K_GEN;     // known generations by position
     Bidrag BIDRAG;
     WalkVectors walk;  // with OPT1 = 2
+    BreedSums sums;    // with OPT1 = 2
     int32_t ANTAL1 = 0;
     int32_t NIN_PED = 0;
     int32_t NIN_PRUNE = 0;
@@ -54,10 +71,8 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
                            const HalvingTable& P_HALVE, Pedigree& pedigree, OutputFiles files,
                            OutputResults& results);
 
-// The PHG loop in output order: the .PHG_RENUM record of each PHG of the traced pedigree
-// (without a breed-proportion file, and when the file is written).
-void write_phg_renumbering(const OutputOptions& options, const Pedigree& pedigree,
-                           OutputFiles files, OutputResults& results);
+// The .PHG_RENUM record of PHG k.
+void write_phg_renumbering(const Pedigree& pedigree, int32_t k, OutFile& PHG_RENUM);
 
 // Prunes the traced pedigree and writes .PRUNE.
 void write_pruned_pedigree(const OutputOptions& options, Pedigree& pedigree, OutputFiles files,

@@ -389,11 +389,13 @@ void check_case(const Case& c, Tally& tally) {
     ++tally.walked;
     tally.inbred += inbred ? 1 : 0;
     EXPECT_FALSE(lit.guard) << "a walk passed MAX_NIV";
-    OutFile ped, prune, phg;
+    OutFile ped, prune, phg, bcontrib, het;
     ped.open(cap.listing, cap.path("ped"));
     prune.open(cap.listing, cap.path("prune"));
     phg.open(cap.listing, cap.path("phg"));
-    const OutputFiles files{ped, prune, phg};
+    bcontrib.open(cap.listing, cap.path("bcontrib"));
+    het.open(cap.listing, cap.path("het"));
+    const OutputFiles files{ped, prune, phg, bcontrib, het};
     const OutputOptions options{2, c.OPT2, c.GPRUNE, true, !c.bprop.empty()};
     const HalvingTable halving(c.MAX_NIV);
     OutputResults out;

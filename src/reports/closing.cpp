@@ -1,0 +1,444 @@
+#include "reports/closing.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "listing/numbers.hpp"
+
+namespace kinstrom {
+
+namespace {
+
+std::size_t at(int32_t p) {
+    return static_cast<std::size_t>(p);
+}
+
+// Writes `text` from 1-based column `column`, over whatever stands there.
+void place(std::string& line, int column, std::string_view text) {
+    const auto start = static_cast<std::size_t>(column - 1);
+    if (line.size() < start + text.size()) line.resize(start + text.size(), ' ');
+    line.replace(start, text.size(), text);
+}
+
+std::string placed(std::initializer_list<std::pair<int, std::string_view>> texts) {
+    std::string line = " ";
+    for (const auto& [column, text] : texts) place(line, column, text);
+    return line;
+}
+
+std::string dashes(int column, int count) {
+    std::string line = " ";
+    place(line, column, std::string(static_cast<std::size_t>(count), '-'));
+    return line;
+}
+
+}  // namespace
+
+std::string general_field(double v) {
+    char buf[64];
+    std::string text;
+    if (v == 0) {
+        text = "0.0000000";
+    } else {
+        std::snprintf(buf, sizeof buf, "%.7e", v);
+        const int exp10 = std::atoi(std::strchr(buf, 'e') + 1);
+        if (exp10 >= -1 && exp10 <= 7) {
+            std::snprintf(buf, sizeof buf, "%#.*f", 7 - exp10, v);
+            text = buf;
+        } else {
+            // 0.dddddddd E+ee: the digits of d.ddddddd and the exponent one higher.
+            const bool negative = buf[0] == '-';
+            const char* d = buf + (negative ? 1 : 0);
+            std::string digits;
+            digits += d[0];
+            digits.append(d + 2, 7);
+            const int e = exp10 + 1;
+            std::snprintf(buf, sizeof buf, "%s0.%sE%c%02d", negative ? "-" : "", digits.c_str(),
+                          e < 0 ? '-' : '+', std::abs(e));
+            std::string out;
+            const std::string s = buf;
+            if (s.size() < 17) out.append(17 - s.size(), ' ');
+            return out + s;
+        }
+    }
+    std::string out;
+    if (text.size() < 13) out.append(13 - text.size(), ' ');
+    return out + text + "    ";
+}
+
+// ---------------------------------------------------------------------------------------------
+// PHG contribution tables
+
+void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& pedigree,
+                OutputFiles files, OutputResults& results) {
+    const int32_t n_phg = pedigree.N_PHG1;
+    const int32_t ANTAL1 = results.ANTAL1, ANTAL2 = pedigree.N_PROB;
+    const bool bprop = options.use_bprop;
+    const int32_t n_bpop = bprop ? pedigree.N_BPOP : 0;
+    std::vector<double> BP_C(4 * at(n_bpop > 0 ? n_bpop : 0), 0.0);
+
+    int32_t before = listing.lines;
+    const int32_t reserve = n_phg + 13;
+    if (listing.lines + reserve > Listing::PAGE_LINES) before = 2;
+    listing.reserve(reserve);
+
+    listing.blank();
+    listing.blank();
+    if (bprop) {
+        listing.text("PHANTOM PARENT GROUPS");
+        listing.text(std::string(21, '-'));
+    } else {
+        listing.text("PHANTOM PARENT GROUPS = BASE POPULATIONS(B POP)");
+        listing.text(std::string(47, '-'));
+    }
+    listing.blank();
+    listing.text("Direct links and contribution expressed as no. of genomes and gene proportions");
+    listing.blank();
+    const int width = bprop ? 91 : 98;
+    if (bprop) {
+        listing.raw(placed({{51, "All in traced ped."}, {72, "Marked for traced"}}));
+        listing.raw(placed({{47, std::string(22, '-')}, {71, std::string(22, '-')}}));
+        listing.raw(placed({{18, "PHG"},
+                            {29, "As Sire "},
+                            {42, "As Dam    "},
+                            {50, "Genomes"},
+                            {60, "Gene prop"},
+                            {74, "Genomes"},
+                            {84, "Gene prop"}}));
+    } else {
+        listing.raw(placed({{56, "All in traced ped."}, {81, "Marked for traced"}}));
+        listing.raw(placed({{54, std::string(22, '-')}, {78, std::string(22, '-')}}));
+        listing.raw(placed({{18, "PHG  B POP"},
+                            {36, "Sire "},
+                            {49, "Dam    "},
+                            {57, "Genomes"},
+                            {67, "Gene prop"},
+                            {81, "Genomes"},
+                            {91, "Gene prop"}}));
+    }
+    listing.raw(dashes(2, width));
+
+    double sum_prop_all = 0, sum_prop_marked = 0;
+    for (int32_t j = 1; j <= n_phg; ++j) {
+        const auto k = static_cast<int32_t>(results.IW2[at(j)]);
+        const int32_t as_sire = results.ND_PHG[2 * at(k)], as_dam = results.ND_PHG[2 * at(k) + 1];
+        if (!is_set(pedigree.PHG_LIST[k].MARKED) || (as_sire <= 0 && as_dam <= 0)) continue;
+        const double genomes_all = results.BIDRAG.all[at(k)];
+        const double genomes_marked = results.BIDRAG.marked[at(k)];
+        double prop_all = 0, prop_marked = 0;
+        if (ANTAL1 > 0) {
+            prop_all = genomes_all / ANTAL1;
+            sum_prop_all += prop_all;
+        }
+        if (ANTAL2 > 0) {
+            prop_marked = genomes_marked / ANTAL2;
+            sum_prop_marked += prop_marked;
+        }
+        Row row;
+        row.integer(pedigree.PHG_LIST[k].ID, 20);
+        if (bprop) {
+            row.integer(as_sire, 11).integer(as_dam, 12);
+        } else {
+            row.integer(k, 6).integer(as_sire, 12).integer(as_dam, 12);
+        }
+        row.real(genomes_all, 12, 2)
+            .real(prop_all, 12, 8)
+            .real(genomes_marked, 12, 2)
+            .real(prop_marked, 12, 8);
+        listing.row(row);
+        if (bprop) {
+            for (int32_t b = 1; b <= n_bpop; ++b) {
+                const double p = pedigree.B_PROP.at(b, k);
+                double* c = &BP_C[4 * at(b - 1)];
+                c[0] += genomes_all * p;
+                c[1] += prop_all * p;
+                c[2] += genomes_marked * p;
+                c[3] += prop_marked * p;
+            }
+        } else if (options.OPT1 > 1 || options.OPT2 > 1) {
+            write_phg_renumbering(pedigree, k, files.PHG_RENUM);
+            ++results.NIN_PHG_RENUM;
+        }
+    }
+    double sum_all = 0, sum_marked = 0;
+    for (int32_t k = 1; k <= n_phg; ++k) {
+        sum_all += results.BIDRAG.all[at(k)];
+        sum_marked += results.BIDRAG.marked[at(k)];
+    }
+    const auto sum_row = [&](int column) {
+        return Row()
+            .text("SUM ")
+            .at(column)
+            .real(sum_all, 12, 2)
+            .real(sum_prop_all, 12, 8)
+            .real(sum_marked, 12, 2)
+            .real(sum_prop_marked, 12, 8);
+    };
+    listing.raw(dashes(2, width));
+    listing.row(sum_row(bprop ? 45 : 52));
+    listing.raw(dashes(2, width));
+    if (!bprop) return;
+
+    // Base populations.
+    if (before + n_phg + n_bpop + 26 > Listing::PAGE_LINES) {
+        listing.lines = listing.heading(1) + n_bpop + 13;
+    } else {
+        listing.lines = before + n_phg + n_bpop + 26;
+    }
+    listing.blank();
+    listing.blank();
+    listing.text("BASE POPULATIONS");
+    listing.text(std::string(16, '-'));
+    listing.text("Contribution expressed as genomes and gene proportions");
+    listing.blank();
+    listing.raw(placed({{46, "All     "}, {69, "Traced     "}}));
+    listing.raw(placed({{39, std::string(22, '-')}, {63, std::string(22, '-')}}));
+    listing.raw(placed({{10, "Base population"},
+                        {42, "Genomes"},
+                        {52, "Gene prop"},
+                        {66, "Genomes"},
+                        {76, "Gene prop"}}));
+    listing.raw(dashes(2, 83));
+    for (int32_t b = 1; b <= n_bpop; ++b) {
+        const double* c = &BP_C[4 * at(b - 1)];
+        listing.row(Row()
+                        .integer(b, 15)
+                        .at(37)
+                        .real(c[0], 12, 2)
+                        .real(c[1], 12, 8)
+                        .real(c[2], 12, 2)
+                        .real(c[3], 12, 8));
+    }
+    listing.raw(dashes(2, 83));
+    listing.row(sum_row(37));
+    listing.raw(dashes(2, 83));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Traced-pedigree statistics
+
+namespace {
+
+struct Summary {
+    int32_t n;
+    double sum, squares, min, max;
+};
+
+std::string statistics_values(const Summary& s, bool min_single) {
+    const auto n = static_cast<double>(static_cast<float>(s.n));
+    const double average = s.sum / n;
+    double sd = 0;
+    if (s.n > 1) {
+        const double spread = s.squares - s.sum * s.sum / n;
+        sd = spread < 0 ? 0 : std::sqrt(spread / static_cast<double>(static_cast<float>(s.n - 1)));
+    }
+    const double min = min_single ? static_cast<double>(static_cast<float>(s.min)) : s.min;
+    return general_field(static_cast<double>(static_cast<float>(average))) +
+           general_field(static_cast<double>(static_cast<float>(sd))) + general_field(min) +
+           general_field(s.max);
+}
+
+}  // namespace
+
+void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputResults& results) {
+    const BreedSums& s = results.sums;
+    const int32_t n_bpop = pedigree.N_BPOP > 0 ? pedigree.N_BPOP : 0;
+    const auto pairs = static_cast<int32_t>(s.HET_S.size());
+    const int32_t NIN_PED = results.NIN_PED;
+    const std::string value_header =
+        "      Average          S.D.           Min value        Max value";
+    const std::string rule = " " + std::string(89, '-');
+
+    listing.reserve(n_bpop + 11);
+    listing.raw("");
+    listing.raw("");
+    listing.text("          Simple statistics for the traced pedigree");
+    listing.text(std::string(10, ' ') + std::string(41, '-'));
+
+    for (int table = 1; table <= 2; ++table) {
+        if (table == 2) {
+            listing.reserve(n_bpop + 8);
+            listing.raw("");
+        }
+        listing.raw("");
+        if (table == 1) {
+            listing.text("    Contribution from base populations to all individuals");
+            listing.text("    " + std::string(49, '-'));
+        } else {
+            listing.text(
+                "    Contribution from base populations to individuals with contribution > 0");
+            listing.text("    " + std::string(67, '-'));
+        }
+        listing.raw("");
+        listing.text("Base population     N-obs" + value_header);
+        listing.raw(rule);
+        for (int32_t j = 1; j <= n_bpop; ++j) {
+            const std::size_t u = at(j - 1);
+            if (!(s.MAX_ANDEL[u] > 0)) continue;
+            const int32_t n = table == 1 ? NIN_PED : s.N_ANDEL[u];
+            const double min = table == 1 && s.N_ANDEL[u] < NIN_PED ? 0.0 : s.MIN_ANDEL[u];
+            listing.row(Row().integer(j, 8).at(19).integer(n, 8).text(statistics_values(
+                {n, s.ANDEL_SUM[u], s.ANDEL_SSQ[u], min, s.MAX_ANDEL[u]}, table == 1)));
+        }
+        listing.raw(rule);
+    }
+
+    for (int table = 3; table <= 4; ++table) {
+        listing.reserve(pairs + 10);
+        listing.raw("");
+        listing.raw("");
+        if (table == 3) {
+            listing.text("    Heterozygosity all individuals");
+            listing.text("    " + std::string(26, '-'));
+        } else {
+            listing.text("    Heterozygosity for individuals with specific heterozygosity > 0");
+            listing.text("    " + std::string(59, '-'));
+        }
+        listing.raw("");
+        listing.text("Base populations");
+        listing.text("----------------");
+        listing.text("     1     2        N-obs" + value_header);
+        listing.raw(rule);
+        std::size_t l = 0;
+        for (int32_t j1 = 1; j1 <= n_bpop - 1; ++j1) {
+            for (int32_t j2 = j1 + 1; j2 <= n_bpop; ++j2, ++l) {
+                if (table == 4 && s.N_HET[l] <= 0) continue;
+                if (!(s.MAX_HET[l] > 0)) continue;
+                const int32_t n = table == 3 ? NIN_PED : s.N_HET[l];
+                const double min = table == 3 && s.N_HET[l] < NIN_PED ? 0.0 : s.MIN_HET[l];
+                listing.row(
+                    Row().integer(j1, 6).integer(j2, 6).at(19).integer(n, 8).text(statistics_values(
+                        {n, s.HET_S[l], s.HET_SS[l], min, s.MAX_HET[l]}, table == 3)));
+            }
+        }
+        listing.raw(rule);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output-file descriptions
+
+void describe_output_files(Listing& listing, const OutputOptions& options,
+                           const std::string& base_name, const OutputResults& results) {
+    const std::string rule(79, '-');
+    const bool renumbered = options.OPT2 != 1;
+    const auto text_lines = [&](std::initializer_list<std::string> lines) {
+        for (const std::string& line : lines) {
+            if (line == " ") {
+                listing.blank();
+            } else {
+                listing.text(line);
+            }
+        }
+    };
+    const auto file_lines = [&](const std::string& what, int32_t count, const char* suffix) {
+        text_lines({" ", what, "It contains " + int_text(count) + " records",
+                    "File name: " + base_name + suffix, " "});
+    };
+
+    if (listing.lines > 53) listing.lines = listing.heading(1);
+    listing.lines += 22;
+    text_lines({" ", " ", "          Description of output files",
+                std::string(10, ' ') + std::string(27, '-'), " ", rule});
+    text_lines({"A pedigree file has been created.",
+                "It contains " + int_text(results.NIN_PED) + " records",
+                "File name: " + base_name + ".PED", " "});
+    if (renumbered) {
+        text_lines(
+            {options.inbreeding ? "The format is ASCII and it has 7 variables"
+                                : "The format is ASCII and it has 6 variables",
+             " ", "The variables are:", "   1. Renumbered ID          (integer)",
+             "   2. Renumbered sire ID     (integer)", "   3. Renumbered dam ID      (integer)",
+             "   4. Birth date (sort var.) (integer)", "   5. Known generations      (real)"});
+        if (options.inbreeding) text_lines({"   6. Inbreeding coefficent  (real)"});
+        text_lines({options.inbreeding ? "   7. Original ID           (long integer)"
+                                       : "   6. Original ID           (long integer)"});
+    } else {
+        text_lines({options.inbreeding ? "The format is ASCII and it has 6 variables"
+                                       : "The format is ASCII and it has 5 variables",
+                    " ", "The variables are:", "   1. Original ID            (long integer)",
+                    "   2. Original sire ID       (long integer)",
+                    "   3. Original dam ID        (long integer)",
+                    "   4. Birth date (sort var.) (integer)",
+                    "   5. Known generations      (real)"});
+        if (options.inbreeding) text_lines({"   6. Inbreeding coefficent  (real)"});
+    }
+    text_lines({rule});
+
+    if (listing.lines > 61) listing.lines = listing.heading(1);
+    listing.lines += 14;
+    file_lines("A pruned pedigree file has been created.", results.NIN_PRUNE, ".PRUNE");
+    if (renumbered) {
+        text_lines({"The format is ASCII and it has 5 variables", " ",
+                    "The variables are:", "   1. Renumbered ID          (integer)",
+                    "   2. Renumbered sire ID     (integer)",
+                    "   3. Renumbered dam ID      (integer)",
+                    "   4. Birth date (sort var.) (integer)",
+                    "   5. Original ID            (long integer)", rule});
+    } else {
+        text_lines({"The format is ASCII and it has 4 variables", " ",
+                    "The variables are:", "   1. Original ID            (long integer)",
+                    "   2. Original sire ID       (long integer)",
+                    "   3. Original dam ID        (long integer)",
+                    "   4. Birth date (sort var.) (integer)", rule});
+    }
+
+    if (results.NIN_PHG_RENUM > 0) {
+        if (listing.lines > 62) listing.lines = listing.heading(1);
+        listing.lines += 13;
+        text_lines({" ", "A file with renumbered phantom parent groups ID's has been created.",
+                    "-1 times the assigned base population number is used as the renumbered PHG ID",
+                    "It contains " + int_text(results.NIN_PHG_RENUM) + " records",
+                    "File name: " + base_name + ".PHG_RENUM", " ",
+                    "The format is ASCII and it has 2 variables", "(2 integer).", " ",
+                    "The variables are:", "   1. The original PHG ID (long integer)",
+                    "   2. Renumbered PHG ID   (integer)", rule});
+    }
+
+    if (results.sums.NIN_BCONTRIB > 0) {
+        if (listing.lines > 60) listing.lines = listing.heading(1);
+        listing.lines += 15;
+        file_lines("A file with breed (PHG) contributions has been created.",
+                   results.sums.NIN_BCONTRIB, ".BCONTRIB");
+        if (renumbered) {
+            text_lines({"The format is ASCII and it has 4 variables", " ",
+                        "The variables are:", "   1. Renumbered ID                      (integer)",
+                        "   2. Renumbered breed (PHG) ID          (integer)",
+                        "   3. Contribution from this breed (PHG) (real)",
+                        "   4. Original ID                        (long integer)", rule});
+        } else {
+            text_lines({"The format is ASCII and it has 3 variables", " ", "The variables are:",
+                        "   1. Original ID                       (long integer)",
+                        "   2. Renumbered breed (PHG) ID          (integer)",
+                        "   3. Contribution from this breed (PHG) (real)", rule});
+        }
+    }
+
+    if (results.sums.NIN_HET > 0) {
+        if (listing.lines > 60) listing.lines = listing.heading(1);
+        file_lines("A file with breed (PHG) heterozygosity has been created.", results.sums.NIN_HET,
+                   ".HET");
+        if (renumbered) {
+            text_lines(
+                {"The format is ASCII and it has 5 variables", " ", "The variables are:",
+                 "   1. Renumbered ID                                           (integer)",
+                 "   2. Renumbered breed (PHG) ID for breed (PHG) 1             (integer)",
+                 "   3. Renumbered breed (PHG) ID for breed (PHG) 2             (integer)",
+                 "   4. Heterozygosity with respect to these two breeds (PHG's) (real)",
+                 "   5. Original ID                                             (long integer)",
+                 rule});
+        } else {
+            text_lines(
+                {"The format is ASCII and it has 4 variables", " ", "The variables are:",
+                 "   1. Original ID                                             (long integer)",
+                 "   2. Renumbered breed (PHG) ID for breed (PHG) 1             (integer)",
+                 "   3. Renumbered breed (PHG) ID for breed (PHG) 2             (integer)",
+                 "   4. Heterozygosity with respect to these two breeds (PHG's) (real)", rule});
+        }
+    }
+}
+
+}  // namespace kinstrom

@@ -1,0 +1,30 @@
+// The closing sections of the listing: the PHG contribution tables (which also write the
+// .PHG_RENUM records), the traced-pedigree statistics and the description of the output files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "listing/listing.hpp"
+#include "pedigree/pedigree.hpp"
+#include "trace/output.hpp"
+
+namespace kinstrom {
+
+// The 17-column general numeric field: 8 significant digits, fixed notation for magnitudes in
+// [0.1, 1e8) (and 0), otherwise 0.dddddddd E+ee.
+std::string general_field(double v);
+
+// PHG rows in descending PHG ID with links, genomes and gene proportions; with a
+// breed-proportion file, the same summed by base population.
+void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& pedigree,
+                OutputFiles files, OutputResults& results);
+
+// Averages, S.D.s, minima and maxima of the contributions and heterozygosities (OPT1 = 2).
+void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputResults& results);
+
+// What each output file holds; the last section before "EOJ".
+void describe_output_files(Listing& listing, const OutputOptions& options,
+                           const std::string& base_name, const OutputResults& results);
+
+}  // namespace kinstrom
