@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 
 namespace kinstrom {
 
@@ -354,25 +353,10 @@ void keep_marks_and_links(Pedigree& pedigree, int32_t GPRUNE) {
         }
     }
     // Keep marks: ancestors at most GPRUNE generations back from a marked individual.
-    std::vector<int32_t> generation(at(X.LAST) + 1, -1);
-    std::deque<int32_t> queue;
-    for (int32_t i = 1; i <= X.LAST; ++i) {
-        if (!is_set(X[i].TRACED) || !is_set(X[i].MARKED)) continue;
-        generation[at(i)] = 0;
-        queue.push_back(i);
-    }
-    while (!queue.empty()) {
-        const int32_t i = queue.front();
-        queue.pop_front();
-        const int32_t next = generation[at(i)] + 1;
-        if (next > GPRUNE) continue;
-        for (const int32_t p : {X[i].SIRE, X[i].DAM}) {
-            if (p <= 0 || generation[at(p)] >= 0) continue;
-            generation[at(p)] = next;
-            X[p].KEEP = FLAG_TRUE;
-            queue.push_back(p);
-        }
-    }
+    std::vector<int32_t> marked;
+    for (int32_t i = 1; i <= X.LAST; ++i)
+        if (is_set(X[i].TRACED) && is_set(X[i].MARKED)) marked.push_back(i);
+    pedigree.mark_ancestors(marked, GPRUNE, &Record::KEEP);
 }
 
 }  // namespace kinstrom

@@ -54,6 +54,12 @@ struct Pedigree {
     int32_t N_PHG_PRINTED = 0;   // PHGs as the pedigree statistics count them
     int32_t DUMMY_POSITION = 0;  // PHG_LIST position of the dummy PHG, 0 until needed
 
+    // Sets `flag` on every individual at most `generations` generations back from one of
+    // `sources` (breadth first, so along its shortest line); the sources themselves are left
+    // as they are.
+    void mark_ancestors(const std::vector<int32_t>& sources, int32_t generations,
+                        uint8_t Record::*flag);
+
     // ID of a stored parent position: an individual, a PHG, or the sentinel for a missing PHG.
     int64_t parent_id(int32_t p) const {
         if (p > 0) return XLIST[p].ID;

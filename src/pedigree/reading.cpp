@@ -1,6 +1,7 @@
 #include "pedigree/reading.hpp"
 
 #include <algorithm>
+#include <deque>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -40,14 +41,20 @@ class Reading {
     }
 
   private:
+    // The PHG code that opens a breed-proportion record: below 0.
+    int64_t read_phg_code(RecordReader& r, int32_t nobs) {
+        int64_t id = 0;
+        if (!r.int64(id) || id >= 0) ill_input(listing_, in_.bprop.name, nobs);
+        return id;
+    }
+
     // Breed-proportion file, first pass: the number of PHG places.
     void count_phg_records() {
         RecordReader r(bprop_text_.text());
         int32_t nobs = 0;
         while (r.start()) {
             ++nobs;
-            int64_t id = 0;
-            if (!r.int64(id) || id >= 0) ill_input(listing_, in_.bprop.name, nobs);
+            read_phg_code(r, nobs);
             r.finish();
         }
         if (nobs == 0) ill_input(listing_, in_.bprop.name, 1);
@@ -76,8 +83,7 @@ class Reading {
         int32_t nobs = 0;
         while (r.start()) {
             ++nobs;
-            int64_t id = 0;
-            if (!r.int64(id) || id >= 0) ill_input(listing_, in_.bprop.name, nobs);
+            const int64_t id = read_phg_code(r, nobs);
             for (double& v : B_PROP1_)
                 if (!r.real(v)) ill_input(listing_, in_.bprop.name, nobs);
             r.finish();
@@ -311,6 +317,28 @@ void BreedProportions::make_unit(int32_t n) {
     n_bpop_ = n;
     unit_ = true;
     values_.clear();
+}
+
+void Pedigree::mark_ancestors(const std::vector<int32_t>& sources, int32_t generations,
+                              uint8_t Record::*flag) {
+    std::vector<int32_t> generation(static_cast<std::size_t>(XLIST.LAST) + 1, -1);
+    std::deque<int32_t> queue;
+    for (const int32_t i : sources) {
+        generation[static_cast<std::size_t>(i)] = 0;
+        queue.push_back(i);
+    }
+    while (!queue.empty()) {
+        const int32_t i = queue.front();
+        queue.pop_front();
+        const int32_t next = generation[static_cast<std::size_t>(i)] + 1;
+        if (next > generations) continue;
+        for (const int32_t p : {XLIST[i].SIRE, XLIST[i].DAM}) {
+            if (p <= 0 || generation[static_cast<std::size_t>(p)] >= 0) continue;
+            generation[static_cast<std::size_t>(p)] = next;
+            XLIST[p].*flag = FLAG_TRUE;
+            queue.push_back(p);
+        }
+    }
 }
 
 SplitDate split_date(int32_t v) {

@@ -36,6 +36,10 @@ class ReadBack {
         }
         v = read;
     }
+    template <class... T>
+    void values(T&... v) {
+        (value(v), ...);
+    }
     void flag(bool& v) {
         if (!ok_ || !file_.read_value(token_) || (token_ != "T" && token_ != "F")) {
             ok_ = false;
@@ -126,8 +130,7 @@ void kind1(Reports& r, const ReportSettings& s) {
     std::vector<double> read(static_cast<std::size_t>(s.N_BPOP)), stored(read.size());
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(nobs);
-        back.value(phg);
+        back.values(nobs, phg);
         for (double& v : read) back.value(v);
         for (double& v : stored) back.value(v);
         std::string note(read == stored ? "" : "Information diffrent from first appearance");
@@ -156,12 +159,7 @@ void kind2(Reports& r) {
     int64_t id = 0, sire = 0, dam = 0, first_sire = 0, first_dam = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(nobs);
-        back.value(id);
-        back.value(sire);
-        back.value(dam);
-        back.value(first_sire);
-        back.value(first_dam);
+        back.values(nobs, id, sire, dam, first_sire, first_dam);
         r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
         if (sire != first_sire || dam != first_dam)
             r.row(Row()
@@ -197,10 +195,7 @@ void kind3(Reports& r, const Pedigree& p) {
     int64_t id = 0, parent_id = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(nobs);
-        back.value(id);
-        back.value(parent);
-        back.value(parent_id);
+        back.values(nobs, id, parent, parent_id);
         r.row(Row().integer(nobs, 8).integer(id, 20).integer(parent_id, 20));
     }
     r.closing(3, n);
@@ -222,10 +217,7 @@ void kind4(Reports& r) {
     int64_t id = 0, sire = 0, dam = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(nobs);
-        back.value(id);
-        back.value(sire);
-        back.value(dam);
+        back.values(nobs, id, sire, dam);
         r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
     }
     r.closing(4, n);
@@ -263,12 +255,7 @@ void kind8(Reports& r, const ReportSettings& s) {
     int64_t id = 0, parent_id = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(nobs);
-        back.value(id);
-        back.value(value);
-        back.value(parent);
-        back.value(parent_id);
-        back.value(parent_value);
+        back.values(nobs, id, value, parent, parent_id, parent_value);
         r.row(Row()
                   .integer(nobs, 8)
                   .integer(id, 20)
@@ -302,8 +289,7 @@ void kind5(Reports& r) {
     int64_t id = 0;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(nobs);
-        back.value(id);
+        back.values(nobs, id);
         r.row(Row().integer(nobs, 8).integer(id, 20));
     }
     r.closing(5, n);
@@ -324,9 +310,7 @@ void kind6(Reports& r) {
     bool marked = false;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.value(id);
-        back.value(sire);
-        back.value(dam);
+        back.values(id, sire, dam);
         back.flag(marked);
         r.row(Row().integer(id, 20).integer(sire, 20).integer(dam, 20).at(71).text(marked ? "T"
                                                                                           : "F"));

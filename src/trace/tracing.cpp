@@ -1,7 +1,6 @@
 #include "trace/tracing.hpp"
 
 #include <algorithm>
-#include <deque>
 
 namespace kinstrom {
 
@@ -67,30 +66,16 @@ void trace_pedigree(int32_t MAX_NIV, Pedigree& pedigree, ErrorFiles& errors) {
                            is_set(r.MARKED));
     }
 
-    // The traced pedigree: breadth first from the marked individuals, as far as MAX_NIV
+    // The traced pedigree: the marked individuals and their ancestors as far as MAX_NIV
     // generations back.
-    const auto n = static_cast<std::size_t>(X.LAST) + 1;
-    std::vector<int32_t> generation(n, -1);
-    std::deque<int32_t> queue;
+    std::vector<int32_t> marked;
     for (int32_t i = 1; i <= X.LAST; ++i) {
         Record& r = X[i];
         if (r.ID <= 0 || !is_set(r.MARKED)) continue;
         r.TRACED = FLAG_TRUE;
-        generation[static_cast<std::size_t>(i)] = 0;
-        queue.push_back(i);
+        marked.push_back(i);
     }
-    while (!queue.empty()) {
-        const int32_t i = queue.front();
-        queue.pop_front();
-        const int32_t next = generation[static_cast<std::size_t>(i)] + 1;
-        if (next > MAX_NIV) continue;
-        for (const int32_t p : {X[i].SIRE, X[i].DAM}) {
-            if (p <= 0 || generation[static_cast<std::size_t>(p)] >= 0) continue;
-            generation[static_cast<std::size_t>(p)] = next;
-            X[p].TRACED = FLAG_TRUE;
-            queue.push_back(p);
-        }
-    }
+    pedigree.mark_ancestors(marked, MAX_NIV, &Record::TRACED);
 }
 
 }  // namespace kinstrom
