@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
+#include <utility>
 
 namespace kinstrom {
 
@@ -165,99 +167,6 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
         }
     }
     return kgen;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Inbreeding
-
-namespace {
-
-std::size_t pair_slot(int32_t lo, int32_t hi, std::size_t mask) {
-    uint64_t key =
-        (static_cast<uint64_t>(static_cast<uint32_t>(lo)) << 32) | static_cast<uint32_t>(hi);
-    key ^= key >> 31;
-    key *= 0x9e3779b97f4a7c15ULL;
-    key ^= key >> 29;
-    return static_cast<std::size_t>(key) & mask;
-}
-
-}  // namespace
-
-bool Relationship::known(int32_t i, int32_t j, float& value) const {
-    if (i <= 0 || j <= 0) {
-        value = 0.0f;
-        return true;
-    }
-    if (i == j) {
-        value = 1.0f + pedigree_.XLIST[i].F;
-        return true;
-    }
-    if (memo_.empty()) return false;
-    const int32_t lo = std::min(i, j), hi = std::max(i, j);
-    const std::size_t mask = memo_.size() - 1;
-    for (std::size_t s = pair_slot(lo, hi, mask);; s = (s + 1) & mask) {
-        const Slot& slot = memo_[s];
-        if (slot.lo == lo && slot.hi == hi) {
-            value = slot.value;
-            return true;
-        }
-        if (slot.lo == 0) return false;
-    }
-}
-
-void Relationship::remember(int32_t lo, int32_t hi, float value) {
-    if (10 * (used_ + 1) > 7 * memo_.size()) {
-        decltype(memo_) bigger(memo_.empty() ? 1024 : 2 * memo_.size(), Slot{0, 0, 0.0f});
-        const std::size_t mask = bigger.size() - 1;
-        for (const Slot& slot : memo_) {
-            if (slot.lo == 0) continue;
-            std::size_t s = pair_slot(slot.lo, slot.hi, mask);
-            while (bigger[s].lo != 0) s = (s + 1) & mask;
-            bigger[s] = slot;
-        }
-        memo_.swap(bigger);
-    }
-    const std::size_t mask = memo_.size() - 1;
-    std::size_t s = pair_slot(lo, hi, mask);
-    while (memo_[s].lo != 0 && !(memo_[s].lo == lo && memo_[s].hi == hi)) s = (s + 1) & mask;
-    if (memo_[s].lo == 0) ++used_;
-    memo_[s] = Slot{lo, hi, value};
-}
-
-float Relationship::cffa(int32_t i, int32_t j) {
-    const Table& X = pedigree_.XLIST;
-    stack_.push_back({i, j});
-    while (!stack_.empty()) {
-        const auto [a, b] = stack_.back();
-        float v = 0.0f;
-        if (known(a, b, v)) {
-            stack_.pop_back();
-            continue;
-        }
-        // The individual of higher rank is taken as the younger and replaced by its parents.
-        const bool a_younger = order_.rank[at(a)] > order_.rank[at(b)];
-        const int32_t young = a_younger ? a : b, other = a_younger ? b : a;
-        float vs = 0.0f, vd = 0.0f;
-        const bool have_s = known(other, X[young].SIRE, vs);
-        const bool have_d = known(other, X[young].DAM, vd);
-        if (!have_s) stack_.push_back({other, X[young].SIRE});
-        if (!have_d) stack_.push_back({other, X[young].DAM});
-        if (!have_s || !have_d) continue;
-        stack_.pop_back();
-        remember(std::min(a, b), std::max(a, b), 0.5f * (vs + vd));
-    }
-    float value = 0.0f;
-    known(i, j, value);
-    return value;
-}
-
-void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order) {
-    Relationship relationship(pedigree, order);
-    Table& X = pedigree.XLIST;
-    for (const int32_t p : order.order) {
-        const int32_t s = X[p].SIRE, d = X[p].DAM;
-        X[p].F = (s > 0 && d > 0) ? relationship.cffa(s, d) * 0.5f : 0.0f;
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,10 +9,9 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
+#include "listing/progress.hpp"
 #include "pedigree/pedigree.hpp"
 
 namespace kinstrom {
@@ -44,36 +43,16 @@ TracedOrder traced_order(const Pedigree& pedigree);
 std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder& order,
                                      const HalvingTable& P_HALVE);
 
-// Stores F of every traced individual, in increasing rank: half the relationship of its sire
-// and dam by the recursive rule, the individual of higher rank taken as the younger.
-void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order);
-
-// The relationship of two individuals by the recursive rule, remembered per unordered pair
-// (the rule is symmetric, so this gives the same bits). F of their ancestors must be stored.
-class Relationship {
-  public:
-    Relationship(const Pedigree& pedigree, const TracedOrder& order)
-        : pedigree_(pedigree), order_(order) {}
-    float cffa(int32_t i, int32_t j);
-
-  private:
-    bool known(int32_t i, int32_t j, float& value) const;
-
-    const Pedigree& pedigree_;
-    const TracedOrder& order_;
-    // Relationships found so far, by unordered pair (lower position first): open addressing
-    // with linear probing, at most 70% full; position 0 marks an empty slot.
-    struct Slot {
-        int32_t lo;
-        int32_t hi;
-        float value;
-    };
-    std::vector<Slot, TableAllocator<Slot>> memo_;
-    std::size_t used_ = 0;
-    void remember(int32_t lo, int32_t hi, float value);
-
-    std::vector<std::pair<int32_t, int32_t>> stack_;
+// How the inbreeding phase runs; the coefficients are the same bits whatever is chosen.
+struct InbreedingSettings {
+    unsigned threads = 0;           // 0: KINSTROM_THREADS, else the available processors
+    std::size_t cache_entries = 0;  // relationships remembered; 0: 16 per traced individual
 };
+
+// Stores F of every traced individual: half the relationship of its sire and dam by the
+// recursive rule, the individual of higher rank taken as the younger.
+void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
+                             const InbreedingSettings& settings = {});
 
 // Base-population vector (N_BPOP 32-bit reals) of the walk at each traced individual:
 // the mean of its parents' vectors, a PHG's vector being its breed proportions. Row p holds

@@ -7,6 +7,7 @@
 
 #include "genetics/genetics.hpp"
 #include "listing/listing.hpp"
+#include "listing/progress.hpp"
 #include "pedigree/reading.hpp"
 #include "reports/closing.hpp"
 #include "reports/error_reports.hpp"
@@ -74,7 +75,8 @@ void banner(Listing& listing) {
     throw FatalStop{};
 }
 
-void run_phases(std::istream& in, Listing& listing) {
+void run_phases(std::istream& in, Listing& listing, Progress& progress) {
+    progress.begin("directives and files");
     listing.lines = listing.heading(0);
     banner(listing);
 
@@ -100,6 +102,7 @@ void run_phases(std::istream& in, Listing& listing) {
     RunFiles files;
     open_files(listing, d, names, files);
 
+    progress.begin("reading the input");
     Pedigree pedigree;
     const InputSources inputs{{names.ped, files.ped.get()},
                               {names.prob, files.prob.get()},
@@ -116,17 +119,22 @@ void run_phases(std::istream& in, Listing& listing) {
 
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
+    progress.begin("error reports");
     report_input_errors(listing, report_settings, pedigree, files.errors);
+    progress.begin("tracing");
     trace_pedigree(d.MAX_NIV, pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
+    progress.begin("pedigree statistics");
     const bool inbreeding = pedigree_statistics(listing, pedigree, files.errors, settings.inbreed);
 
     const OutputOptions output{d.OPT1, d.OPT2, d.GPRUNE, inbreeding, settings.use_bprop};
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults results;
-    write_traced_pedigree(listing, output, *P_HALVE, pedigree, output_files, results);
+    write_traced_pedigree(listing, output, *P_HALVE, pedigree, output_files, results, progress);
+    progress.begin("PHG tables");
     phg_tables(listing, output, pedigree, output_files, results);
+    progress.begin("closing reports and pruning");
     if (d.OPT1 == 2) traced_statistics(listing, pedigree, results);
     write_pruned_pedigree(output, pedigree, output_files, results);
     describe_output_files(listing, output, names.prob, results);
@@ -134,6 +142,7 @@ void run_phases(std::istream& in, Listing& listing) {
     close_files(files);
     listing.blank();
     listing.text("EOJ");
+    progress.end();
 }
 
 }  // namespace
@@ -143,8 +152,9 @@ int run(std::istream& in, std::FILE* out) {
     dattim(date);
     Listing listing(out, date);
     int status = 0;
+    Progress progress = Progress::from_environment();
     try {
-        run_phases(in, listing);
+        run_phases(in, listing, progress);
     } catch (const FatalStop& stop) {
         status = stop.status;
     } catch (const std::bad_alloc&) {
@@ -152,6 +162,7 @@ int run(std::istream& in, std::FILE* out) {
         listing.text(" Error when allocating memory");
         status = STOP_CODE;
     }
+    progress.end();
     if (!listing.flush()) {
         std::fputs("kinstrom: writing the listing failed\n", stderr);
         return STOP_CODE;

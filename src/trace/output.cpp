@@ -145,7 +145,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
 
 void write_traced_pedigree(Listing& listing, const OutputOptions& options,
                            const HalvingTable& P_HALVE, Pedigree& pedigree, OutputFiles files,
-                           OutputResults& results) {
+                           OutputResults& results, Progress& progress) {
     Table& X = pedigree.XLIST;
     const int32_t n_phg = pedigree.N_PHG1;
 
@@ -173,6 +173,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
         throw FatalStop{};
     }
 
+    progress.begin("order, generations, walks");
     for (int32_t i = 1; i <= X.LAST; ++i) X[i].IN_PED = 0;
     results.order = traced_order(pedigree);
     const TracedOrder& order = results.order;
@@ -188,7 +189,11 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
         allocate_sums(listing, pedigree.N_BPOP, results.sums, ANDEL, ANDEL_S, ANDEL_D);
         results.walk = walk_vectors(pedigree, order);
     }
-    if (options.inbreeding) inbreeding_coefficients(pedigree, order);
+    if (options.inbreeding) {
+        progress.begin("inbreeding");
+        inbreeding_coefficients(pedigree, order, progress);
+    }
+    progress.begin("writing the traced pedigree");
 
     FreeLine line(true);
     for (int32_t i = 1; i <= X.LAST; ++i) {

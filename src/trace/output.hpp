@@ -10,6 +10,7 @@
 
 #include "genetics/genetics.hpp"
 #include "listing/outfile.hpp"
+#include "listing/progress.hpp"
 #include "pedigree/pedigree.hpp"
 
 namespace kinstrom {
@@ -69,7 +70,7 @@ struct OutputResults {
 // Orders the PHGs, computes the genetic values and writes .PED.
 void write_traced_pedigree(Listing& listing, const OutputOptions& options,
                            const HalvingTable& P_HALVE, Pedigree& pedigree, OutputFiles files,
-                           OutputResults& results);
+                           OutputResults& results, Progress& progress);
 
 // The .PHG_RENUM record of PHG k.
 void write_phg_renumbering(const Pedigree& pedigree, int32_t k, OutFile& PHG_RENUM);

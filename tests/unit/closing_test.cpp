@@ -76,8 +76,9 @@ TEST(Contributions, CrossesAndPurebred) {
     bcontrib.open(listing, base + ".BCONTRIB");
     het.open(listing, base + ".HET");
     OutputResults results;
+    Progress quiet;
     write_traced_pedigree(listing, {2, 1, 26, false, true}, HalvingTable(25), p,
-                          {ped, prune, renum, bcontrib, het}, results);
+                          {ped, prune, renum, bcontrib, het}, results, quiet);
     bcontrib.close();
     het.close();
     const auto read = [](const std::string& name) {

@@ -399,7 +399,8 @@ void check_case(const Case& c, Tally& tally) {
     const OutputOptions options{2, c.OPT2, c.GPRUNE, true, !c.bprop.empty()};
     const HalvingTable halving(c.MAX_NIV);
     OutputResults out;
-    write_traced_pedigree(cap.listing, options, halving, p, files, out);
+    Progress quiet;
+    write_traced_pedigree(cap.listing, options, halving, p, files, out, quiet);
     EXPECT_EQ(out.order.order, lit.order) << "rank order";
     int32_t n_traced = 0;
     std::vector<double> vec(static_cast<std::size_t>(c.n_bpop));
@@ -458,7 +459,8 @@ void check_repeated_parents(const Case& c, Tally& tally) {
     ASSERT_EQ(errors.ERROR[6], 0);
     const TracedOrder order = traced_order(p);
     const std::vector<float> kgen = known_generations(p, order, HalvingTable(c.MAX_NIV));
-    inbreeding_coefficients(p, order);
+    Progress quiet;
+    inbreeding_coefficients(p, order, quiet);
     Literal lit(c);
     const auto width = static_cast<std::size_t>(c.n) + 2;  // levels 0 .. n + 1
     std::vector<float> memo(width * width, -1.0f);

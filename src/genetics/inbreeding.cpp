@@ -1,0 +1,317 @@
+// Inbreeding coefficients by the recursive relationship rule, computed once per pair of
+// individuals that the recursion meets, remembered in a bounded cache.
+//
+// Every relationship the recursion asks for has one value whatever order the pairs are met in,
+// so the cache may forget: a forgotten pair is computed again, to the same bits. What makes the
+// work small:
+//  - the traced individuals renumbered by rank (parents first), so the recursion reads small
+//    dense arrays, and "the higher rank is the younger" is a comparison of two numbers;
+//  - an exact zero without recursion when the younger one's ancestry (itself included) starts
+//    after the older one: no ancestor can then be shared, and every term of the recursion is 0;
+//  - one computation per mating: full sibs have the same sire and dam and the same F;
+//  - one hash probe per pair: a pair is looked up once, expanded on an explicit stack, and
+//    stored when both its terms are known;
+//  - an 8-way set-associative cache whose entries are single 64-bit words (pair tag and value),
+//    one cache line per set, so that a probe reads one line;
+//  - the individuals of one depth (longest line back to the PHGs) need only the F of earlier
+//    depths, so each depth is shared among threads, which share the cache word by word.
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "genetics/genetics.hpp"
+#include "pedigree/store.hpp"
+
+namespace kinstrom {
+
+namespace {
+
+std::size_t at(int32_t p) {
+    return static_cast<std::size_t>(p);
+}
+
+// An individual in rank space: its parents' ranks (0 for a PHG), the lowest rank in its
+// ancestry with itself, and its inbreeding coefficient once known.
+struct Node {
+    int32_t sire;
+    int32_t dam;
+    int32_t oldest;
+    float F;
+};
+
+// The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
+// by a bijection of its 2 x rank_bits bits; the low set_bits of the result choose the set and
+// the rest, plus one, is the tag in the word's high half (0 marks an empty way). The low half
+// holds the bits of the 32-bit value.
+class PairCache {
+  public:
+    PairCache(int32_t n, std::size_t entries_wanted) {
+        rank_bits_ = static_cast<unsigned>(std::bit_width(static_cast<uint32_t>(n)));
+        const unsigned key_bits = 2 * rank_bits_;
+        key_mask_ = key_bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << key_bits) - 1;
+        const unsigned least = key_bits > 31 ? key_bits - 31 : 0;  // tags fit 31 bits
+        unsigned bits = static_cast<unsigned>(std::bit_width(entries_wanted / WAYS));
+        bits = std::clamp(bits, std::max(least, 4u), 40u);
+        for (;;) {
+            try {
+                words_.assign((std::size_t{1} << bits) * WAYS + WAYS, 0);
+                break;
+            } catch (const std::bad_alloc&) {
+                if (bits <= std::max(least, 4u)) throw;
+                --bits;  // a smaller cache only costs time
+            }
+        }
+        set_bits_ = bits;
+        // Sets start on a 64-byte boundary.
+        const auto address = reinterpret_cast<std::uintptr_t>(words_.data());
+        offset_ = ((64 - address % 64) % 64) / sizeof(uint64_t);
+    }
+
+    std::size_t entries() const { return (std::size_t{1} << set_bits_) * WAYS; }
+
+    bool find(int32_t lo, int32_t hi, float& value) const {
+        const uint64_t x = mix(lo, hi);
+        const uint64_t* set = base(x);
+        const uint64_t tag = (x >> set_bits_) + 1;
+        for (std::size_t w = 0; w < WAYS; ++w) {
+            const uint64_t e =
+                std::atomic_ref<const uint64_t>(set[w]).load(std::memory_order_relaxed);
+            if ((e >> 32) == tag) {
+                value = std::bit_cast<float>(static_cast<uint32_t>(e));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Stores the pair in an empty way of its set, else in the way `turn` chooses.
+    void store(int32_t lo, int32_t hi, float value, unsigned& turn) {
+        const uint64_t x = mix(lo, hi);
+        uint64_t* set = base(x);
+        const uint64_t e = ((x >> set_bits_) + 1) << 32 | std::bit_cast<uint32_t>(value);
+        std::size_t way = WAYS;
+        for (std::size_t w = 0; w < WAYS; ++w) {
+            if (std::atomic_ref<uint64_t>(set[w]).load(std::memory_order_relaxed) == 0) {
+                way = w;
+                break;
+            }
+        }
+        if (way == WAYS) way = turn++ % WAYS;
+        std::atomic_ref<uint64_t>(set[way]).store(e, std::memory_order_relaxed);
+    }
+
+  private:
+    static constexpr std::size_t WAYS = 8;
+
+    uint64_t mix(int32_t lo, int32_t hi) const {
+        uint64_t x = static_cast<uint64_t>(lo) << rank_bits_ | static_cast<uint64_t>(hi);
+        // Each step is a bijection of the key's bits.
+        x ^= x >> rank_bits_;
+        x = (x * 0x9e3779b97f4a7c15ULL) & key_mask_;
+        x ^= x >> (rank_bits_ + 1);
+        x = (x * 0xc2b2ae3d27d4eb4fULL) & key_mask_;
+        x ^= x >> rank_bits_;
+        return x;
+    }
+    const uint64_t* base(uint64_t x) const {
+        return words_.data() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
+    }
+    uint64_t* base(uint64_t x) {
+        return words_.data() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
+    }
+
+    unsigned rank_bits_ = 0;
+    unsigned set_bits_ = 0;
+    uint64_t key_mask_ = 0;
+    std::size_t offset_ = 0;
+    std::vector<uint64_t, TableAllocator<uint64_t>> words_;
+};
+
+// One thread's walk of the recursion.
+class Walker {
+  public:
+    Walker(const std::vector<Node>& nodes, PairCache& cache, std::size_t depth)
+        : nodes_(nodes), cache_(cache) {
+        stack_.reserve(depth);
+    }
+
+    // cffa of the individuals of ranks a and b.
+    float relationship(int32_t a, int32_t b) {
+        float v = 0.0f;
+        if (immediate(a, b, v)) return v;
+        for (;;) {
+            Frame& f = stack_.back();
+            if (f.stage == 0) {
+                f.stage = 1;
+                if (immediate(f.other, nodes_[at(f.young)].sire, v)) f.first = v;
+            } else if (f.stage == 1) {
+                f.stage = 2;
+                if (immediate(f.other, nodes_[at(f.young)].dam, v)) f.second = v;
+            } else {
+                const float value = 0.5f * (f.first + f.second);
+                cache_.store(f.other, f.young, value, turn_);
+                stack_.pop_back();
+                if (stack_.empty()) return value;
+                Frame& up = stack_.back();
+                (up.stage == 1 ? up.first : up.second) = value;
+            }
+        }
+    }
+
+  private:
+    // The value of (a, b) when the rule, the zero test or the cache gives it at once; else
+    // the pair is pushed for expansion.
+    bool immediate(int32_t a, int32_t b, float& v) {
+        if (a <= 0 || b <= 0) {
+            v = 0.0f;
+            return true;
+        }
+        if (a == b) {
+            v = 1.0f + nodes_[at(a)].F;
+            return true;
+        }
+        const int32_t young = std::max(a, b), other = std::min(a, b);
+        if (nodes_[at(young)].oldest > other) {
+            v = 0.0f;
+            return true;
+        }
+        if (cache_.find(other, young, v)) return true;
+        stack_.push_back({young, other, 0, 0.0f, 0.0f});
+        return false;
+    }
+
+    struct Frame {
+        int32_t young;
+        int32_t other;
+        int32_t stage;  // 0: sire term next, 1: dam term next, 2: both known
+        float first;
+        float second;
+    };
+
+    const std::vector<Node>& nodes_;
+    PairCache& cache_;
+    std::vector<Frame> stack_;
+    unsigned turn_ = 0;
+};
+
+// Threads for the inbreeding phase: KINSTROM_THREADS when set to 1 .. 64, else the processors
+// this process may run on (one when that is unknown).
+unsigned thread_count() {
+    if (const char* s = std::getenv("KINSTROM_THREADS")) {
+        char* end = nullptr;
+        const long n = std::strtol(s, &end, 10);
+        if (end != s && *end == '\0' && n >= 1 && n <= 64) return static_cast<unsigned>(n);
+    }
+    const unsigned n = std::thread::hardware_concurrency();
+    return std::clamp(n, 1u, 64u);
+}
+
+}  // namespace
+
+void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
+                             const InbreedingSettings& settings) {
+    Table& X = pedigree.XLIST;
+    const auto n = static_cast<int32_t>(order.order.size());
+    if (n == 0) return;
+
+    std::vector<Node> nodes(at(n) + 1, Node{0, 0, 0, 0.0f});
+    std::vector<int32_t> depth(at(n) + 1, 0);
+    int32_t deepest = 0;
+    for (int32_t r = 1; r <= n; ++r) {
+        const Record& rec = X[order.order[at(r - 1)]];
+        Node& node = nodes[at(r)];
+        node.sire = rec.SIRE > 0 ? order.rank[at(rec.SIRE)] : 0;
+        node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
+        node.oldest = r;
+        for (const int32_t p : {node.sire, node.dam}) {
+            if (p <= 0) continue;
+            node.oldest = std::min(node.oldest, nodes[at(p)].oldest);
+            depth[at(r)] = std::max(depth[at(r)], depth[at(p)]);
+        }
+        ++depth[at(r)];
+        deepest = std::max(deepest, depth[at(r)]);
+    }
+
+    // Matings to compute, by depth, full sibs together.
+    struct Mating {
+        int32_t depth;
+        int32_t sire;
+        int32_t dam;
+        int32_t rank;
+    };
+    std::vector<Mating> matings;
+    for (int32_t r = 1; r <= n; ++r) {
+        const Node& node = nodes[at(r)];
+        if (node.sire > 0 && node.dam > 0)
+            matings.push_back({depth[at(r)], node.sire, node.dam, r});
+    }
+    std::sort(matings.begin(), matings.end(), [](const Mating& a, const Mating& b) {
+        if (a.depth != b.depth) return a.depth < b.depth;
+        if (a.sire != b.sire) return a.sire < b.sire;
+        if (a.dam != b.dam) return a.dam < b.dam;
+        return a.rank < b.rank;
+    });
+    // Start of each mating's group of full sibs.
+    std::vector<std::size_t> groups;
+    for (std::size_t k = 0; k < matings.size(); ++k) {
+        if (k == 0 || matings[k].depth != matings[k - 1].depth ||
+            matings[k].sire != matings[k - 1].sire || matings[k].dam != matings[k - 1].dam) {
+            groups.push_back(k);
+        }
+    }
+    groups.push_back(matings.size());
+
+    const std::size_t wanted =
+        settings.cache_entries != 0 ? settings.cache_entries : 16 * static_cast<std::size_t>(n);
+    PairCache cache(n, wanted);
+    const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
+    // The recursion is at most as deep as the two depths together.
+    const std::size_t stack_depth = 2 * static_cast<std::size_t>(deepest) + 4;
+    std::vector<Walker> walkers;
+    walkers.reserve(threads);
+    for (unsigned t = 0; t < threads; ++t) walkers.emplace_back(nodes, cache, stack_depth);
+
+    std::atomic<int64_t> done{0};
+    const auto total = static_cast<int64_t>(groups.size() - 1);
+    constexpr std::size_t CHUNK = 256;
+    std::size_t first = 0;  // group index where the current depth starts
+    while (first + 1 < groups.size()) {
+        const int32_t d = matings[groups[first]].depth;
+        std::size_t last = first;  // one past the current depth's groups
+        while (last + 1 < groups.size() && matings[groups[last]].depth == d) ++last;
+        std::atomic<std::size_t> next{first};
+        const auto work = [&](unsigned t) {
+            Walker& walker = walkers[t];
+            for (;;) {
+                const std::size_t g0 = next.fetch_add(CHUNK, std::memory_order_relaxed);
+                if (g0 >= last) return;
+                const std::size_t g1 = std::min(g0 + CHUNK, last);
+                for (std::size_t g = g0; g < g1; ++g) {
+                    const Mating& m = matings[groups[g]];
+                    const float F = walker.relationship(m.sire, m.dam) * 0.5f;
+                    for (std::size_t k = groups[g]; k < groups[g + 1]; ++k)
+                        nodes[at(matings[k].rank)].F = F;
+                }
+                const int64_t now =
+                    done.fetch_add(static_cast<int64_t>(g1 - g0)) + static_cast<int64_t>(g1 - g0);
+                if (t == 0) progress.advance(now, total);
+            }
+        };
+        const std::size_t size = last - first;
+        const unsigned helpers = size >= 4 * CHUNK ? threads - 1 : 0;
+        std::vector<std::thread> pool;
+        pool.reserve(helpers);
+        for (unsigned t = 1; t <= helpers; ++t) pool.emplace_back(work, t);
+        work(0);
+        for (std::thread& th : pool) th.join();
+        first = last;
+    }
+
+    for (int32_t r = 1; r <= n; ++r) X[order.order[at(r - 1)]].F = nodes[at(r)].F;
+}
+
+}  // namespace kinstrom
