@@ -84,31 +84,29 @@ FreeLine& FreeLine::text(std::string_view t) {
     return *this;
 }
 
+// Numeric items are written into a field on the stack, then appended: no temporary strings.
+
 FreeLine& FreeLine::i32(int32_t v) {
-    std::string f;
-    put_i32(f, v);
-    add(f);
+    char f[I32_COLUMNS];
+    add(std::string_view(f, static_cast<std::size_t>(write_i32(f, v) - f)));
     return *this;
 }
 
 FreeLine& FreeLine::i64(int64_t v) {
-    std::string f;
-    put_i64(f, v);
-    add(f);
+    char f[I64_COLUMNS];
+    add(std::string_view(f, static_cast<std::size_t>(write_i64(f, v) - f)));
     return *this;
 }
 
 FreeLine& FreeLine::r32(float v) {
-    std::string f;
-    put_r32(f, v);
-    add(f);
+    char f[R32_COLUMNS];
+    add(std::string_view(f, static_cast<std::size_t>(write_r32(f, v) - f)));
     return *this;
 }
 
 FreeLine& FreeLine::r64(double v) {
-    std::string f;
-    put_r64(f, v);
-    add(f);
+    char f[R64_COLUMNS];
+    add(std::string_view(f, static_cast<std::size_t>(write_r64(f, v) - f)));
     return *this;
 }
 
@@ -132,12 +130,12 @@ Row& Row::text(std::string_view t) {
 }
 
 Row& Row::integer(int64_t v, int width, int min_digits) {
-    s_ += int_field(v, width, min_digits);
+    append_int_field(s_, v, width, min_digits);
     return *this;
 }
 
 Row& Row::real(double v, int width, int decimals) {
-    s_ += fixed_field(v, width, decimals);
+    append_fixed_field(s_, v, width, decimals);
     return *this;
 }
 

@@ -1,13 +1,26 @@
 #include "listing/numbers.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <system_error>
+
+// No printf and no streams here: the output files hold tens of millions of these fields.
+// std::to_chars with an explicit precision rounds correctly from the binary value, ties to
+// even, and gives the digits that printf gives for the same conversion.
 
 namespace kinstrom {
 namespace {
+
+// Writes `text` right-justified in `width` columns at dst (text no longer than width).
+char* write_right(char* dst, std::string_view text, std::size_t width) {
+    const std::size_t pad = width - text.size();
+    std::memset(dst, ' ', pad);
+    std::memcpy(dst + pad, text.data(), text.size());
+    return dst + width;
+}
 
 void put_right(std::string& out, std::string_view text, std::size_t width) {
     if (text.size() < width) out.append(width - text.size(), ' ');
@@ -20,44 +33,90 @@ std::string_view non_finite(double v) {
     return v < 0 ? "-Infinity" : "Infinity";
 }
 
-// Decimal exponent of v rounded to `digits` significant digits (v finite and not zero).
-int rounded_exponent(double v, int digits) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, v);
-    const char* e = std::strchr(buf, 'e');
-    return std::atoi(e + 1);
+// Decimal text of n at dst (room for 20 characters); returns its end.
+char* int_chars(char* dst, int64_t n) {
+    return std::to_chars(dst, dst + 20, n).ptr;
 }
 
-// The free-format real layout: `digits` significant digits; fixed notation right-justified in
-// `fixed_width` columns followed by `width - fixed_width` blanks when the rounded magnitude is
-// in [0.1, 10^digits); otherwise scientific notation with `digits` decimals and an exponent of
-// `exp_digits` digits, right-justified in `width` columns.
-void put_real(std::string& out, double v, int digits, int width, int fixed_width, int exp_digits) {
-    const auto w = static_cast<std::size_t>(width);
-    if (!std::isfinite(v)) {
-        put_right(out, non_finite(v), w);
-        return;
-    }
-    char buf[400];
+template <class Int>
+char* write_int(char* dst, Int v, std::size_t width) {
+    char buf[20];
+    const char* end = int_chars(buf, v);
+    return write_right(dst, std::string_view(buf, static_cast<std::size_t>(end - buf)), width);
+}
+
+// Value of the exponent digits in [p, end).
+int exponent_value(const char* p, const char* end) {
+    int e = 0;
+    for (; p != end; ++p) e = e * 10 + (*p - '0');
+    return e;
+}
+
+// The free-format real layout: `Digits` significant digits; fixed notation right-justified in
+// `FixedWidth` columns followed by `Width - FixedWidth` blanks when the magnitude rounded to
+// `Digits` digits is in [0.1, 10^Digits); otherwise scientific notation with `Digits` decimals
+// and an exponent of at least `ExpDigits` digits, right-justified in `Width` columns.
+// Either text fits its columns for every finite float (Digits 7) or double (Digits 15).
+template <int Digits, std::size_t Width, std::size_t FixedWidth, int ExpDigits>
+char* write_real(char* dst, double v) {
+    static_assert(Digits > 1 && FixedWidth >= Digits + 3 && Width >= Digits + 5 + ExpDigits);
+    if (!std::isfinite(v)) return write_right(dst, non_finite(v), Width);
+    // Room for "-d.<Digits decimals>e-ddd".
+    char buf[Digits + 16];
+    char* const buf_end = buf + sizeof buf;
     if (v != 0) {
-        const int exp10 = rounded_exponent(v, digits);
-        if (exp10 >= -1 && exp10 <= digits - 1) {
-            const int n = std::snprintf(buf, sizeof buf, "%#.*f", digits - 1 - exp10, v);
-            put_right(out, std::string_view(buf, static_cast<std::size_t>(n)),
-                      static_cast<std::size_t>(fixed_width));
-            out.append(w - static_cast<std::size_t>(fixed_width), ' ');
-            return;
+        // Rounded to Digits significant digits: [-]d.<Digits - 1 digits>e<sign><2 or 3 digits>.
+        const char* end =
+            std::to_chars(buf, buf_end, v, std::chars_format::scientific, Digits - 1).ptr;
+        const char* p = buf;
+        const bool negative = *p == '-';
+        if (negative) ++p;
+        const char* digits_after_point = p + 2;  // Digits > 1: the point follows the first digit
+        const char* e = digits_after_point + (Digits - 1);
+        const int magnitude = exponent_value(e + 2, end);
+        const int exp10 = e[1] == '-' ? -magnitude : magnitude;
+        if (exp10 >= -1 && exp10 <= Digits - 1) {
+            // Fixed notation with Digits - 1 - exp10 decimals and always a point, made of the
+            // digits just rounded: fixed notation rounds at the same decimal position, and
+            // when rounding carried into the next decade both give 10^exp10.
+            char text[Digits + 4];
+            char* q = text;
+            if (negative) *q++ = '-';
+            if (exp10 < 0) {
+                *q++ = '0';
+                *q++ = '.';
+                *q++ = *p;
+                std::memcpy(q, digits_after_point, static_cast<std::size_t>(Digits - 1));
+                q += Digits - 1;
+            } else {
+                *q++ = *p;
+                const auto before_point = static_cast<std::size_t>(exp10);
+                std::memcpy(q, digits_after_point, before_point);
+                q += before_point;
+                *q++ = '.';
+                const std::size_t after_point = static_cast<std::size_t>(Digits - 1) - before_point;
+                std::memcpy(q, digits_after_point + before_point, after_point);
+                q += after_point;
+            }
+            write_right(dst, std::string_view(text, static_cast<std::size_t>(q - text)),
+                        FixedWidth);
+            std::memset(dst + FixedWidth, ' ', Width - FixedWidth);
+            return dst + Width;
         }
     }
-    std::snprintf(buf, sizeof buf, "%.*E", digits, v);
-    char* e = std::strchr(buf, 'E');
-    const int exp10 = std::atoi(e + 1);
-    char exp_text[16];
-    std::snprintf(exp_text, sizeof exp_text, "%c%0*d", exp10 < 0 ? '-' : '+', exp_digits,
-                  std::abs(exp10));
-    std::string text(buf, static_cast<std::size_t>(e - buf) + 1);
-    text += exp_text;
-    put_right(out, text, w);
+    // [-]d.<Digits digits>e<sign><2 or 3 digits>, shown with 'E' and ExpDigits digits.
+    const char* end = std::to_chars(buf, buf_end, v, std::chars_format::scientific, Digits).ptr;
+    char* const e = buf + (buf[0] == '-' ? 1 : 0) + 2 + Digits;
+    *e = 'E';
+    char text[Digits + 16];
+    const auto mantissa = static_cast<std::size_t>(e + 2 - buf);  // through the exponent sign
+    std::memcpy(text, buf, mantissa);
+    char* q = text + mantissa;
+    const auto exp_len = static_cast<int>(end - (e + 2));
+    for (int k = exp_len; k < ExpDigits; ++k) *q++ = '0';
+    std::memcpy(q, e + 2, static_cast<std::size_t>(exp_len));
+    q += exp_len;
+    return write_right(dst, std::string_view(text, static_cast<std::size_t>(q - text)), Width);
 }
 
 }  // namespace
@@ -67,62 +126,106 @@ int32_t i2t(int32_t n, Text20& TEXT) {
 }
 
 int32_t il2t(int64_t n, Text20& TEXT) {
-    char buf[32];
-    const int len = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(n));
     TEXT.fill(' ');
-    std::memcpy(TEXT.data(), buf, static_cast<std::size_t>(len));
-    return len;
+    return static_cast<int32_t>(int_chars(TEXT.data(), n) - TEXT.data());
 }
 
 std::string int_text(int64_t n) {
-    Text20 text;
-    const int32_t len = il2t(n, text);
-    return std::string(text.data(), static_cast<std::size_t>(len));
+    char buf[20];
+    const char* end = int_chars(buf, n);
+    return std::string(buf, static_cast<std::size_t>(end - buf));
+}
+
+char* write_i32(char* dst, int32_t v) {
+    return write_int(dst, v, I32_COLUMNS);
+}
+
+char* write_i64(char* dst, int64_t v) {
+    return write_int(dst, v, I64_COLUMNS);
+}
+
+char* write_r32(char* dst, float v) {
+    return write_real<7, R32_COLUMNS, 11, 2>(dst, static_cast<double>(v));
+}
+
+char* write_r64(char* dst, double v) {
+    return write_real<15, R64_COLUMNS, 19, 3>(dst, v);
 }
 
 void put_i32(std::string& out, int32_t v) {
-    put_right(out, int_text(v), 12);
+    char field[I32_COLUMNS];
+    out.append(field, static_cast<std::size_t>(write_i32(field, v) - field));
 }
 
 void put_i64(std::string& out, int64_t v) {
-    put_right(out, int_text(v), 22);
+    char field[I64_COLUMNS];
+    out.append(field, static_cast<std::size_t>(write_i64(field, v) - field));
 }
 
 void put_r32(std::string& out, float v) {
-    put_real(out, static_cast<double>(v), 7, 15, 11, 2);
+    char field[R32_COLUMNS];
+    out.append(field, static_cast<std::size_t>(write_r32(field, v) - field));
 }
 
 void put_r64(std::string& out, double v) {
-    put_real(out, v, 15, 24, 19, 3);
+    char field[R64_COLUMNS];
+    out.append(field, static_cast<std::size_t>(write_r64(field, v) - field));
 }
 
-std::string int_field(int64_t v, int width, int min_digits) {
-    char buf[48];
+void append_int_field(std::string& out, int64_t v, int width, int min_digits) {
     const unsigned long long mag =
         v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-    const int len = std::snprintf(buf, sizeof buf, "%s%0*llu", v < 0 ? "-" : "",
-                                  min_digits > 0 ? min_digits : 1, mag);
+    char digits[20];
+    const auto count =
+        static_cast<std::size_t>(std::to_chars(digits, digits + 20, mag).ptr - digits);
+    const std::size_t body =
+        std::max(count, static_cast<std::size_t>(min_digits > 0 ? min_digits : 1));
+    const std::size_t len = (v < 0 ? 1 : 0) + body;
     const auto w = static_cast<std::size_t>(width);
-    if (static_cast<std::size_t>(len) > w) return std::string(w, '*');
-    std::string out;
-    put_right(out, std::string_view(buf, static_cast<std::size_t>(len)), w);
-    return out;
+    if (len > w) {
+        out.append(w, '*');
+        return;
+    }
+    out.append(w - len, ' ');
+    if (v < 0) out += '-';
+    out.append(body - count, '0');
+    out.append(digits, count);
 }
 
-std::string fixed_field(double v, int width, int decimals) {
+void append_fixed_field(std::string& out, double v, int width, int decimals) {
     const auto w = static_cast<std::size_t>(width);
     std::string_view text;
     char buf[400];
     if (std::isfinite(v)) {
-        const int len = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-        if (len < 0 || static_cast<std::size_t>(len) >= sizeof buf) return std::string(w, '*');
-        text = std::string_view(buf, static_cast<std::size_t>(len));
+        // A negative precision means 6 decimals, as in printf; a text of 400 characters or
+        // more never fits.
+        const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed,
+                                             decimals < 0 ? 6 : decimals);
+        const auto len = static_cast<std::size_t>(end - buf);
+        if (ec != std::errc() || len >= sizeof buf) {
+            out.append(w, '*');
+            return;
+        }
+        text = std::string_view(buf, len);
     } else {
         text = non_finite(v);
     }
-    if (text.size() > w) return std::string(w, '*');
-    std::string out;
+    if (text.size() > w) {
+        out.append(w, '*');
+        return;
+    }
     put_right(out, text, w);
+}
+
+std::string int_field(int64_t v, int width, int min_digits) {
+    std::string out;
+    append_int_field(out, v, width, min_digits);
+    return out;
+}
+
+std::string fixed_field(double v, int width, int decimals) {
+    std::string out;
+    append_fixed_field(out, v, width, decimals);
     return out;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,19 @@ int32_t il2t(int64_t n, Text20& TEXT);
 // Decimal text of n without blanks (what callers join into sentences).
 std::string int_text(int64_t n);
 
+// Columns of the free-format numeric fields; every value fills its field exactly.
+inline constexpr std::size_t I32_COLUMNS = 12;
+inline constexpr std::size_t I64_COLUMNS = 22;
+inline constexpr std::size_t R32_COLUMNS = 15;
+inline constexpr std::size_t R64_COLUMNS = 24;
+
+// Free-format numeric fields written to `dst`, which has room for the field's columns; each
+// writes exactly its columns and returns the end of the field.
+char* write_i32(char* dst, int32_t v);
+char* write_i64(char* dst, int64_t v);
+char* write_r32(char* dst, float v);
+char* write_r64(char* dst, double v);
+
 // Free-format numeric fields appended to `out`.
 void put_i32(std::string& out, int32_t v);  // 12 columns
 void put_i64(std::string& out, int64_t v);  // 22 columns
@@ -26,5 +40,8 @@ void put_r64(std::string& out, double v);   // 24 columns
 // Formatted-line fields: right-justified in `width`, '*' fill when the value does not fit.
 std::string int_field(int64_t v, int width, int min_digits = 0);
 std::string fixed_field(double v, int width, int decimals);
+// The same fields appended to `out`.
+void append_int_field(std::string& out, int64_t v, int width, int min_digits = 0);
+void append_fixed_field(std::string& out, double v, int width, int decimals);
 
 }  // namespace kinstrom

@@ -1,29 +1,59 @@
 #include "listing/outfile.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace kinstrom {
 
 OutFile::~OutFile() {
     // Safety net for a fatal stop: what was written stays on disk.
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ == nullptr) return;
+    write_buffer();
+    std::fclose(file_);
 }
 
 void OutFile::open(Listing& listing, std::string name, bool read_back) {
     listing_ = &listing;
     name_ = std::move(name);
+    used_ = 0;
     file_ = std::fopen(name_.c_str(), read_back ? "w+" : "w");
     if (file_ == nullptr) fail();
 }
 
 void OutFile::record(const FreeLine& line) {
     const std::string& s = line.str();
-    if (std::fwrite(s.data(), 1, s.size(), file_) != s.size() || std::fputc('\n', file_) == EOF)
-        fail();
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(BUFFER_BYTES);
+    if (BUFFER_BYTES - used_ > s.size()) {
+        // The record and its newline fit into the buffer.
+        char* p = buffer_.get() + used_;
+        std::memcpy(p, s.data(), s.size());
+        p[s.size()] = '\n';
+        used_ += s.size() + 1;
+        return;
+    }
+    append(s.data(), s.size());
+    append("\n", 1);
+}
+
+void OutFile::append(const char* data, std::size_t n) {
+    while (n > 0) {
+        if (used_ == BUFFER_BYTES && !write_buffer()) fail();
+        const std::size_t k = std::min(n, BUFFER_BYTES - used_);
+        std::memcpy(buffer_.get() + used_, data, k);
+        used_ += k;
+        data += k;
+        n -= k;
+    }
+}
+
+bool OutFile::write_buffer() {
+    const std::size_t n = std::exchange(used_, 0);
+    return n == 0 || std::fwrite(buffer_.get(), 1, n, file_) == n;
 }
 
 void OutFile::rewind_for_reading() {
-    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) fail();
+    if (!write_buffer() || std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) fail();
 }
 
 bool OutFile::read_value(std::string& token) {
@@ -39,17 +69,23 @@ bool OutFile::read_value(std::string& token) {
 
 void OutFile::close() {
     if (file_ == nullptr) return;
+    if (!write_buffer()) fail();
+    buffer_.reset();
     std::FILE* f = std::exchange(file_, nullptr);
     const bool flushed = std::fflush(f) == 0 && std::ferror(f) == 0;
     if (std::fclose(f) != 0 || !flushed) fail();
 }
 
 void OutFile::discard() {
+    used_ = 0;
+    buffer_.reset();
     if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
     if (std::remove(name_.c_str()) != 0) fail();
 }
 
 void OutFile::fail() {
+    used_ = 0;
+    buffer_.reset();
     if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
     listing_->blank();
     listing_->text("Error when writing file " + name_);

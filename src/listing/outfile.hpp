@@ -1,11 +1,15 @@
 // Output and error files: text files of free-format records wrapped at column 120.
 //
-// Every create, write, flush and close is checked. A failure prints on the listing
+// Records are gathered in a buffer of BUFFER_BYTES and written a full buffer at a time (so a
+// failed write shows when a buffer is written or at close). Every create, write, flush and
+// close is checked. A failure prints on the listing
 //   (blank line) "Error when writing file <name>" (blank line) "Program terminates"
 // and throws FatalStop, so a run never ends with status 0 after losing output.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "listing/listing.hpp"
@@ -14,6 +18,8 @@ namespace kinstrom {
 
 class OutFile {
   public:
+    static constexpr std::size_t BUFFER_BYTES = std::size_t{1} << 20;
+
     OutFile() = default;
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
@@ -41,9 +47,15 @@ class OutFile {
     void discard();
 
   private:
+    // Appends bytes to the buffer, writing each block that fills up.
+    void append(const char* data, std::size_t n);
+    // Writes the buffered bytes to the file; false when the write failed.
+    bool write_buffer();
     [[noreturn]] void fail();
 
     std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // BUFFER_BYTES, from the first record on
+    std::size_t used_ = 0;            // bytes of buffer_ not yet written
     Listing* listing_ = nullptr;
     std::string name_;
 };
