@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Generate a large, made-up but realistic pedigree run folder for benchmarking Kinstrom.
 
-    python3 gen_pedigree.py --animals 1000000 --seed 1 --out DIR
+    python3 gen_pedigree.py --animals 1000000 --seed 1 --out DIR [--phg-codes year]
 
 Writes into DIR (created if missing):
   pedigree.txt  ID, sire ID, dam ID, birth date (yyyymmdd), blank separated, sorted by birth date
   trace.txt     the youngest 10 % of the animals, one ID per line
-  breeds.txt    every PHG code used, then the proportions of the three breeds
+  breeds.txt    every PHG code used, then the proportions of the three breeds (not with
+                --phg-codes year)
   directives    the directive group read by kinstrom from standard input
 
 Python 3 standard library only; the same --animals and --seed give the same files.
@@ -31,6 +32,13 @@ cohorts that grow about fourfold over that time, with more births in spring.
 - IDs: 12 to 14 digits for home-bred animals (a herd number of 7, 8 or 9 digits by breed, then a
   5-digit serial within the herd; offspring stay in their dam's herd), 15 digits for imported
   founder bulls (a 3-digit country code, then 12 digits).
+
+With --phg-codes year the pedigree is the same animal for animal, but unknown parents are PHG
+codes by breed, by sex of the unknown parent and by year of the offspring's birth:
+-(10000 * (10 * breed + parent) + year), parent 1 for a sire and 2 for a dam, so -111945 is an
+unknown sire of breed 1 in 1945 and -322024 an unknown dam of breed 3 in 2024: up to
+3 x 2 x 80 = 480 codes, within the default MAX_PHG of 500. No breeds.txt is written and the
+directives name no BPROP_FILE, so every PHG is a base population of its own.
 """
 
 import argparse
@@ -66,11 +74,20 @@ COUNTRIES = (276, 528, 840, 250, 756)   # country codes of imported bulls
 DIRECTIVES = ("&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', "
               "BPROP_FILE='breeds.txt', N_BPOP=3, OPT1=2, OPT2=2, INBREED='YES', "
               "DOB_CHECK='Y', MAX_NIV=40, MIN_ACC_BD=19000101{max_a} /\n")
+DIRECTIVES_NO_BPROP = ("&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', "
+                       "OPT1=2, OPT2=2, INBREED='YES', DOB_CHECK='Y', MAX_NIV=40, "
+                       "MIN_ACC_BD=19000101{max_a} /\n")
 
 
 def phg_code(breed, year):
     """PHG of unknown parents of a breed (0-based) born in a year: -(10 * breed + decade)."""
     return -(10 * (breed + 1) + (year - FIRST_YEAR) // 10 + 1)
+
+
+def phg_code_by_year(breed, parent, year):
+    """PHG of an unknown parent (0 sire, 1 dam) of an animal of a breed (0-based) born in a
+    year, with --phg-codes year: -(10000 * (10 * breed + parent) + year), counted from 1."""
+    return -(10000 * (10 * (breed + 1) + parent + 1) + year)
 
 
 def phg_props(code):
@@ -110,7 +127,7 @@ def dam_stream(rng, cohorts):
         yield pool[int(rand() * len(pool))]
 
 
-def generate(n, seed, out):
+def generate(n, seed, out, phg_codes="decade"):
     rng = random.Random(seed)
     rand = rng.random
     sizes = cohort_sizes(n)
@@ -151,7 +168,11 @@ def generate(n, seed, out):
         unknown_sire = 0.03 + 0.5 * (1 - t) ** 4
         cross = [c * (0.3 + 1.4 * t) for c in CROSS]
         share = [a + (b - a) * t for a, b in zip(BREED_SHARE_START, BREED_SHARE_END)]
-        phg = [phg_code(b, year) for b in range(BREEDS)]
+        if phg_codes == "year":
+            phg_sire = [phg_code_by_year(b, 0, year) for b in range(BREEDS)]
+            phg_dam = [phg_code_by_year(b, 1, year) for b in range(BREEDS)]
+        else:
+            phg_sire = phg_dam = [phg_code(b, year) for b in range(BREEDS)]
         # Active sires by breed, and where dams and sires are drawn from this year.
         active = [s for s in active if s[2] >= year] + sires_from.pop(year, [])
         sire_src, dam_src = [], []
@@ -241,13 +262,13 @@ def generate(n, seed, out):
                 sire_id = ID[s]
                 NOFF[s] += 1
             else:
-                sire_id = phg[b]
+                sire_id = phg_sire[b]
                 used_phg.add(sire_id)
             if d >= 0:
                 dam_id = ID[d]
                 NOFF[d] += 1
             else:
-                dam_id = phg[b]
+                dam_id = phg_dam[b]
                 used_phg.add(dam_id)
             lines.append(f"{ident} {sire_id} {dam_id} {dates[day]}\n")
             pos += 1
@@ -257,15 +278,21 @@ def generate(n, seed, out):
     assert len(set(ID)) == n, "IDs are not unique"
     with open(os.path.join(out, "trace.txt"), "w") as f:
         f.write("".join(f"{x}\n" for x in ID[n - max(1, n // 10):]))
-    with open(os.path.join(out, "breeds.txt"), "w") as f:
-        for code in sorted(used_phg, reverse=True):
-            f.write("%d %.3f %.3f %.3f\n" % (code, *phg_props(code)))
+    if phg_codes != "year":
+        with open(os.path.join(out, "breeds.txt"), "w") as f:
+            for code in sorted(used_phg, reverse=True):
+                f.write("%d %.3f %.3f %.3f\n" % (code, *phg_props(code)))
     max_a = ""
     if n > 9_000_000:
         max_a = ", MAX_A=%d" % max(12_000_000, -(-n * 6 // 5 // 10 ** 6) * 10 ** 6)
     with open(os.path.join(out, "directives"), "w") as f:
-        f.write("# Kinstrom benchmark: %d animals, seed %d\n" % (n, seed))
-        f.write(DIRECTIVES.format(max_a=max_a))
+        if phg_codes == "year":
+            f.write("# Kinstrom benchmark: %d animals, seed %d, PHGs by breed, parent and year\n"
+                    % (n, seed))
+            f.write(DIRECTIVES_NO_BPROP.format(max_a=max_a))
+        else:
+            f.write("# Kinstrom benchmark: %d animals, seed %d\n" % (n, seed))
+            f.write(DIRECTIVES.format(max_a=max_a))
     return dict(males=males, founders=founders, twins=twins, repeats=repeats,
                 crosses=crosses, phg=len(used_phg), noff=NOFF, sires=planned,
                 females=(p for by_year in females for c in by_year for p in c))
@@ -276,13 +303,16 @@ def main():
     ap.add_argument("--animals", type=int, required=True, help="number of animals (records)")
     ap.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
     ap.add_argument("--out", required=True, help="folder to write the run folder's files into")
+    ap.add_argument("--phg-codes", choices=("decade", "year"), default="decade",
+                    help="PHGs of unknown parents by breed and decade, with breeds.txt "
+                         "(default), or by breed, parent and year, without")
     ap.add_argument("--quiet", action="store_true", help="print no summary")
     args = ap.parse_args()
     if args.animals < 100:
         ap.error("--animals must be at least 100")
     os.makedirs(args.out, exist_ok=True)
     t0 = time.monotonic()
-    st = generate(args.animals, args.seed, args.out)
+    st = generate(args.animals, args.seed, args.out, args.phg_codes)
     if args.quiet:
         return
     n, noff = args.animals, st["noff"]

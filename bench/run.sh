@@ -5,6 +5,7 @@
 #                              (default: 100k 1m 10m)
 # Environment:
 #   RUNS=5             runs per size and binary; the median, min and max wall time are reported
+#   VARIANT=full       full, noinbreed, phg500, several of them (blank or comma separated) or all
 #   BENCH_DIR=DIR      where run folders are generated once and kept (default bench/data)
 #   SEED=1             seed of the generator
 #   BASELINE=BINARY    another kinstrom build, run interleaved with the current one
@@ -24,6 +25,16 @@ fi
 sizes=("$@")
 ((${#sizes[@]})) || sizes=(100k 1m 10m)
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive number" >&2; exit 2; }
+[[ $seed =~ ^[0-9]+$ ]] || { echo "SEED must be a number" >&2; exit 2; }
+IFS=', ' read -r -a variants <<< "${VARIANT:-full}"
+((${#variants[@]})) || variants=(full)
+[ "${variants[*]}" = all ] && variants=(full noinbreed phg500)
+for v in "${variants[@]}"; do
+    case $v in
+        full | noinbreed | phg500) ;;
+        *) echo "not a variant: $v (full, noinbreed, phg500 or all)" >&2; exit 2 ;;
+    esac
+done
 
 animals() { # 100k -> 100000, 1m -> 1000000
     case $1 in
@@ -37,6 +48,21 @@ animals() { # 100k -> 100000, 1m -> 1000000
 
 for size in "${sizes[@]}"; do animals "$size" > /dev/null; done
 
+# The phg500 variant writes a .HET file of about 80 KB per animal (7.8 GB at 100k) for each
+# binary: refuse sizes the disk cannot take, before anything is built or generated.
+binaries=1
+[ -z "$baseline" ] || binaries=2
+for size in "${sizes[@]}"; do
+    [[ " ${variants[*]} " == *" phg500 "* ]] || break
+    need=$(($(animals "$size") * 80 * binaries))   # KiB
+    free=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
+    if ((need > free)); then
+        echo "VARIANT phg500 at $size writes about $((need / 1048576)) GiB of output" \
+            "(the .HET files), more than the $((free / 1048576)) GiB free in $data" >&2
+        exit 2
+    fi
+done
+
 timer=/usr/bin/time
 if [ ! -x "$timer" ]; then
     echo "NOTE: $timer is missing, so peak memory is not measured (only wall time)."
@@ -44,30 +70,93 @@ if [ ! -x "$timer" ]; then
     timer=
 fi
 
-echo "== building kinstrom (Release) in build-bench"
+echo "== building kinstrom and kinstrom_floor (Release) in build-bench"
 log=$data/build.log
-if ! { cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DKINSTROM_TESTS=OFF &&
-    cmake --build "$root/build-bench" --target kinstrom -j "$(nproc)"; } > "$log" 2>&1; then
+if ! { cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DKINSTROM_TESTS=OFF \
+    -DKINSTROM_BENCH=ON &&
+    cmake --build "$root/build-bench" --target kinstrom kinstrom_floor -j "$(nproc)"; } \
+    > "$log" 2>&1; then
     cat "$log"
     echo "build failed" >&2
     exit 1
 fi
 current=$root/build-bench/kinstrom
+floor=$root/build-bench/bench/kinstrom_floor
 
-# One run of BINARY in a fresh work folder WORK beside the input files; appends
-# "seconds peak_kib status" to WORK.results.
+# Generates the run folder DIR with gen_pedigree.py (further arguments passed on) unless it is
+# there already.
+generate() {
+    local dir=$1 n=$2
+    shift 2
+    [ -f "$dir/directives" ] && return
+    echo "== generating $(basename "$dir") ($n animals, seed $seed${*:+, $*})"
+    rm -rf "$dir.tmp"
+    python3 "$root/bench/gen_pedigree.py" --animals "$n" --seed "$seed" --out "$dir.tmp" "$@"
+    rm -rf "$dir" && mv "$dir.tmp" "$dir"
+}
+
+# Makes the run folder of VARIANT for N animals when it is missing; sets $dir.
+prepare() {
+    local n=$1 variant=$2 base=$data/ped-$1-s$seed
+    case $variant in
+        full)
+            dir=$base
+            generate "$dir" "$n"
+            ;;
+        noinbreed) # the files of the full run folder, directives with INBREED='NO'
+            generate "$base" "$n"
+            dir=$base-noinbreed
+            [ -f "$dir/directives" ] && return
+            rm -rf "$dir.tmp" && mkdir "$dir.tmp"
+            for f in pedigree.txt trace.txt breeds.txt; do
+                ln -s "../$(basename "$base")/$f" "$dir.tmp/$f"
+            done
+            sed -e "s/INBREED='YES'/INBREED='NO'/" -e '1s/$/, without inbreeding/' \
+                "$base/directives" > "$dir.tmp/directives"
+            if ! grep -q "INBREED='NO'" "$dir.tmp/directives"; then
+                echo "no INBREED='YES' to turn off in $base/directives" >&2
+                exit 1
+            fi
+            rm -rf "$dir" && mv "$dir.tmp" "$dir"
+            ;;
+        phg500)
+            dir=$base-phg500
+            generate "$dir" "$n" --phg-codes year
+            ;;
+    esac
+}
+
+# Run R of BINARY in a fresh work folder WORK beside the input files; appends
+# "seconds peak_kib status" to WORK.results and keeps standard error (the phase times) in
+# WORK.stderr.R.
 run_once() {
-    local bin=$1 work=$2 t0 t1 status=0 rss=-
+    local bin=$1 work=$2 r=$3 t0 t1 status=0 rss=-
     rm -rf "$work" && mkdir "$work"
-    for f in pedigree.txt trace.txt breeds.txt directives; do ln -s "../$f" "$work/$f"; done
-    local cmd=(env -u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC)
+    for f in pedigree.txt trace.txt breeds.txt directives; do
+        if [ -e "$(dirname "$work")/$f" ]; then ln -s "../$f" "$work/$f"; fi
+    done
+    local cmd=(env -u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC
+        KINSTROM_PROGRESS=1)
     [ -n "$timer" ] && cmd+=("$timer" -v -o "$work.time")
     t0=$EPOCHREALTIME
-    (cd "$work" && "${cmd[@]}" "$bin" < directives > listing.txt) || status=$?
+    (cd "$work" && "${cmd[@]}" "$bin" < directives > listing.txt 2> "$work.stderr.$r") ||
+        status=$?
     t1=$EPOCHREALTIME
     [ -n "$timer" ] && rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work.time")
     echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }') ${rss:--} $status" \
         >> "$work.results"
+}
+
+# Run R of the floor on the pedigree file of DIR; appends its own time to DIR/floor.results
+# and keeps its output in DIR/floor.out.R.
+floor_once() {
+    local dir=$1 r=$2 out=$1/floor.out.$2
+    if ! "$floor" "$dir/pedigree.txt" > "$out" 2>&1; then
+        cat "$out" >&2
+        echo "kinstrom_floor failed on $dir/pedigree.txt" >&2
+        exit 1
+    fi
+    sed -n 's/^kinstrom_floor: time \([0-9.]*\) s$/\1/p' "$out" >> "$dir/floor.results"
 }
 
 # Prints one line of the table from WORK.results; sets $median.
@@ -85,42 +174,122 @@ report() {
         }'
 }
 
-echo "== $runs runs per size; run folders in $data"
+# The phase table of DIR after RUNS runs: for each binary the median of each phase, the sum
+# of these medians, the median over the runs of the wall time outside the phases, then the
+# median time of the floor and the ratio of reading the input to it.
+# Arguments: DIR, then the binaries (current [baseline]).
+phase_table() {
+    local dir=$1 who r
+    shift
+    local args=() walls=
+    for who in "$@"; do
+        walls+="$who $(cut -d' ' -f1 "$dir/$who.results" | tr '\n' ' ');"
+        args+=("who=$who")
+        for ((r = 1; r <= runs; r++)); do args+=("$dir/$who.stderr.$r"); done
+    done
+    awk -v whos="$*" -v walls="$walls" -v floor_file="$dir/floor.results" '
+        function median(list,    v, n, i, j, x) {   # of blank separated numbers; "" for none
+            n = split(list, v, " ")
+            for (i = 2; i <= n; ++i) {           # insertion sort (not every awk has asort)
+                x = v[i] + 0
+                for (j = i - 1; j >= 1 && v[j] + 0 > x; --j) v[j + 1] = v[j]
+                v[j + 1] = x
+            }
+            if (n == 0) return ""
+            return n % 2 ? v[(n + 1) / 2] + 0 : (v[n / 2] + v[n / 2 + 1]) / 2
+        }
+        function cell(x) { return x == "" ? sprintf("%10s", "-") : sprintf("%10.3f", x) }
+        /^kinstrom: .* [0-9]+\.[0-9]+ s$/ {
+            name = substr($0, 11)
+            sub(/ +[0-9]+\.[0-9]+ s$/, "", name)
+            if (!(name in seen)) { seen[name] = 1; order[++phases] = name }
+            times[who, name] = times[who, name] " " $(NF - 1)
+            run = FILENAME
+            sub(/.*\./, "", run)
+            in_phases[who, run] += $(NF - 1)
+        }
+        END {
+            nw = split(whos, w, " ")
+            nl = split(walls, l, ";")              # "binary t1 t2 ...", t in run order
+            for (i = 1; i <= nl; ++i) {
+                n = split(l[i], x, " ")
+                for (r = 2; r <= n; ++r) {
+                    if ((x[1], r - 1) in in_phases)
+                        rest[x[1]] = rest[x[1]] " " (x[r] - in_phases[x[1], r - 1])
+                }
+            }
+            while ((getline line < floor_file) > 0) floor_times = floor_times " " line
+            floor = median(floor_times)
+            line = sprintf("       %-32s", "phase, median s")
+            for (i = 1; i <= nw; ++i) line = line sprintf("%10s", w[i])
+            print line
+            for (p = 1; p <= phases; ++p) {
+                line = sprintf("       %-32s", order[p])
+                for (i = 1; i <= nw; ++i) {
+                    m = median(times[w[i], order[p]])
+                    line = line cell(m)
+                    if (m != "") sum[w[i]] += m
+                    if (order[p] == "reading the input") reading[w[i]] = m
+                }
+                print line
+            }
+            line = sprintf("       %-32s", "sum of the phases")
+            out = sprintf("       %-32s", "wall time outside the phases")
+            for (i = 1; i <= nw; ++i) {
+                line = line cell(w[i] in sum ? sum[w[i]] : "")
+                out = out cell(median(rest[w[i]]))
+            }
+            print line
+            print out
+            printf "       %-32s%10s\n", "floor (read twice), median s", cell(floor)
+            line = sprintf("       %-32s", "reading the input / floor")
+            for (i = 1; i <= nw; ++i) {
+                r = reading[w[i]]
+                line = line (r == "" || floor == "" || floor <= 0 ? sprintf("%10s", "-") \
+                                                                : sprintf("%10.2f", r / floor))
+            }
+            print line
+        }' "${args[@]}"
+}
+
+echo "== $runs runs per size and variant (${variants[*]}); run folders in $data"
 for size in "${sizes[@]}"; do
     n=$(animals "$size")
-    dir=$data/ped-$n-s$seed
-    if [ ! -f "$dir/directives" ]; then
-        echo "== generating $size ($n animals, seed $seed)"
-        rm -rf "$dir.tmp"
-        python3 "$root/bench/gen_pedigree.py" --animals "$n" --seed "$seed" --out "$dir.tmp"
-        rm -rf "$dir" && mv "$dir.tmp" "$dir"
-    fi
-    rm -f "$dir"/*.results "$dir"/*.time
-    for ((r = 1; r <= runs; r++)); do
-        order=(current baseline)
-        ((r % 2)) || order=(baseline current)   # alternate which binary goes first
-        for who in "${order[@]}"; do
-            if [ "$who" = current ]; then
-                run_once "$current" "$dir/current"
-            elif [ -n "$baseline" ]; then
-                run_once "$baseline" "$dir/baseline"
-            fi
+    for variant in "${variants[@]}"; do
+        prepare "$n" "$variant"
+        rm -f "$dir"/{current,baseline,floor}.results "$dir"/{current,baseline}.time \
+            "$dir"/{current,baseline}.stderr.* "$dir"/floor.out.*
+        for ((r = 1; r <= runs; r++)); do
+            order=(current baseline)
+            ((r % 2)) || order=(baseline current)   # alternate which binary goes first
+            for who in "${order[@]}"; do
+                if [ "$who" = current ]; then
+                    run_once "$current" "$dir/current" "$r"
+                elif [ -n "$baseline" ]; then
+                    run_once "$baseline" "$dir/baseline" "$r"
+                fi
+            done
+            floor_once "$dir" "$r"
         done
-    done
-    printf "%-6s %-9s %5s %10s %10s %10s %10s %6s\n" size binary runs median_s min_s max_s \
-        peak_MiB exit
-    report "$size" current "$dir/current"
-    if [ -n "$baseline" ]; then
-        cur=$median
-        report "$size" baseline "$dir/baseline"
-        awk -v c="$cur" -v b="$median" -v size="$size" 'BEGIN {
-            if (b > 0) printf "%-6s current/baseline ratio of medians: %.3f (below 1: current is faster)\n", size, c / b
-            else printf "%-6s baseline median is 0, no ratio\n", size }'
-        if diff -r -q "$dir/current" "$dir/baseline" > /dev/null; then
-            printf "%-6s outputs of the last runs: identical\n" "$size"
+        echo "== $size, variant $variant ($(basename "$dir"))"
+        printf "%-6s %-9s %5s %10s %10s %10s %10s %6s\n" size binary runs median_s min_s max_s \
+            peak_MiB exit
+        report "$size" current "$dir/current"
+        if [ -n "$baseline" ]; then
+            cur=$median
+            report "$size" baseline "$dir/baseline"
+            phase_table "$dir" current baseline
+            awk -v c="$cur" -v b="$median" -v size="$size" 'BEGIN {
+                if (b > 0) printf "%-6s current/baseline ratio of medians: %.3f (below 1: current is faster)\n", size, c / b
+                else printf "%-6s baseline median is 0, no ratio\n", size }'
+            if diff -r -q "$dir/current" "$dir/baseline" > /dev/null; then
+                printf "%-6s outputs of the last runs: identical\n" "$size"
+            else
+                printf "%-6s outputs of the last runs differ: diff -r %s %s\n" "$size" \
+                    "$dir/current" "$dir/baseline"
+            fi
         else
-            printf "%-6s outputs of the last runs differ: diff -r %s %s\n" "$size" "$dir/current" \
-                "$dir/baseline"
+            phase_table "$dir" current
         fi
-    fi
+    done
 done
