@@ -88,20 +88,19 @@ class PairCache {
         return false;
     }
 
-    // Stores the pair in an empty way of its set, else in the way `turn` chooses.
+    // Stores the pair in the way `turn` chooses. The set is not read first: a store then
+    // never waits for memory, and the ways a thread writes in turn evict about at random.
     void store(int32_t lo, int32_t hi, float value, unsigned& turn) {
         const uint64_t x = mix(lo, hi);
         uint64_t* set = base(x);
         const uint64_t e = ((x >> set_bits_) + 1) << 32 | std::bit_cast<uint32_t>(value);
-        std::size_t way = WAYS;
-        for (std::size_t w = 0; w < WAYS; ++w) {
-            if (std::atomic_ref<uint64_t>(set[w]).load(std::memory_order_relaxed) == 0) {
-                way = w;
-                break;
-            }
-        }
-        if (way == WAYS) way = turn++ % WAYS;
-        std::atomic_ref<uint64_t>(set[way]).store(e, std::memory_order_relaxed);
+        std::atomic_ref<uint64_t>(set[turn++ % WAYS]).store(e, std::memory_order_relaxed);
+    }
+
+    // Asks for the set of a pair to be brought into the processor's cache.
+    void prefetch(int32_t a, int32_t b) const {
+        if (a <= 0 || b <= 0) return;
+        __builtin_prefetch(base(mix(std::min(a, b), std::max(a, b))));
     }
 
   private:
@@ -266,7 +265,7 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     groups.push_back(matings.size());
 
     const std::size_t wanted =
-        settings.cache_entries != 0 ? settings.cache_entries : 16 * static_cast<std::size_t>(n);
+        settings.cache_entries != 0 ? settings.cache_entries : 64 * static_cast<std::size_t>(n);
     PairCache cache(n, wanted);
     const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
     // The recursion is at most as deep as the two depths together.
