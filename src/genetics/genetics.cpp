@@ -172,43 +172,98 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 // ---------------------------------------------------------------------------------------------
 // Base-population vectors, PHG genomes, keep marks and links
 
-WalkVectors walk_vectors(const Pedigree& pedigree, const TracedOrder& order) {
+WalkVectors::WalkVectors(const Pedigree& pedigree, const TracedOrder& order)
+    : pedigree_(pedigree), n_(static_cast<std::size_t>(std::max(pedigree.N_BPOP, 0))) {
     const Table& X = pedigree.XLIST;
-    WalkVectors walk;
-    walk.N_BPOP = std::max(pedigree.N_BPOP, 0);
-    const auto n = static_cast<std::size_t>(walk.N_BPOP);
-    walk.values.assign((at(X.LAST) + 1) * n, 0.0f);
-    std::vector<float> vs(n), vd(n);
-    const auto parent = [&](int32_t p, std::vector<float>& out) {
-        for (std::size_t j = 0; j < n; ++j) {
-            if (p > 0) {
-                out[j] = walk.at(p)[j];
-            } else if (p < 0) {
-                out[j] = static_cast<float>(pedigree.B_PROP.at(static_cast<int32_t>(j) + 1, -p));
-            } else {
-                out[j] = 0.0f;
-            }
-        }
-    };
-    for (const int32_t p : order.order) {
-        parent(X[p].SIRE, vs);
-        parent(X[p].DAM, vd);
-        float* v = walk.values.data() + at(p) * n;
-        for (std::size_t j = 0; j < n; ++j) v[j] = (vs[j] + vd[j]) * 0.5f;
+    uses_.assign(at(X.LAST) + 1, 0);
+    slot_.assign(at(X.LAST) + 1, -1);
+    // A vector is read once by each offspring's record, and once more to make the offspring's
+    // own vector when that one is needed in turn (the offspring has traced offspring itself).
+    std::vector<uint8_t> has_offspring(at(X.LAST) + 1, 0);
+    for (const int32_t c : order.order) {
+        for (const int32_t p : {X[c].SIRE, X[c].DAM})
+            if (p > 0) has_offspring[at(p)] = 1;
     }
-    return walk;
+    for (const int32_t c : order.order) {
+        for (const int32_t p : {X[c].SIRE, X[c].DAM})
+            if (p > 0) uses_[at(p)] += 1 + has_offspring[at(c)];
+    }
+    vs_.assign(n_, 0.0f);
+    vd_.assign(n_, 0.0f);
 }
 
-void parent_vector(const Pedigree& pedigree, const WalkVectors& walk, int32_t p, double* out) {
-    for (int32_t j = 0; j < walk.N_BPOP; ++j) {
+void WalkVectors::used(int32_t p) {
+    if (p <= 0 || --uses_[at(p)] > 0) return;
+    free_.push_back(slot_[at(p)]);
+    slot_[at(p)] = -1;
+    --held_;
+}
+
+void WalkVectors::make(int32_t p) {
+    const Table& X = pedigree_.XLIST;
+    stack_.push_back(p);
+    while (!stack_.empty()) {
+        const int32_t q = stack_.back();
+        const int32_t s = X[q].SIRE, d = X[q].DAM;
+        const bool need_s = s > 0 && slot_[at(s)] < 0;
+        const bool need_d = d > 0 && d != s && slot_[at(d)] < 0;
+        if (need_s) stack_.push_back(s);
+        if (need_d) stack_.push_back(d);
+        if (need_s || need_d) continue;
+        stack_.pop_back();
+        if (slot_[at(q)] >= 0) continue;  // made meanwhile through another line
+        const auto fill = [&](int32_t r, std::vector<float>& out) {
+            for (std::size_t j = 0; j < n_; ++j) {
+                if (r > 0) {
+                    out[j] = slot(slot_[at(r)])[j];
+                } else if (r < 0) {
+                    out[j] =
+                        static_cast<float>(pedigree_.B_PROP.at(static_cast<int32_t>(j) + 1, -r));
+                } else {
+                    out[j] = 0.0f;
+                }
+            }
+        };
+        fill(s, vs_);
+        fill(d, vd_);
+        int32_t k = 0;
+        if (!free_.empty()) {
+            k = free_.back();
+            free_.pop_back();
+        } else {
+            k = slots_++;
+            if (static_cast<std::size_t>(k) / CHUNK >= chunks_.size())
+                chunks_.push_back(std::make_unique<float[]>(CHUNK * n_));
+        }
+        float* v = slot(k);
+        for (std::size_t j = 0; j < n_; ++j) v[j] = (vs_[j] + vd_[j]) * 0.5f;
+        slot_[at(q)] = k;
+        peak_ = std::max(peak_, ++held_);
+        used(s);
+        used(d);
+    }
+}
+
+void WalkVectors::parent(int32_t p, double* out) {
+    if (p > 0 && slot_[at(p)] < 0) make(p);
+    for (std::size_t j = 0; j < n_; ++j) {
         float v = 0.0f;
         if (p > 0) {
-            v = walk.at(p)[j];
+            v = slot(slot_[at(p)])[j];
         } else if (p < 0) {
-            v = static_cast<float>(pedigree.B_PROP.at(j + 1, -p));
+            v = static_cast<float>(pedigree_.B_PROP.at(static_cast<int32_t>(j) + 1, -p));
         }
         out[j] = static_cast<double>(v);
     }
+}
+
+void WalkVectors::parents(int32_t i, double* sire, double* dam) {
+    if (n_ == 0) return;
+    const Record& r = pedigree_.XLIST[i];
+    parent(r.SIRE, sire);
+    parent(r.DAM, dam);
+    used(r.SIRE);
+    used(r.DAM);
 }
 
 Bidrag phg_genomes(const Pedigree& pedigree, const TracedOrder& order) {

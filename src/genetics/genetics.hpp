@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "listing/progress.hpp"
@@ -46,7 +47,7 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 // How the inbreeding phase runs; the coefficients are the same bits whatever is chosen.
 struct InbreedingSettings {
     unsigned threads = 0;           // 0: KINSTROM_THREADS, else the available processors
-    std::size_t cache_entries = 0;  // relationships remembered; 0: 16 per traced individual
+    std::size_t cache_entries = 0;  // relationships remembered; 0: 64 per traced individual
 };
 
 // Stores F of every traced individual: half the relationship of its sire and dam by the
@@ -54,19 +55,44 @@ struct InbreedingSettings {
 void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
                              const InbreedingSettings& settings = {});
 
-// Base-population vector (N_BPOP 32-bit reals) of the walk at each traced individual:
-// the mean of its parents' vectors, a PHG's vector being its breed proportions. Row p holds
-// position p.
-struct WalkVectors {
-    int32_t N_BPOP = 0;
-    std::vector<float> values;
-    const float* at(int32_t p) const {
-        return values.data() + static_cast<std::size_t>(p) * static_cast<std::size_t>(N_BPOP);
+// Base-population vectors (N_BPOP 32-bit reals) of the walks: at a traced individual the mean
+// of its parents' vectors, at a PHG its breed proportions. A vector is made when first needed
+// and freed after its last use, so that only those of individuals with offspring still to be
+// written are held: the output loop runs in position order, which in a pedigree file sorted by
+// birth keeps a window of parents, not the whole pedigree.
+class WalkVectors {
+  public:
+    WalkVectors(const Pedigree& pedigree, const TracedOrder& order);
+
+    // The vectors the walks return at the sire and at the dam of traced individual i. Each
+    // traced individual is asked for once, in any order.
+    void parents(int32_t i, double* sire, double* dam);
+
+    // The most vectors held at once.
+    std::size_t peak() const { return peak_; }
+
+  private:
+    float* slot(int32_t k) {
+        return chunks_[static_cast<std::size_t>(k) / CHUNK].get() +
+               static_cast<std::size_t>(k) % CHUNK * n_;
     }
+    void make(int32_t p);
+    void parent(int32_t p, double* out);
+    void used(int32_t p);
+
+    static constexpr std::size_t CHUNK = 4096;
+    const Pedigree& pedigree_;
+    std::size_t n_;
+    std::vector<int32_t> uses_;  // uses left of each individual's vector
+    std::vector<int32_t> slot_;  // where it is held, -1 while it is not
+    std::vector<std::unique_ptr<float[]>> chunks_;
+    std::vector<int32_t> free_;
+    int32_t slots_ = 0;
+    std::size_t held_ = 0;
+    std::size_t peak_ = 0;
+    std::vector<int32_t> stack_;
+    std::vector<float> vs_, vd_;
 };
-WalkVectors walk_vectors(const Pedigree& pedigree, const TracedOrder& order);
-// The vector a walk returns at parent position p (an individual, or the PHG -p).
-void parent_vector(const Pedigree& pedigree, const WalkVectors& walk, int32_t p, double* out);
 
 // BIDRAG: for each PHG k (1 .. N_PHG1), the sum over the walks of all traced individuals
 // (column 1) and of the marked ones (column 2) of one half to the power of the level at which

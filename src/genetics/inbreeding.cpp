@@ -6,8 +6,11 @@
 // work small:
 //  - the traced individuals renumbered by rank (parents first), so the recursion reads small
 //    dense arrays, and "the higher rank is the younger" is a comparison of two numbers;
-//  - an exact zero without recursion when the younger one's ancestry (itself included) starts
-//    after the older one: no ancestor can then be shared, and every term of the recursion is 0;
+//  - an exact zero without recursion when two individuals can share no ancestor (themselves
+//    included), for then every term of the recursion is 0: when the younger one's ancestry
+//    starts after the older one, or when their ancestry signatures (512 bits, one set for each
+//    ancestor, as in a Bloom filter) have no bit in common; most pairs the recursion meets in a
+//    large population are of this kind, typically an old individual with a small ancestry;
 //  - one computation per mating: full sibs have the same sire and dam and the same F;
 //  - one hash probe per pair: a pair is looked up once, expanded on an explicit stack, and
 //    stored when both its terms are known;
@@ -16,6 +19,7 @@
 //  - the individuals of one depth (longest line back to the PHGs) need only the F of earlier
 //    depths, so each depth is shared among threads, which share the cache word by word.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstdlib>
@@ -41,6 +45,28 @@ struct Node {
     int32_t dam;
     int32_t oldest;
     float F;
+};
+
+// Ancestry signature: bit h(a) set for every ancestor a and for the individual itself. Two
+// individuals whose signatures share no bit share no ancestor.
+struct alignas(64) Signature {
+    static constexpr std::size_t WORDS = 8;
+    std::array<uint64_t, WORDS> bits;
+
+    static Signature of(int32_t rank) {
+        Signature s{};
+        const uint64_t h = (static_cast<uint64_t>(rank) * 0x9e3779b97f4a7c15ULL) >> 55;  // 0 .. 511
+        s.bits[h / 64] = uint64_t{1} << (h % 64);
+        return s;
+    }
+    void add(const Signature& other) {
+        for (std::size_t w = 0; w < WORDS; ++w) bits[w] |= other.bits[w];
+    }
+    bool disjoint(const Signature& other) const {
+        uint64_t common = 0;
+        for (std::size_t w = 0; w < WORDS; ++w) common |= bits[w] & other.bits[w];
+        return common == 0;
+    }
 };
 
 // The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
@@ -88,20 +114,19 @@ class PairCache {
         return false;
     }
 
-    // Stores the pair in an empty way of its set, else in the way `turn` chooses.
+    // Stores the pair in the way `turn` chooses. The set is not read first: a store then
+    // never waits for memory, and the ways a thread writes in turn evict about at random.
     void store(int32_t lo, int32_t hi, float value, unsigned& turn) {
         const uint64_t x = mix(lo, hi);
         uint64_t* set = base(x);
         const uint64_t e = ((x >> set_bits_) + 1) << 32 | std::bit_cast<uint32_t>(value);
-        std::size_t way = WAYS;
-        for (std::size_t w = 0; w < WAYS; ++w) {
-            if (std::atomic_ref<uint64_t>(set[w]).load(std::memory_order_relaxed) == 0) {
-                way = w;
-                break;
-            }
-        }
-        if (way == WAYS) way = turn++ % WAYS;
-        std::atomic_ref<uint64_t>(set[way]).store(e, std::memory_order_relaxed);
+        std::atomic_ref<uint64_t>(set[turn++ % WAYS]).store(e, std::memory_order_relaxed);
+    }
+
+    // Asks for the set of a pair to be brought into the processor's cache.
+    void prefetch(int32_t a, int32_t b) const {
+        if (a <= 0 || b <= 0) return;
+        __builtin_prefetch(base(mix(std::min(a, b), std::max(a, b))));
     }
 
   private:
@@ -134,8 +159,9 @@ class PairCache {
 // One thread's walk of the recursion.
 class Walker {
   public:
-    Walker(const std::vector<Node>& nodes, PairCache& cache, std::size_t depth)
-        : nodes_(nodes), cache_(cache) {
+    Walker(const std::vector<Node>& nodes, const std::vector<Signature>& signatures,
+           PairCache& cache, std::size_t depth)
+        : nodes_(nodes), signatures_(signatures), cache_(cache) {
         stack_.reserve(depth);
     }
 
@@ -175,7 +201,8 @@ class Walker {
             return true;
         }
         const int32_t young = std::max(a, b), other = std::min(a, b);
-        if (nodes_[at(young)].oldest > other) {
+        if (nodes_[at(young)].oldest > other ||
+            signatures_[at(young)].disjoint(signatures_[at(other)])) {
             v = 0.0f;
             return true;
         }
@@ -193,6 +220,7 @@ class Walker {
     };
 
     const std::vector<Node>& nodes_;
+    const std::vector<Signature>& signatures_;
     PairCache& cache_;
     std::vector<Frame> stack_;
     unsigned turn_ = 0;
@@ -219,6 +247,7 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     if (n == 0) return;
 
     std::vector<Node> nodes(at(n) + 1, Node{0, 0, 0, 0.0f});
+    std::vector<Signature> signatures(at(n) + 1);
     std::vector<int32_t> depth(at(n) + 1, 0);
     int32_t deepest = 0;
     for (int32_t r = 1; r <= n; ++r) {
@@ -227,9 +256,11 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
         node.sire = rec.SIRE > 0 ? order.rank[at(rec.SIRE)] : 0;
         node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
         node.oldest = r;
+        signatures[at(r)] = Signature::of(r);
         for (const int32_t p : {node.sire, node.dam}) {
             if (p <= 0) continue;
             node.oldest = std::min(node.oldest, nodes[at(p)].oldest);
+            signatures[at(r)].add(signatures[at(p)]);
             depth[at(r)] = std::max(depth[at(r)], depth[at(p)]);
         }
         ++depth[at(r)];
@@ -266,14 +297,15 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     groups.push_back(matings.size());
 
     const std::size_t wanted =
-        settings.cache_entries != 0 ? settings.cache_entries : 16 * static_cast<std::size_t>(n);
+        settings.cache_entries != 0 ? settings.cache_entries : 64 * static_cast<std::size_t>(n);
     PairCache cache(n, wanted);
     const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
     // The recursion is at most as deep as the two depths together.
     const std::size_t stack_depth = 2 * static_cast<std::size_t>(deepest) + 4;
     std::vector<Walker> walkers;
     walkers.reserve(threads);
-    for (unsigned t = 0; t < threads; ++t) walkers.emplace_back(nodes, cache, stack_depth);
+    for (unsigned t = 0; t < threads; ++t)
+        walkers.emplace_back(nodes, signatures, cache, stack_depth);
 
     std::atomic<int64_t> done{0};
     const auto total = static_cast<int64_t>(groups.size() - 1);

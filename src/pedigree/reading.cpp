@@ -1,6 +1,7 @@
 #include "pedigree/reading.hpp"
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <new>
 #include <stdexcept>
@@ -13,6 +14,73 @@ namespace kinstrom {
 namespace {
 
 constexpr uint8_t NOT_SET = 0;
+
+// A record of the total pedigree file as read; `ok` is false when it could not be read.
+struct PedRecord {
+    int32_t nobs = 0;
+    bool ok = false;
+    int64_t id = 0, sire = 0, dam = 0;
+    int32_t sort = 0;
+};
+
+// The records of the total pedigree file, read a few records ahead of their turn so that the
+// index slots they will look up (and, half-way, the records of their parents) are fetched from
+// memory while earlier records are handled. Reading ahead has no effect of its own: a record
+// that cannot be read is handed over, with ok false, only in its turn, and nothing after it is
+// read.
+class Lookahead {
+  public:
+    Lookahead(std::string_view text, bool with_sort) : r_(text), with_sort_(with_sort) {}
+
+    bool next(PedRecord& rec, const Table& X) {
+        while (!stopped_ && parsed_ - handed_ < AHEAD) read_one(X);
+        if (handed_ == parsed_) return false;
+        rec = ring_[handed_ % AHEAD];
+        ++handed_;
+        const std::size_t half = handed_ + AHEAD / 2;
+        if (half < parsed_) {
+            const PedRecord& later = ring_[half % AHEAD];
+            if (later.ok && later.sire > 0) X.prefetch_record(later.sire);
+            if (later.ok && later.dam > 0) X.prefetch_record(later.dam);
+        }
+        return true;
+    }
+
+    int32_t records() const { return nobs_; }
+
+  private:
+    static constexpr std::size_t AHEAD = 16;
+
+    void read_one(const Table& X) {
+        if (!r_.start()) {
+            stopped_ = true;
+            return;
+        }
+        PedRecord& rec = ring_[parsed_ % AHEAD];
+        rec.nobs = ++nobs_;
+        rec.ok = r_.int64(rec.id) && r_.int64(rec.sire) && r_.int64(rec.dam) &&
+                 (!with_sort_ || r_.int32(rec.sort));
+        ++parsed_;
+        if (!rec.ok) {
+            stopped_ = true;
+            return;
+        }
+        r_.finish();
+        X.prefetch(rec.id);
+        if (!with_sort_) {
+            if (rec.sire > 0) X.prefetch(rec.sire);
+            if (rec.dam > 0) X.prefetch(rec.dam);
+        }
+    }
+
+    RecordReader r_;
+    bool with_sort_;
+    bool stopped_ = false;
+    int32_t nobs_ = 0;
+    std::size_t parsed_ = 0;
+    std::size_t handed_ = 0;
+    std::array<PedRecord, AHEAD> ring_{};
+};
 
 // The reading phase over one run's inputs.
 class Reading {
@@ -106,43 +174,34 @@ class Reading {
         // Room for one individual per line saves regrowing the table and its index.
         const std::string_view text = ped_text_.text();
         p_.XLIST.reserve(listing_, std::count(text.begin(), text.end(), '\n') + 1);
-        RecordReader r(text);
-        int32_t nobs = 0;
-        while (r.start()) {
-            ++nobs;
-            int64_t id = 0, sire = 0, dam = 0;
-            int32_t sort = 0;
-            if (!r.int64(id) || !r.int64(sire) || !r.int64(dam) || !r.int32(sort) || id == 0)
-                ill_input(listing_, in_.ped.name, nobs);
-            r.finish();
+        Lookahead ahead(text, true);
+        PedRecord rec;
+        while (ahead.next(rec, p_.XLIST)) {
+            if (!rec.ok || rec.id == 0) ill_input(listing_, in_.ped.name, rec.nobs);
             int32_t NEW = 0;
-            const int32_t l = llist(listing_, id, p_.XLIST, 1, NEW);
+            const int32_t l = llist(listing_, rec.id, p_.XLIST, 1, NEW);
             if (NEW == 1) {
                 ++p_.N_INDIVIDUALS;
                 Record& x = p_.XLIST[l];
-                x.SORT = sort >= o_.MIN_ACC_BD ? sort : SORT_UNKNOWN;
+                x.SORT = rec.sort >= o_.MIN_ACC_BD ? rec.sort : SORT_UNKNOWN;
                 x.MARKED = x.IN_PED = x.TRACED = NOT_SET;
             }
         }
-        if (nobs == 0) ill_input(listing_, in_.ped.name, 1);
+        if (ahead.records() == 0) ill_input(listing_, in_.ped.name, 1);
     }
 
     // Total pedigree file, second pass: parents linked, every record checked.
     void link_pedigree() {
-        RecordReader r(ped_text_.text());
-        int32_t nobs = 0;
-        while (r.start()) {
-            ++nobs;
-            int64_t id = 0;
-            std::array<int64_t, 2> parent_ids{};
-            if (!r.int64(id) || !r.int64(parent_ids[0]) || !r.int64(parent_ids[1]) || id == 0)
-                ill_input(listing_, in_.ped.name, nobs);
-            r.finish();
-            if (!link_record(nobs, id, parent_ids)) return;
-            if (id == parent_ids[0] || id == parent_ids[1] ||
+        Lookahead ahead(ped_text_.text(), false);
+        PedRecord rec;
+        while (ahead.next(rec, p_.XLIST)) {
+            if (!rec.ok || rec.id == 0) ill_input(listing_, in_.ped.name, rec.nobs);
+            const std::array<int64_t, 2> parent_ids{rec.sire, rec.dam};
+            if (!link_record(rec.nobs, rec.id, parent_ids)) return;
+            if (rec.id == parent_ids[0] || rec.id == parent_ids[1] ||
                 (parent_ids[0] > 0 && parent_ids[0] == parent_ids[1])) {
                 ++e_.ERROR[4];
-                e_.inconsistent(nobs, id, parent_ids[0], parent_ids[1]);
+                e_.inconsistent(rec.nobs, rec.id, parent_ids[0], parent_ids[1]);
             }
         }
     }

@@ -75,6 +75,10 @@ void allocation_failure(Listing& listing, const std::string& what) {
     throw FatalStop{};
 }
 
+std::size_t Table::slot_of(int64_t id) const {
+    return hash(id) & mask_;
+}
+
 int32_t Table::find(int64_t id) const {
     if (slots_.empty()) return 0;
     for (std::size_t s = hash(id) & mask_;; s = (s + 1) & mask_) {

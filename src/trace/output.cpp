@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 #include "pedigree/store.hpp"
 
@@ -185,9 +186,10 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
         allocation_failure(listing, "vector BIDRAG");
     }
     std::vector<double> ANDEL, ANDEL_S, ANDEL_D;
+    std::optional<WalkVectors> walk;
     if (options.OPT1 == 2) {
         allocate_sums(listing, pedigree.N_BPOP, results.sums, ANDEL, ANDEL_S, ANDEL_D);
-        results.walk = walk_vectors(pedigree, order);
+        walk.emplace(pedigree, order);
     }
     if (options.inbreeding) {
         progress.begin("inbreeding");
@@ -217,8 +219,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
         ++results.NIN_PED;
         r.IN_PED = FLAG_TRUE;
         if (options.OPT1 == 2) {
-            parent_vector(pedigree, results.walk, r.SIRE, ANDEL_S.data());
-            parent_vector(pedigree, results.walk, r.DAM, ANDEL_D.data());
+            walk->parents(i, ANDEL_S.data(), ANDEL_D.data());
             for (std::size_t j = 0; j < ANDEL.size(); ++j)
                 ANDEL[j] = (ANDEL_S[j] + ANDEL_D[j]) * 0.5;
             write_contributions(options, r, i, ANDEL, ANDEL_S, ANDEL_D, files, results.sums, line);

@@ -59,8 +59,7 @@ struct OutputResults {
     TracedOrder order;            // the traced individuals, parents first
     std::vector<float> K_GEN;     // known generations by position
     Bidrag BIDRAG;
-    WalkVectors walk;  // with OPT1 = 2
-    BreedSums sums;    // with OPT1 = 2
+    BreedSums sums;  // with OPT1 = 2
     int32_t ANTAL1 = 0;
     int32_t NIN_PED = 0;
     int32_t NIN_PRUNE = 0;

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "genetics/genetics.hpp"
@@ -362,6 +363,21 @@ void build(const Case& c, Listing& listing, Pedigree& p) {
     }
 }
 
+// The inbreeding engine again with a cache so small that it forgets most pairs, and with
+// several threads: the same bits as the literal recursion.
+void check_engine_variants(Pedigree& p, const TracedOrder& order, const std::vector<float>& F) {
+    for (const InbreedingSettings settings :
+         {InbreedingSettings{1, 16}, InbreedingSettings{3, 64}, InbreedingSettings{2, 1 << 12}}) {
+        for (const int32_t i : order.order) p.XLIST[i].F = -1.0f;
+        Progress quiet;
+        inbreeding_coefficients(p, order, quiet, settings);
+        for (const int32_t i : order.order)
+            EXPECT_EQ(bits(p.XLIST[i].F), bits(F[static_cast<std::size_t>(i)]))
+                << "F at " << i << " with " << settings.threads << " threads and a cache of "
+                << settings.cache_entries;
+    }
+}
+
 void check_case(const Case& c, Tally& tally) {
     ++tally.cases;
     Scratch cap;
@@ -403,7 +419,6 @@ void check_case(const Case& c, Tally& tally) {
     write_traced_pedigree(cap.listing, options, halving, p, files, out, quiet);
     EXPECT_EQ(out.order.order, lit.order) << "rank order";
     int32_t n_traced = 0;
-    std::vector<double> vec(static_cast<std::size_t>(c.n_bpop));
     for (int32_t i = 1; i <= c.n; ++i) {
         const Record& r = p.XLIST[i];
         EXPECT_EQ(is_set(r.KEEP), lit.keep[i] != 0) << "KEEP at " << i;
@@ -413,14 +428,27 @@ void check_case(const Case& c, Tally& tally) {
         EXPECT_EQ(bits(out.K_GEN[i]), bits(lit.kgen[i]))
             << "known generations at " << i << ": " << out.K_GEN[i] << " vs " << lit.kgen[i];
         EXPECT_EQ(bits(r.F), inbred ? bits(lit.F[i]) : bits(r.F)) << "F at " << i << ": " << r.F;
-        for (const auto& [parent, want] :
-             {std::pair{r.SIRE, &lit.andel_s[i]}, {r.DAM, &lit.andel_d[i]}}) {
-            parent_vector(p, out.walk, parent, vec.data());
-            for (std::size_t j = 0; j < vec.size(); ++j)
-                EXPECT_EQ(bits(vec[j]), bits(static_cast<double>((*want)[j])))
-                    << "vector of parent " << parent << " of " << i << ", population " << j + 1;
+    }
+    // The vectors, asked for once per traced individual: in position order as the output loop
+    // does, and in the reverse order (each vector is then made and freed at other times).
+    for (const bool reverse : {false, true}) {
+        WalkVectors walk(p, out.order);
+        std::vector<double> vs(static_cast<std::size_t>(c.n_bpop)), vd(vs.size());
+        for (int32_t k = 1; k <= c.n; ++k) {
+            const int32_t i = reverse ? c.n + 1 - k : k;
+            if (lit.traced[i] == 0) continue;
+            const Record& r = p.XLIST[i];
+            walk.parents(i, vs.data(), vd.data());
+            for (const auto& [parent, got, want] :
+                 {std::tuple{r.SIRE, &vs, &lit.andel_s[i]}, {r.DAM, &vd, &lit.andel_d[i]}}) {
+                for (std::size_t j = 0; j < got->size(); ++j)
+                    EXPECT_EQ(bits((*got)[j]), bits(static_cast<double>((*want)[j])))
+                        << "vector of parent " << parent << " of " << i << ", population " << j + 1
+                        << (reverse ? " (reverse order)" : "");
+            }
         }
     }
+    if (inbred) check_engine_variants(p, out.order, lit.F);
     EXPECT_EQ(out.NIN_PED, n_traced);
     // Sums of powers of two between 2^-max_level and 2^8: exact in 53 bits.
     if (lit.max_level <= 45) {
@@ -482,6 +510,7 @@ void check_repeated_parents(const Case& c, Tally& tally) {
             << "known generations at " << i << ": " << kgen[i] << " vs " << want;
         EXPECT_EQ(bits(p.XLIST[i].F), inbred ? bits(lit.F[i]) : bits(p.XLIST[i].F)) << "F at " << i;
     }
+    if (inbred) check_engine_variants(p, order, lit.F);
 }
 
 void run_cases(uint32_t first_seed, int count, int fixed_kind) {
