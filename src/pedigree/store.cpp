@@ -96,7 +96,7 @@ void Table::reserve(Listing& listing, int64_t n) {
         allocation_failure(listing, name_);
     }
     std::size_t size = 64;
-    while (size < 2 * wanted) size *= 2;
+    while (2 * size < 3 * wanted) size *= 2;
     if (size > slots_.size()) grow_index(listing, size);
 }
 
@@ -118,7 +118,7 @@ void Table::grow_index(Listing& listing, std::size_t size) {
 }
 
 void Table::append(Listing& listing, int64_t id) {
-    if (static_cast<std::size_t>(LAST + 1) * 2 > slots_.size())
+    if (3 * static_cast<std::size_t>(LAST + 1) > 2 * slots_.size())
         grow_index(listing, slots_.empty() ? 64 : slots_.size() * 2);
     try {
         if (records_.size() == records_.capacity()) {

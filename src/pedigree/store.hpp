@@ -112,7 +112,7 @@ class Table {
 
     std::string name_;
     std::vector<Record, TableAllocator<Record>> records_;  // position 0 included
-    // Open addressing with linear probing, at most half full; a slot holds the key beside its
+    // Open addressing with linear probing, at most two thirds full; a slot holds the key beside its
     // position so that a probe touches one cache line. Position 0 marks an empty slot.
     struct Slot {
         int64_t key;
