@@ -37,7 +37,7 @@ void InputText::load(Listing& listing, std::FILE* file, const std::string& name)
             text_ = {};
             return;
         }
-        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
         if (map != MAP_FAILED) {
             ::madvise(map, size, MADV_SEQUENTIAL);
             map_ = map;

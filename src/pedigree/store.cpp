@@ -13,16 +13,6 @@ namespace {
 
 constexpr int64_t UNSTORABLE_ID = std::numeric_limits<int64_t>::min();
 
-std::size_t hash(int64_t id) {
-    auto x = static_cast<uint64_t>(id);
-    x ^= x >> 30;
-    x *= 0xbf58476d1ce4e5b9ULL;
-    x ^= x >> 27;
-    x *= 0x94d049bb133111ebULL;
-    x ^= x >> 31;
-    return static_cast<std::size_t>(x);
-}
-
 [[noreturn]] void bitstr_error(Listing& listing, int64_t id) {
     std::array<int32_t, 64> IBIT{};
     const int64_t rest = bitstr64(id, IBIT);
@@ -75,16 +65,29 @@ void allocation_failure(Listing& listing, const std::string& what) {
     throw FatalStop{};
 }
 
-std::size_t Table::slot_of(int64_t id) const {
-    return hash(id) & mask_;
-}
-
 int32_t Table::find(int64_t id) const {
     if (slots_.empty()) return 0;
-    for (std::size_t s = hash(id) & mask_;; s = (s + 1) & mask_) {
+    const uint64_t h = hash(id);
+    const uint32_t check = check_of(h);
+    for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
         const Slot& slot = slots_[s];
         if (slot.position == 0) return 0;
-        if (slot.key == id) return slot.position;
+        if (slot.check == check && records_[static_cast<std::size_t>(slot.position)].ID == id)
+            return slot.position;
+    }
+}
+
+void Table::prefetch_record(int64_t id) const {
+    if (slots_.empty()) return;
+    const uint64_t h = hash(id);
+    const uint32_t check = check_of(h);
+    for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
+        const Slot& slot = slots_[s];
+        if (slot.position == 0) return;
+        if (slot.check == check) {
+            __builtin_prefetch(&records_[static_cast<std::size_t>(slot.position)]);
+            return;
+        }
     }
 }
 
@@ -106,7 +109,7 @@ void Table::grow_index(Listing& listing, std::size_t size) {
         const std::size_t mask = size - 1;
         for (const Slot& slot : slots_) {
             if (slot.position == 0) continue;
-            std::size_t s = hash(slot.key) & mask;
+            std::size_t s = hash(records_[static_cast<std::size_t>(slot.position)].ID) & mask;
             while (slots[s].position != 0) s = (s + 1) & mask;
             slots[s] = slot;
         }
@@ -132,9 +135,10 @@ void Table::append(Listing& listing, int64_t id) {
     }
     ++LAST;
     records_.back().ID = id;
-    std::size_t s = hash(id) & mask_;
+    const uint64_t h = hash(id);
+    std::size_t s = h & mask_;
     while (slots_[s].position != 0) s = (s + 1) & mask_;
-    slots_[s] = Slot{id, LAST};
+    slots_[s] = Slot{check_of(h), LAST};
 }
 
 int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT) {
