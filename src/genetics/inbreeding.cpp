@@ -27,6 +27,8 @@
 #include <new>
 #include <thread>
 
+#include <sched.h>
+
 #include "genetics/genetics.hpp"
 #include "pedigree/store.hpp"
 
@@ -234,8 +236,11 @@ unsigned thread_count() {
         const long n = std::strtol(s, &end, 10);
         if (end != s && *end == '\0' && n >= 1 && n <= 64) return static_cast<unsigned>(n);
     }
-    const unsigned n = std::thread::hardware_concurrency();
-    return std::clamp(n, 1u, 64u);
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        return std::clamp(static_cast<unsigned>(CPU_COUNT(&allowed)), 1u, 64u);
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
 }
 
 }  // namespace
