@@ -28,6 +28,7 @@
 #include <thread>
 
 #include <sched.h>
+#include <unistd.h>
 
 #include "genetics/genetics.hpp"
 #include "pedigree/store.hpp"
@@ -84,6 +85,14 @@ class PairCache {
         const unsigned least = key_bits > 31 ? key_bits - 31 : 0;  // tags fit 31 bits
         unsigned bits = static_cast<unsigned>(std::bit_width(entries_wanted / WAYS));
         bits = std::clamp(bits, std::max(least, 4u), 40u);
+        // At most a quarter of the machine's memory: a smaller cache only costs time.
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+        if (pages > 0 && page > 0) {
+            const auto quarter =
+                static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(page);
+            while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > quarter)
+                --bits;
+        }
         for (;;) {
             try {
                 words_.assign((std::size_t{1} << bits) * WAYS + WAYS, 0);

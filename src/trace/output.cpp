@@ -199,6 +199,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
 
     FreeLine line(true);
     for (int32_t i = 1; i <= X.LAST; ++i) {
+        if ((i & 0xfff) == 0) progress.advance(i, X.LAST);
         Record& r = X[i];
         if (!is_set(r.TRACED)) continue;
         if (r.SIRE < 0) ++results.ND_PHG[2 * at(-r.SIRE)];
