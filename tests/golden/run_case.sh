@@ -13,6 +13,8 @@
 #   expected/listing  standard output, with the work folder's path written as @WORK@
 #   expected/files/   every regular file the run leaves besides the inputs, byte for byte
 # The run's clock is fixed: SOURCE_DATE_EPOCH=1796450637 (5 December 2026 06:03:57) and TZ=UTC.
+# Phase lines go to standard error (KINSTROM_PROGRESS=1) and inbreeding runs on three threads
+# (KINSTROM_THREADS=3): neither may change what the run prints or writes.
 set -u
 bin=$1
 case_dir=$2
@@ -23,7 +25,8 @@ mkdir -p "$work" "$tmp/out"
 [ -d "$case_dir/input" ] && cp -R "$case_dir/input/." "$work/"
 (cd "$work" && find . -type f | sort) > "$tmp/inputs"
 
-env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC)
+env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC KINSTROM_PROGRESS=1
+    KINSTROM_THREADS=3)
 if [ -f "$case_dir/env" ]; then
     while IFS= read -r line || [ -n "$line" ]; do
         [ -n "$line" ] && env_args+=("${line//@WORK@/$work}")
