@@ -37,8 +37,9 @@ class Lookahead {
         if (handed_ == parsed_) return false;
         rec = ring_[handed_ % AHEAD];
         ++handed_;
+        // Parents are looked up in the second pass only.
         const std::size_t half = handed_ + AHEAD / 2;
-        if (half < parsed_) {
+        if (!with_sort_ && half < parsed_) {
             const PedRecord& later = ring_[half % AHEAD];
             if (later.ok && later.sire > 0) X.prefetch_record(later.sire);
             if (later.ok && later.dam > 0) X.prefetch_record(later.dam);
