@@ -23,7 +23,6 @@
 #include <atomic>
 #include <bit>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <thread>
 
