@@ -2,6 +2,8 @@
 // and the clock.
 #include <gtest/gtest.h>
 
+#include "capture.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -13,19 +15,6 @@
 
 namespace kinstrom {
 namespace {
-
-// Everything written to a temporary file standing in for standard output.
-struct Capture {
-    std::FILE* file = std::tmpfile();
-    ~Capture() { std::fclose(file); }
-    std::string text() {
-        std::fflush(file);
-        std::rewind(file);
-        std::string s;
-        for (int c; (c = std::fgetc(file)) != EOF;) s += static_cast<char>(c);
-        return s;
-    }
-};
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string s;

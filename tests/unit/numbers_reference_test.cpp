@@ -142,29 +142,16 @@ std::string fixed_field(double v, int width, int decimals) {
 // ---------------------------------------------------------------------------------------------
 // The fields under test, each appended after some text already on the line.
 
-std::string put_i32_field(int32_t v) {
+template <class V, void (*put)(std::string&, V)>
+std::string field(V v) {
     std::string out = "ab";
-    put_i32(out, v);
+    put(out, v);
     return out.substr(2);
 }
-
-std::string put_i64_field(int64_t v) {
-    std::string out = "ab";
-    put_i64(out, v);
-    return out.substr(2);
-}
-
-std::string put_r32_field(float v) {
-    std::string out = "ab";
-    put_r32(out, v);
-    return out.substr(2);
-}
-
-std::string put_r64_field(double v) {
-    std::string out = "ab";
-    put_r64(out, v);
-    return out.substr(2);
-}
+const auto put_i32_field = field<int32_t, put_i32>;
+const auto put_i64_field = field<int64_t, put_i64>;
+const auto put_r32_field = field<float, put_r32>;
+const auto put_r64_field = field<double, put_r64>;
 
 // Counts the values whose fields differ and reports the first few of them.
 class Comparison {
@@ -202,38 +189,33 @@ class Comparison {
     std::size_t checked_ = 0, mismatches_ = 0, wrong_width_ = 0;
 };
 
-void check_r32(Comparison& c, float v) {
-    c.check(put_r32_field(v), reference::put_r32(v), v, R32_COLUMNS);
-    c.check(put_r32_field(-v), reference::put_r32(-v), -v, R32_COLUMNS);
+// v and -v against the reference.
+template <class V>
+void check_real(Comparison& c, V v) {
+    for (const V x : {v, -v}) {
+        if constexpr (sizeof(V) == 4)
+            c.check(put_r32_field(x), reference::put_r32(x), x, R32_COLUMNS);
+        else
+            c.check(put_r64_field(x), reference::put_r64(x), x, R64_COLUMNS);
+    }
 }
-
-void check_r64(Comparison& c, double v) {
-    c.check(put_r64_field(v), reference::put_r64(v), v, R64_COLUMNS);
-    c.check(put_r64_field(-v), reference::put_r64(-v), -v, R64_COLUMNS);
-}
+const auto check_r32 = check_real<float>;
+const auto check_r64 = check_real<double>;
 
 // `count` neighbours of v on either side (and v itself), both signs.
-void check_r32_around(Comparison& c, float v, int count) {
-    float lo = v, hi = v;
-    check_r32(c, v);
+template <class V>
+void check_around(Comparison& c, V v, int count) {
+    V lo = v, hi = v;
+    check_real(c, v);
     for (int k = 0; k < count; ++k) {
-        lo = std::nextafter(lo, 0.0f);
-        hi = std::nextafter(hi, std::numeric_limits<float>::infinity());
-        check_r32(c, lo);
-        check_r32(c, hi);
+        lo = std::nextafter(lo, V{0});
+        hi = std::nextafter(hi, std::numeric_limits<V>::infinity());
+        check_real(c, lo);
+        check_real(c, hi);
     }
 }
-
-void check_r64_around(Comparison& c, double v, int count) {
-    double lo = v, hi = v;
-    check_r64(c, v);
-    for (int k = 0; k < count; ++k) {
-        lo = std::nextafter(lo, 0.0);
-        hi = std::nextafter(hi, std::numeric_limits<double>::infinity());
-        check_r64(c, lo);
-        check_r64(c, hi);
-    }
-}
+const auto check_r32_around = check_around<float>;
+const auto check_r64_around = check_around<double>;
 
 constexpr auto F_MAX = std::numeric_limits<float>::max();
 constexpr auto F_MIN = std::numeric_limits<float>::min();
@@ -271,10 +253,8 @@ TEST(FieldsAgainstPrintf, Real32Specials) {
                           std::nextafter(F_MIN, 0.0f)})
         check_r32(c, v);
     for (const float v : {std::numeric_limits<float>::quiet_NaN(),
-                          std::numeric_limits<float>::signaling_NaN(), -F_INF, F_INF}) {
-        c.check(put_r32_field(v), reference::put_r32(v), v, R32_COLUMNS);
-        c.check(put_r32_field(-v), reference::put_r32(-v), -v, R32_COLUMNS);
-    }
+                          std::numeric_limits<float>::signaling_NaN(), -F_INF, F_INF})
+        check_r32(c, v);
     EXPECT_EQ(put_r32_field(std::numeric_limits<float>::quiet_NaN()), "            NaN");
     EXPECT_EQ(put_r32_field(-std::numeric_limits<float>::quiet_NaN()), "            NaN");
     EXPECT_EQ(put_r32_field(F_INF), "       Infinity");
@@ -309,10 +289,8 @@ TEST(FieldsAgainstPrintf, Real64Specials) {
                            1e-100})
         check_r64(c, v);
     for (const double v : {std::numeric_limits<double>::quiet_NaN(),
-                           std::numeric_limits<double>::signaling_NaN(), -D_INF, D_INF}) {
-        c.check(put_r64_field(v), reference::put_r64(v), v, R64_COLUMNS);
-        c.check(put_r64_field(-v), reference::put_r64(-v), -v, R64_COLUMNS);
-    }
+                           std::numeric_limits<double>::signaling_NaN(), -D_INF, D_INF})
+        check_r64(c, v);
     EXPECT_EQ(put_r64_field(std::numeric_limits<double>::quiet_NaN()), "                     NaN");
     EXPECT_EQ(put_r64_field(D_INF), "                Infinity");
     EXPECT_EQ(put_r64_field(-D_INF), "               -Infinity");

@@ -2,6 +2,8 @@
 // and write failures that stop the run.
 #include <gtest/gtest.h>
 
+#include "capture.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,19 +19,6 @@ namespace kinstrom {
 namespace {
 
 const RunDate SAMPLE_DATE{5, 12, 2026, 6, 3, 57};
-
-// Everything written to a temporary file standing in for standard output.
-struct Capture {
-    std::FILE* file = std::tmpfile();
-    ~Capture() { std::fclose(file); }
-    std::string text() {
-        std::fflush(file);
-        std::rewind(file);
-        std::string s;
-        for (int c; (c = std::fgetc(file)) != EOF;) s += static_cast<char>(c);
-        return s;
-    }
-};
 
 // A fresh folder, removed with its files.
 struct Folder {
