@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <deque>
 #include <new>
 #include <stdexcept>
@@ -14,6 +15,21 @@ namespace kinstrom {
 namespace {
 
 constexpr uint8_t NOT_SET = 0;
+
+// Lines of a text, the last one counted whether or not it ends in a line end (memchr runs
+// through a long text several times faster than a byte-by-byte count).
+int64_t count_lines(std::string_view text) {
+    int64_t n = 1;
+    if (text.empty()) return n;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while ((p = static_cast<const char*>(
+                std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
+        ++n;
+        ++p;
+    }
+    return n;
+}
 
 // A record of the total pedigree file as read; `ok` is false when it could not be read.
 struct PedRecord {
@@ -174,7 +190,7 @@ class Reading {
     void enter_individuals() {
         // Room for one individual per line saves regrowing the table and its index.
         const std::string_view text = ped_text_.text();
-        p_.XLIST.reserve(listing_, std::count(text.begin(), text.end(), '\n') + 1);
+        p_.XLIST.reserve(listing_, count_lines(text));
         Lookahead ahead(text, true);
         PedRecord rec;
         while (ahead.next(rec, p_.XLIST)) {
