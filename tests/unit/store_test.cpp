@@ -1,6 +1,8 @@
 // The tables and their ID index.
 #include <gtest/gtest.h>
 
+#include "capture.hpp"
+
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -11,17 +13,8 @@ namespace kinstrom {
 namespace {
 
 // A listing into a temporary file, read back as text.
-struct Captured {
-    std::FILE* file = std::tmpfile();
+struct Captured : Capture {
     Listing listing{file, RunDate{}};
-    ~Captured() { std::fclose(file); }
-    std::string text() {
-        std::fflush(file);
-        std::rewind(file);
-        std::string out;
-        for (int c; (c = std::fgetc(file)) != EOF;) out += static_cast<char>(c);
-        return out;
-    }
 };
 
 TEST(Llist, PositionsInOrderOfInsertion) {
