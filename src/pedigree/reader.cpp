@@ -10,10 +10,6 @@ namespace kinstrom {
 
 namespace {
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 [[noreturn]] void read_failure(Listing& listing, const std::string& name) {
     listing.blank();
     listing.text("Error when reading file " + name);
@@ -52,70 +48,6 @@ void InputText::load(Listing& listing, std::FILE* file, const std::string& name)
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) copy_.append(buffer, n);
     if (std::ferror(file)) read_failure(listing, name);
     text_ = copy_;
-}
-
-bool RecordReader::start() {
-    for (;;) {
-        while (p_ < end_ && is_blank(*p_)) ++p_;
-        if (p_ == end_) return false;
-        if (*p_ != '\n') break;
-        ++p_;
-    }
-    first_ = true;
-    return true;
-}
-
-void RecordReader::finish() {
-    const void* nl = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
-    p_ = nl == nullptr ? end_ : static_cast<const char*>(nl) + 1;
-}
-
-// Moves to the first character of the next value.
-bool RecordReader::next_value() {
-    if (first_) {
-        first_ = false;
-        return *p_ != ',';
-    }
-    bool comma = false;
-    for (;;) {
-        while (p_ < end_ && is_blank(*p_)) ++p_;
-        if (p_ == end_) return false;
-        if (*p_ == '\n') {
-            ++p_;
-        } else if (*p_ == ',') {
-            if (comma) return false;
-            comma = true;
-            ++p_;
-        } else {
-            return true;
-        }
-    }
-}
-
-bool RecordReader::ends_value(const char* q) const {
-    return q == end_ || is_blank(*q) || *q == ',' || *q == '\n';
-}
-
-bool RecordReader::int64(int64_t& v) {
-    if (!next_value()) return false;
-    const char* s = p_;
-    if (*s == '+') {
-        ++s;
-        if (s == end_ || *s == '-') return false;
-    }
-    int64_t value = 0;
-    const auto [q, ec] = std::from_chars(s, end_, value);
-    if (ec != std::errc() || !ends_value(q)) return false;
-    p_ = q;
-    v = value;
-    return true;
-}
-
-bool RecordReader::int32(int32_t& v) {
-    int64_t value = 0;
-    if (!int64(value) || value < INT32_MIN || value > INT32_MAX) return false;
-    v = static_cast<int32_t>(value);
-    return true;
 }
 
 bool RecordReader::real(double& v) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -54,10 +55,14 @@ class RecordReader {
     bool int32(int32_t& v);
     bool real(double& v);
 
+    // Whether the value just read stands on a later line than the one before it.
+    bool on_new_line() const { return new_line_; }
+
     // Passes over the rest of the line that holds the record's last value.
     void finish();
 
   private:
+    static bool is_blank_char(char c);
     bool next_value();
     bool ends_value(const char* q) const;
 
@@ -65,6 +70,98 @@ class RecordReader {
     const char* end_;
     const char* p_;
     bool first_ = false;
+    bool new_line_ = false;
 };
+
+// The scanning functions are inline: they run for every number of files with millions of lines.
+
+inline bool RecordReader::is_blank_char(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+inline bool RecordReader::start() {
+    for (;;) {
+        while (p_ < end_ && is_blank_char(*p_)) ++p_;
+        if (p_ == end_) return false;
+        if (*p_ != '\n') break;
+        ++p_;
+    }
+    first_ = true;
+    return true;
+}
+
+inline void RecordReader::finish() {
+    if (p_ < end_ && *p_ == '\n') {  // the usual case: the line ends after the last value
+        ++p_;
+        return;
+    }
+    const void* nl = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
+    p_ = nl == nullptr ? end_ : static_cast<const char*>(nl) + 1;
+}
+
+// Moves to the first character of the next value.
+inline bool RecordReader::next_value() {
+    new_line_ = false;
+    if (first_) {
+        first_ = false;
+        return *p_ != ',';
+    }
+    bool comma = false;
+    for (;;) {
+        while (p_ < end_ && is_blank_char(*p_)) ++p_;
+        if (p_ == end_) return false;
+        if (*p_ == '\n') {
+            new_line_ = true;
+            ++p_;
+        } else if (*p_ == ',') {
+            if (comma) return false;
+            comma = true;
+            ++p_;
+        } else {
+            return true;
+        }
+    }
+}
+
+inline bool RecordReader::ends_value(const char* q) const {
+    return q == end_ || is_blank_char(*q) || *q == ',' || *q == '\n';
+}
+
+inline bool RecordReader::int64(int64_t& v) {
+    if (!next_value()) return false;
+    const char* s = p_;
+    if (*s == '+') {
+        ++s;
+        if (s == end_ || *s == '-') return false;
+    }
+    // The digits, with the bounds of std::from_chars: up to 18 digits cannot overflow, any
+    // further digit is checked.
+    const bool negative = *s == '-';
+    if (negative) ++s;
+    const char* const digits = s;
+    uint64_t magnitude = 0;
+    unsigned digit = 0;
+    while (s < end_ && s - digits < 18 && (digit = static_cast<unsigned char>(*s - '0')) < 10) {
+        magnitude = 10 * magnitude + digit;
+        ++s;
+    }
+    while (s < end_ && (digit = static_cast<unsigned char>(*s - '0')) < 10) {
+        if (__builtin_mul_overflow(magnitude, uint64_t{10}, &magnitude)) return false;
+        if (__builtin_add_overflow(magnitude, digit, &magnitude)) return false;
+        ++s;
+    }
+    const uint64_t limit = (uint64_t{1} << 63) - (negative ? 0 : 1);
+    if (s == digits || magnitude > limit || !ends_value(s)) return false;
+    p_ = s;
+    v = static_cast<int64_t>(negative ? 0 - magnitude : magnitude);  // -2^63 included
+    return true;
+}
+
+inline bool RecordReader::int32(int32_t& v) {
+    int64_t value = 0;
+    if (!int64(value) || value < INT32_MIN || value > INT32_MAX) return false;
+    v = static_cast<int32_t>(value);
+    return true;
+}
 
 }  // namespace kinstrom

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -31,72 +32,56 @@ int64_t count_lines(std::string_view text) {
     return n;
 }
 
-// A record of the total pedigree file as read; `ok` is false when it could not be read.
-struct PedRecord {
-    int32_t nobs = 0;
-    bool ok = false;
-    int64_t id = 0, sire = 0, dam = 0;
-    int32_t sort = 0;
-};
-
-// The records of the total pedigree file, read a few records ahead of their turn so that the
-// index slots they will look up (and, half-way, the records of their parents) are fetched from
-// memory while earlier records are handled. Reading ahead has no effect of its own: a record
-// that cannot be read is handed over, with ok false, only in its turn, and nothing after it is
-// read.
-class Lookahead {
+// The records of the total pedigree file, a batch at a time, so that the IDs of a whole batch
+// can be looked up together. A batch ends early at a record that cannot be read or has ID 0
+// (`bad` is its record number, 0 for none); nothing after that record is read.
+class PedBatches {
   public:
-    Lookahead(std::string_view text, bool with_sort) : r_(text), with_sort_(with_sort) {}
+    static constexpr std::size_t SIZE = std::size_t{1} << 18;
 
-    bool next(PedRecord& rec, const Table& X) {
-        while (!stopped_ && parsed_ - handed_ < AHEAD) read_one(X);
-        if (handed_ == parsed_) return false;
-        rec = ring_[handed_ % AHEAD];
-        ++handed_;
-        // Parents are looked up in the second pass only.
-        const std::size_t half = handed_ + AHEAD / 2;
-        if (!with_sort_ && half < parsed_) {
-            const PedRecord& later = ring_[half % AHEAD];
-            if (later.ok && later.sire > 0) X.prefetch_record(later.sire);
-            if (later.ok && later.dam > 0) X.prefetch_record(later.dam);
+    PedBatches(std::string_view text, bool with_sort) : r_(text), with_sort_(with_sort) {}
+
+    bool next() {
+        if (bad != 0) return false;  // the batch before ended at it
+        id.clear();
+        sire.clear();
+        dam.clear();
+        sort.clear();
+        first = nobs_ + 1;
+        while (id.size() < SIZE && r_.start()) {
+            ++nobs_;
+            int64_t i = 0, s = 0, d = 0;
+            int32_t v = 0;
+            const bool ok =
+                r_.int64(i) && r_.int64(s) && r_.int64(d) && (!with_sort_ || r_.int32(v));
+            if (!ok || i == 0) {
+                bad = nobs_;
+                break;
+            }
+            if (with_sort_ && r_.on_new_line()) lined_up = false;
+            r_.finish();
+            id.push_back(i);
+            sire.push_back(s);
+            dam.push_back(d);
+            sort.push_back(v);
         }
-        return true;
+        return !id.empty() || bad != 0;
     }
 
     int32_t records() const { return nobs_; }
 
+    std::vector<int64_t> id, sire, dam;
+    std::vector<int32_t> sort;
+    int32_t first = 1;  // record number of id[0]
+    int32_t bad = 0;
+    // With the sort value: whether every record so far had it on the line of its dam. Then a
+    // pass reading the first three values only meets the same records with the same values.
+    bool lined_up = true;
+
   private:
-    static constexpr std::size_t AHEAD = 16;
-
-    void read_one(const Table& X) {
-        if (!r_.start()) {
-            stopped_ = true;
-            return;
-        }
-        PedRecord& rec = ring_[parsed_ % AHEAD];
-        rec.nobs = ++nobs_;
-        rec.ok = r_.int64(rec.id) && r_.int64(rec.sire) && r_.int64(rec.dam) &&
-                 (!with_sort_ || r_.int32(rec.sort));
-        ++parsed_;
-        if (!rec.ok) {
-            stopped_ = true;
-            return;
-        }
-        r_.finish();
-        X.prefetch(rec.id);
-        if (!with_sort_) {
-            if (rec.sire > 0) X.prefetch(rec.sire);
-            if (rec.dam > 0) X.prefetch(rec.dam);
-        }
-    }
-
     RecordReader r_;
     bool with_sort_;
-    bool stopped_ = false;
     int32_t nobs_ = 0;
-    std::size_t parsed_ = 0;
-    std::size_t handed_ = 0;
-    std::array<PedRecord, AHEAD> ring_{};
 };
 
 // The reading phase over one run's inputs.
@@ -186,47 +171,113 @@ class Reading {
         p_.N_PHG_PRINTED = p_.PHG_LIST.LAST;
     }
 
-    // Total pedigree file, first pass: every individual of the first column.
+    // Total pedigree file, first pass: every individual of the first column. The parents' IDs
+    // are kept for the second pass, which then need not read the file again.
     void enter_individuals() {
-        // Room for one individual per line saves regrowing the table and its index.
         const std::string_view text = ped_text_.text();
-        p_.XLIST.reserve(listing_, count_lines(text));
-        Lookahead ahead(text, true);
-        PedRecord rec;
-        while (ahead.next(rec, p_.XLIST)) {
-            if (!rec.ok || rec.id == 0) ill_input(listing_, in_.ped.name, rec.nobs);
-            int32_t NEW = 0;
-            const int32_t l = llist(listing_, rec.id, p_.XLIST, 1, NEW);
-            if (NEW == 1) {
-                ++p_.N_INDIVIDUALS;
-                Record& x = p_.XLIST[l];
-                x.SORT = rec.sort >= o_.MIN_ACC_BD ? rec.sort : SORT_UNKNOWN;
-                x.MARKED = x.IN_PED = x.TRACED = NOT_SET;
+        const int64_t lines = count_lines(text);
+        // Room for one individual per line saves regrowing the table and its index.
+        p_.XLIST.reserve(listing_, lines);
+        try {
+            for (auto* column : {&sires_, &dams_}) column->reserve(static_cast<std::size_t>(lines));
+            record_positions_.reserve(static_cast<std::size_t>(lines));
+        } catch (const std::bad_alloc&) {
+            keep_records_ = false;  // the second pass reads the file again
+        }
+        PedBatches batch(text, true);
+        while (batch.next()) {
+            for (int32_t& v : batch.sort) v = v >= o_.MIN_ACC_BD ? v : SORT_UNKNOWN;
+            const int32_t before = p_.XLIST.LAST;
+            positions_.resize(batch.id.size());
+            p_.XLIST.enter_many(listing_, batch.id, batch.sort, positions_);
+            p_.N_INDIVIDUALS += p_.XLIST.LAST - before;
+            if (batch.bad != 0) ill_input(listing_, in_.ped.name, batch.bad);
+            keep_records_ = keep_records_ && batch.lined_up;
+            if (keep_records_) {
+                sires_.insert(sires_.end(), batch.sire.begin(), batch.sire.end());
+                dams_.insert(dams_.end(), batch.dam.begin(), batch.dam.end());
+                record_positions_.insert(record_positions_.end(), positions_.begin(),
+                                         positions_.end());
             }
         }
-        if (ahead.records() == 0) ill_input(listing_, in_.ped.name, 1);
+        if (batch.records() == 0) ill_input(listing_, in_.ped.name, 1);
     }
 
     // Total pedigree file, second pass: parents linked, every record checked.
     void link_pedigree() {
-        Lookahead ahead(ped_text_.text(), false);
-        PedRecord rec;
-        while (ahead.next(rec, p_.XLIST)) {
-            if (!rec.ok || rec.id == 0) ill_input(listing_, in_.ped.name, rec.nobs);
-            const std::array<int64_t, 2> parent_ids{rec.sire, rec.dam};
-            if (!link_record(rec.nobs, rec.id, parent_ids)) return;
-            if (rec.id == parent_ids[0] || rec.id == parent_ids[1] ||
-                (parent_ids[0] > 0 && parent_ids[0] == parent_ids[1])) {
-                ++e_.ERROR[4];
-                e_.inconsistent(rec.nobs, rec.id, parent_ids[0], parent_ids[1]);
+        if (keep_records_) {
+            // The records as the first pass read them, every individual where it was entered.
+            const std::size_t n = record_positions_.size();
+            for (std::size_t b = 0; b < n; b += PedBatches::SIZE) {
+                const std::size_t count = std::min(n - b, PedBatches::SIZE);
+                const auto own = std::span(record_positions_).subspan(b, count);
+                ids_.clear();
+                for (const int32_t l : own) ids_.push_back(p_.XLIST[l].ID);
+                if (!link_batch(static_cast<int32_t>(b + 1), ids_,
+                                std::span(sires_).subspan(b, count),
+                                std::span(dams_).subspan(b, count), own))
+                    break;
+            }
+        } else {
+            PedBatches batch(ped_text_.text(), false);
+            while (batch.next()) {
+                positions_.assign(batch.id.size(), 0);
+                if (!link_batch(batch.first, batch.id, batch.sire, batch.dam, positions_)) break;
+                if (batch.bad != 0) ill_input(listing_, in_.ped.name, batch.bad);
             }
         }
+        for (auto* column : {&sires_, &dams_}) decltype(sires_)().swap(*column);
+        decltype(record_positions_)().swap(record_positions_);
     }
 
-    // Links one record; false when the missing PHGs have reached MAX_PHG, which ends the pass.
-    bool link_record(int32_t nobs, int64_t id, const std::array<int64_t, 2>& parent_ids) {
+    // An ID as looked up at the start of its batch: its position (0: not there then) and SORT.
+    struct Found {
+        int32_t position = 0;
+        int32_t sort = 0;
+    };
+
+    // Links a batch of records, the first being record `first`; `own` holds the individuals'
+    // positions where known (0: looked up here). False when the pass ends early.
+    bool link_batch(int32_t first, std::span<const int64_t> id, std::span<const int64_t> sire,
+                    std::span<const int64_t> dam, std::span<const int32_t> own) {
+        keys_.clear();
+        for (std::size_t r = 0; r < id.size(); ++r) {
+            if (own[r] == 0) keys_.push_back(id[r]);
+            if (sire[r] > 0) keys_.push_back(sire[r]);
+            if (dam[r] > 0) keys_.push_back(dam[r]);
+        }
+        found_positions_.resize(keys_.size());
+        found_sorts_.resize(keys_.size());
+        p_.XLIST.find_many(keys_, found_positions_, found_sorts_);
+        std::size_t k = 0;
+        for (std::size_t r = 0; r < id.size(); ++r) {
+            const int32_t nobs = first + static_cast<int32_t>(r);
+            const std::array<int64_t, 2> parent_ids{sire[r], dam[r]};
+            const int32_t l = own[r] != 0 ? own[r] : found_positions_[k++];
+            std::array<Found, 2> parents{};
+            for (std::size_t i = 0; i < 2; ++i) {
+                if (parent_ids[i] <= 0) continue;
+                parents[i] = {found_positions_[k], found_sorts_[k]};
+                ++k;
+            }
+            if (!link_record(nobs, id[r], l, parent_ids, parents)) return false;
+            if (id[r] == parent_ids[0] || id[r] == parent_ids[1] ||
+                (parent_ids[0] > 0 && parent_ids[0] == parent_ids[1])) {
+                ++e_.ERROR[4];
+                e_.inconsistent(nobs, id[r], parent_ids[0], parent_ids[1]);
+            }
+        }
+        return true;
+    }
+
+    // Links one record whose ID was found at position `found` (0: enter it now); parents with a
+    // code above 0 come with what was found for them. False when the missing PHGs have reached
+    // MAX_PHG, which ends the pass.
+    bool link_record(int32_t nobs, int64_t id, int32_t found,
+                     const std::array<int64_t, 2>& parent_ids,
+                     const std::array<Found, 2>& parents) {
         int32_t NEW = 0;
-        const int32_t l = llist(listing_, id, p_.XLIST, 1, NEW);
+        const int32_t l = found != 0 ? found : llist(listing_, id, p_.XLIST, 1, NEW);
         if (p_.XLIST[l].SIRE != 0 || p_.XLIST[l].DAM != 0) {
             const int64_t first_sire = p_.parent_id(p_.XLIST[l].SIRE);
             const int64_t first_dam = p_.parent_id(p_.XLIST[l].DAM);
@@ -239,10 +290,17 @@ class Reading {
         for (int32_t i = 1; i <= 2; ++i) {
             const int64_t parent_id = parent_ids[static_cast<std::size_t>(i - 1)];
             if (parent_id > 0) {
-                const int32_t l1 = llist(listing_, parent_id, p_.XLIST, 1, NEW);
-                set_parent(l, i, l1);
-                if (NEW == 1) insert_parent(nobs, id, i, parent_id, l1);
-                parent_check(nobs, l, i, parent_id, l1);
+                // A parent missing at the start of the batch may have been entered since.
+                Found parent = parents[static_cast<std::size_t>(i - 1)];
+                if (parent.position == 0) {
+                    parent.position = llist(listing_, parent_id, p_.XLIST, 1, NEW);
+                    set_parent(l, i, parent.position);
+                    if (NEW == 1) insert_parent(nobs, id, i, parent_id, parent.position);
+                    parent.sort = p_.XLIST[parent.position].SORT;
+                } else {
+                    set_parent(l, i, parent.position);
+                }
+                parent_check(nobs, l, i, parent_id, parent.sort);
             } else if (o_.use_bprop) {
                 const int32_t k = llist(listing_, parent_id, p_.PHG_LIST, 0, NEW);
                 set_parent(l, i, -k);
@@ -270,8 +328,8 @@ class Reading {
             if (NEW == 1 && o_.use_bprop && p_.N_BPOP > 0) p_.B_PROP.set(p_.N_BPOP, d, 1.0);
             p_.DUMMY_POSITION = d;
         }
+        p_.XLIST.set_sort(l1, SORT_INSERTED);
         Record& x = p_.XLIST[l1];
-        x.SORT = SORT_INSERTED;
         x.MARKED = NOT_SET;
         x.SIRE = x.DAM = -p_.DUMMY_POSITION;
     }
@@ -306,10 +364,10 @@ class Reading {
         }
     }
 
-    // The individual's value against that of parent i (at position l1).
-    void parent_check(int32_t nobs, int32_t l, int32_t i, int64_t parent_id, int32_t l1) {
+    // The individual's value against that of parent i.
+    void parent_check(int32_t nobs, int32_t l, int32_t i, int64_t parent_id,
+                      int32_t parent_value) {
         const int32_t value = p_.XLIST[l].SORT;
-        const int32_t parent_value = p_.XLIST[l1].SORT;
         if (!known_ || parent_value < o_.MIN_ACC_BD) return;
         int64_t d = 0;
         if (o_.dob_check) {
@@ -338,22 +396,43 @@ class Reading {
         text.load(listing_, in_.prob.file, in_.prob.name);
         RecordReader r(text.text());
         int32_t nobs = 0;
-        while (r.start()) {
-            ++nobs;
-            int64_t id = 0;
-            if (!r.int64(id) || id == 0) ill_input(listing_, in_.prob.name, nobs);
-            r.finish();
-            int32_t NEW = 0;
-            const int32_t l = llist(listing_, id, p_.XLIST, 0, NEW);
-            if (l == 0) {
-                ++e_.ERROR[5];
-                e_.not_in_pedigree(nobs, id);
-            } else {
-                ++p_.N_PROB;
-                p_.XLIST[l].MARKED = FLAG_TRUE;
-                p_.XLIST[l].KEEP = FLAG_TRUE;
+        int32_t bad = 0;
+        std::vector<int64_t> ids;
+        std::vector<int32_t> positions, sorts;
+        while (bad == 0) {
+            // A batch of IDs looked up together, then taken in order.
+            ids.clear();
+            const int32_t first = nobs + 1;
+            while (ids.size() < PedBatches::SIZE && r.start()) {
+                ++nobs;
+                int64_t id = 0;
+                if (!r.int64(id) || id == 0) {
+                    bad = nobs;
+                    break;
+                }
+                r.finish();
+                ids.push_back(id);
+            }
+            if (ids.empty() && bad == 0) break;
+            positions.resize(ids.size());
+            sorts.resize(ids.size());
+            p_.XLIST.find_many(ids, positions, sorts);
+            for (std::size_t k = 0; k < ids.size(); ++k) {
+                int32_t NEW = 0;
+                // Not found: llist still stops on an ID that cannot be stored.
+                const int32_t l =
+                    positions[k] != 0 ? positions[k] : llist(listing_, ids[k], p_.XLIST, 0, NEW);
+                if (l == 0) {
+                    ++e_.ERROR[5];
+                    e_.not_in_pedigree(first + static_cast<int32_t>(k), ids[k]);
+                } else {
+                    ++p_.N_PROB;
+                    p_.XLIST[l].MARKED = FLAG_TRUE;
+                    p_.XLIST[l].KEEP = FLAG_TRUE;
+                }
             }
         }
+        if (bad != 0) ill_input(listing_, in_.prob.name, bad);
         // The trace file is the last reader: no ID is looked up from here on.
         p_.XLIST.drop_index();
         p_.PHG_LIST.drop_index();
@@ -368,6 +447,14 @@ class Reading {
     InputText bprop_text_;
     InputText ped_text_;
     std::vector<double> B_PROP1_;
+    // What the first pass read for the second: the parents' IDs and the position of the
+    // individual of each record (kept while keep_records_).
+    bool keep_records_ = true;
+    std::vector<int64_t, TableAllocator<int64_t>> sires_, dams_;
+    std::vector<int32_t, TableAllocator<int32_t>> record_positions_;
+    // Work space of the batches.
+    std::vector<int64_t> ids_, keys_;
+    std::vector<int32_t> positions_, found_positions_, found_sorts_;
     // The individual being linked: whether its value is known, and its date.
     bool known_ = false;
     SplitDate DOB_{};

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -32,6 +33,11 @@ constexpr int64_t UNSTORABLE_ID = std::numeric_limits<int64_t>::min();
 }
 
 }  // namespace
+
+// The index is searched in parts of 2^14 slots (256 KiB) when many IDs are looked up at once, and
+// the slot of the ID AHEAD places further on is fetched ahead of time.
+constexpr int REGION_BITS = 14;
+constexpr std::size_t AHEAD = 16;
 
 constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
 constexpr std::size_t LARGE_BLOCK = std::size_t{4} << 20;
@@ -67,27 +73,10 @@ void allocation_failure(Listing& listing, const std::string& what) {
 
 int32_t Table::find(int64_t id) const {
     if (slots_.empty()) return 0;
-    const uint64_t h = hash(id);
-    const uint32_t check = check_of(h);
-    for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
+    const uint64_t key = hash(id);
+    for (std::size_t s = key & mask_;; s = (s + 1) & mask_) {
         const Slot& slot = slots_[s];
-        if (slot.position == 0) return 0;
-        if (slot.check == check && records_[static_cast<std::size_t>(slot.position)].ID == id)
-            return slot.position;
-    }
-}
-
-void Table::prefetch_record(int64_t id) const {
-    if (slots_.empty()) return;
-    const uint64_t h = hash(id);
-    const uint32_t check = check_of(h);
-    for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
-        const Slot& slot = slots_[s];
-        if (slot.position == 0) return;
-        if (slot.check == check) {
-            __builtin_prefetch(&records_[static_cast<std::size_t>(slot.position)]);
-            return;
-        }
+        if (slot.position == 0 || slot.key == key) return slot.position;
     }
 }
 
@@ -98,23 +87,28 @@ void Table::reserve(Listing& listing, int64_t n) {
     } catch (const std::bad_alloc&) {
         allocation_failure(listing, name_);
     }
+    make_room(listing, wanted);
+}
+
+void Table::make_room(Listing& listing, std::size_t records) {
     std::size_t size = 64;
-    while (2 * size < 3 * wanted) size *= 2;
+    while (2 * size < 3 * records) size *= 2;
     if (size > slots_.size()) grow_index(listing, size);
 }
 
 void Table::grow_index(Listing& listing, std::size_t size) {
     try {
-        decltype(slots_) slots(size, Slot{0, 0});
+        decltype(slots_) slots(size, Slot{0, 0, 0});
         const std::size_t mask = size - 1;
         for (const Slot& slot : slots_) {
             if (slot.position == 0) continue;
-            std::size_t s = hash(records_[static_cast<std::size_t>(slot.position)].ID) & mask;
+            std::size_t s = slot.key & mask;
             while (slots[s].position != 0) s = (s + 1) & mask;
             slots[s] = slot;
         }
         slots_.swap(slots);
         mask_ = mask;
+        region_shift_ = std::min(std::countr_zero(size), REGION_BITS);
     } catch (const std::bad_alloc&) {
         allocation_failure(listing, name_);
     }
@@ -123,6 +117,14 @@ void Table::grow_index(Listing& listing, std::size_t size) {
 void Table::append(Listing& listing, int64_t id) {
     if (3 * static_cast<std::size_t>(LAST + 1) > 2 * slots_.size())
         grow_index(listing, slots_.empty() ? 64 : slots_.size() * 2);
+    push_record(listing, id, 0);
+    const uint64_t key = hash(id);
+    std::size_t s = key & mask_;
+    while (slots_[s].position != 0) s = (s + 1) & mask_;
+    slots_[s] = Slot{key, LAST, 0};
+}
+
+void Table::push_record(Listing& listing, int64_t id, int32_t sort) {
     try {
         if (records_.size() == records_.capacity()) {
             // Grow geometrically, but never past the capacity.
@@ -135,10 +137,104 @@ void Table::append(Listing& listing, int64_t id) {
     }
     ++LAST;
     records_.back().ID = id;
-    const uint64_t h = hash(id);
-    std::size_t s = h & mask_;
-    while (slots_[s].position != 0) s = (s + 1) & mask_;
-    slots_[s] = Slot{check_of(h), LAST};
+    records_.back().SORT = sort;
+}
+
+void Table::set_sort(int32_t p, int32_t sort) {
+    Record& r = records_[static_cast<std::size_t>(p)];
+    r.SORT = sort;
+    if (slots_.empty()) return;
+    const uint64_t key = hash(r.ID);
+    for (std::size_t s = key & mask_; slots_[s].position != 0; s = (s + 1) & mask_) {
+        if (slots_[s].key == key) {
+            slots_[s].sort = sort;
+            return;
+        }
+    }
+}
+
+void Table::group_keys() const {
+    Scratch& w = scratch_;
+    const std::size_t n = w.keys.size();
+    const std::size_t regions = slots_.size() >> region_shift_;
+    const auto region = [&](uint64_t key) { return (key & mask_) >> region_shift_; };
+    w.counts.assign(regions + 1, 0);
+    for (const uint64_t key : w.keys) ++w.counts[region(key) + 1];
+    for (std::size_t r = 1; r <= regions; ++r) w.counts[r] += w.counts[r - 1];
+    w.order.resize(n);
+    w.grouped.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t at = w.counts[region(w.keys[i])]++;
+        w.order[at] = static_cast<uint32_t>(i);
+        w.grouped[at] = w.keys[i];
+    }
+}
+
+void Table::find_many(std::span<const int64_t> ids, std::span<int32_t> positions,
+                      std::span<int32_t> sorts) const {
+    const std::size_t n = ids.size();
+    if (slots_.empty() || n == 0) {
+        std::fill(positions.begin(), positions.end(), 0);
+        std::fill(sorts.begin(), sorts.end(), 0);
+        return;
+    }
+    Scratch& w = scratch_;
+    w.keys.resize(n);
+    for (std::size_t i = 0; i < n; ++i) w.keys[i] = hash(ids[i]);
+    group_keys();
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k + AHEAD < n) __builtin_prefetch(&slots_[w.grouped[k + AHEAD] & mask_]);
+        const uint64_t key = w.grouped[k];
+        std::size_t s = key & mask_;
+        while (slots_[s].position != 0 && slots_[s].key != key) s = (s + 1) & mask_;
+        const uint32_t i = w.order[k];
+        positions[i] = slots_[s].position;
+        sorts[i] = slots_[s].sort;
+    }
+}
+
+void Table::enter_many(Listing& listing, std::span<const int64_t> ids,
+                       std::span<const int32_t> sorts, std::span<int32_t> positions) {
+    const std::size_t n = ids.size();
+    if (n == 0) return;
+    make_room(listing, static_cast<std::size_t>(LAST) + n);
+    Scratch& w = scratch_;
+    w.keys.resize(n);
+    for (std::size_t i = 0; i < n; ++i) w.keys[i] = hash(ids[i]);
+    group_keys();
+    // Every ID finds its slot; the first of equal new IDs claims an empty one (position -1 for
+    // now), the others find it.
+    w.slots.resize(n);
+    w.claimed.assign(n, 0);
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k + AHEAD < n) __builtin_prefetch(&slots_[w.grouped[k + AHEAD] & mask_]);
+        const uint32_t i = w.order[k];
+        if (ids[i] == UNSTORABLE_ID) continue;
+        const uint64_t key = w.grouped[k];
+        std::size_t s = key & mask_;
+        while (slots_[s].position != 0 && slots_[s].key != key) s = (s + 1) & mask_;
+        w.slots[i] = s;
+        if (slots_[s].position != 0) continue;
+        slots_[s] = Slot{key, -1, 0};
+        w.claimed[i] = 1;
+    }
+    // In order of the IDs: the stops, and the positions of the new records. A stop leaves
+    // claimed slots behind; the run ends there.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (ids[i] == UNSTORABLE_ID) bitstr_error(listing, ids[i]);
+        if (w.claimed[i] == 0) continue;
+        if (LAST >= DIM) table_full(listing, DIM);
+        push_record(listing, ids[i], sorts[i]);
+        positions[i] = LAST;
+    }
+    // The claimed slots receive their positions, and every ID its position, again grouped by
+    // part of the index (the first of equal IDs comes first).
+    for (std::size_t k = 0; k < n; ++k) {
+        const uint32_t i = w.order[k];
+        Slot& slot = slots_[w.slots[i]];
+        if (w.claimed[i] != 0) slot = Slot{w.grouped[k], positions[i], sorts[i]};
+        positions[i] = slot.position;
+    }
 }
 
 int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT) {

@@ -1,6 +1,8 @@
 // Reading records of the input files.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -57,8 +59,58 @@ TEST(RecordReader, Syntax) {
         {"9223372036854775808 2 3 4\n", "!"},
         {"1 +-2 3 4\n", "!"},
         {"1 + 3 4 5\n", "!"},
+        // Integer bounds: leading zeros of any number, the two ends of 64 bits, one past them.
+        {"00000000000000000000000000001 -0 +0000000000000000000009223372036854775807 7\n",
+         "1,0,9223372036854775807,7;"},
+        {"-00000000000000000000009223372036854775808 2 3 4\n", "-9223372036854775808,2,3,4;"},
+        {"-9223372036854775809 2 3 4\n", "!"},
+        {"18446744073709551616 2 3 4\n", "!"},
+        {"99999999999999999999 2 3 4\n", "!"},
+        {"1000000000000000000 2 3 4\n", "1000000000000000000,2,3,4;"},
+        {"- 1 2 3 4\n", "!"},
+        {"--1 2 3 4\n", "!"},
+        {"1 2 3 -\n", "!"},
     };
     for (const auto& row : rows) EXPECT_EQ(pedigree_records(row.text), row.records) << row.text;
+}
+
+// The integers read as std::from_chars reads them, on random digit strings around the bounds.
+TEST(RecordReader, IntegersAsFromChars) {
+    std::mt19937_64 rng(3);
+    const std::string alphabet = "0123456789";
+    for (int n = 0; n < 200000; ++n) {
+        std::string number;
+        if (rng() % 2 == 0) number += '-';
+        const std::size_t zeros = rng() % 4 == 0 ? rng() % 25 : 0;
+        number += std::string(zeros, '0');
+        const std::size_t digits = 1 + rng() % 21;
+        for (std::size_t i = 0; i < digits; ++i) number += alphabet[rng() % 10];
+        int64_t expected = 0;
+        const auto [end, ec] =
+            std::from_chars(number.data(), number.data() + number.size(), expected);
+        const bool readable = ec == std::errc() && end == number.data() + number.size();
+        const std::string text = number + " x\n";
+        RecordReader r(text);
+        int64_t got = 0;
+        ASSERT_TRUE(r.start());
+        ASSERT_EQ(r.int64(got), readable) << number;
+        if (readable) {
+            ASSERT_EQ(got, expected) << number;
+        }
+    }
+}
+
+// Whether a value stands on a later line than the one before it.
+TEST(RecordReader, ValueOnNewLine) {
+    RecordReader r("1 2,\n3\n\n 4 5\n");
+    int64_t v = 0;
+    std::string lines;
+    ASSERT_TRUE(r.start());
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(r.int64(v));
+        lines += r.on_new_line() ? "n" : "-";
+    }
+    EXPECT_EQ(lines, "--nn-");
 }
 
 TEST(RecordReader, Reals) {

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <limits>
+#include <random>
+#include <vector>
 #include <string>
 
 #include "pedigree/store.hpp"
@@ -105,6 +107,92 @@ TEST(Table, SentinelAndNegativePositions) {
     EXPECT_EQ(t.at(-3).SIRE, 0);
     // The sentinel is not in the index.
     EXPECT_EQ(llist(c.listing, SENTINEL_ID, t, 0, NEW), 0);
+}
+
+// Many IDs at once give what llist gives one ID after another: the same positions, records,
+// SORT values and lookups, through growth of the index (the tables start without room).
+TEST(TableBatches, SameAsOneAfterAnother) {
+    Captured c;
+    std::mt19937_64 rng(7);
+    for (const int64_t range : {int64_t{50}, int64_t{5000}, int64_t{1} << 40}) {
+        Table batched("XLIST", 100000);
+        Table single("XLIST", 100000);
+        std::size_t entered = 0;
+        while (entered < 30000) {
+            const std::size_t n = rng() % 3000;
+            std::vector<int64_t> ids(n);
+            std::vector<int32_t> sorts(n), positions(n, -7);
+            for (std::size_t i = 0; i < n; ++i) {
+                ids[i] = static_cast<int64_t>(rng() % static_cast<uint64_t>(range)) - range / 2;
+                sorts[i] = static_cast<int32_t>(rng() % 1000);
+            }
+            batched.enter_many(c.listing, ids, sorts, positions);
+            for (std::size_t i = 0; i < n; ++i) {
+                int32_t NEW = 0;
+                const int32_t p = llist(c.listing, ids[i], single, 1, NEW);
+                if (NEW == 1) single.set_sort(p, sorts[i]);
+                ASSERT_EQ(positions[i], p);
+            }
+            entered += n;
+        }
+        ASSERT_EQ(batched.LAST, single.LAST);
+        for (int32_t p = 1; p <= single.LAST; ++p) {
+            ASSERT_EQ(batched[p].ID, single[p].ID);
+            ASSERT_EQ(batched[p].SORT, single[p].SORT);
+        }
+        // Lookups of present and absent IDs, with a SORT changed after entry.
+        batched.set_sort(1, -99999990);
+        std::vector<int64_t> ids(20000);
+        for (int64_t& id : ids) id = static_cast<int64_t>(rng() % static_cast<uint64_t>(2 * range)) - range;
+        ids.push_back(batched[1].ID);
+        std::vector<int32_t> positions(ids.size()), sorts(ids.size());
+        batched.find_many(ids, positions, sorts);
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            ASSERT_EQ(positions[i], batched.find(ids[i])) << ids[i];
+            ASSERT_EQ(sorts[i], positions[i] == 0 ? 0 : batched[positions[i]].SORT);
+        }
+        EXPECT_EQ(sorts.back(), -99999990);
+    }
+    EXPECT_EQ(c.text(), "");
+}
+
+// A full table and an ID that cannot be stored stop at the same ID as with llist, the records
+// before it entered.
+TEST(TableBatches, StopsWhereOneAfterAnotherStops) {
+    const int64_t unstorable = std::numeric_limits<int64_t>::min();
+    const struct {
+        std::vector<int64_t> ids;
+        int32_t last;  // records entered at the stop
+        bool full;     // the capacity message, else BITSTR ERROR
+    } rows[] = {
+        {{1, 2, 1, 2, 3, 2, 4}, 3, true},
+        {{1, 2, unstorable, 3, 4}, 2, false},
+        {{1, 2, 3, 4, unstorable}, 3, true},
+        {{1, 1, 1, unstorable, 5, 6, 7}, 1, false},
+    };
+    for (const auto& row : rows) {
+        std::string expected;
+        for (const bool batched : {false, true}) {
+            Captured c;
+            Table t("XLIST", 3);
+            std::vector<int32_t> sorts(row.ids.size()), positions(row.ids.size());
+            int32_t NEW = 0;
+            if (batched) {
+                EXPECT_THROW(t.enter_many(c.listing, row.ids, sorts, positions), FatalStop);
+            } else {
+                EXPECT_THROW(
+                    for (const int64_t id : row.ids) llist(c.listing, id, t, 1, NEW), FatalStop);
+            }
+            EXPECT_EQ(t.LAST, row.last);
+            EXPECT_EQ(c.text().find("DIMENSION PROBLEM") != std::string::npos, row.full);
+            EXPECT_EQ(c.text().find("BITSTR ERROR") != std::string::npos, !row.full);
+            if (batched) {
+                EXPECT_EQ(c.text(), expected);
+            } else {
+                expected = c.text();
+            }
+        }
+    }
 }
 
 }  // namespace
