@@ -10,8 +10,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 

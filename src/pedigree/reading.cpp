@@ -37,9 +37,12 @@ int64_t count_lines(std::string_view text) {
 // (`bad` is its record number, 0 for none); nothing after that record is read.
 class PedBatches {
   public:
-    static constexpr std::size_t SIZE = std::size_t{1} << 18;
-
-    PedBatches(std::string_view text, bool with_sort) : r_(text), with_sort_(with_sort) {}
+    // `size` records to a batch.
+    PedBatches(std::string_view text, bool with_sort, std::size_t size)
+        : size_(size), r_(text), with_sort_(with_sort) {
+        for (auto* column : {&id, &sire, &dam}) column->reserve(size);
+        sort.reserve(size);
+    }
 
     bool next() {
         if (bad != 0) return false;  // the batch before ended at it
@@ -48,7 +51,7 @@ class PedBatches {
         dam.clear();
         sort.clear();
         first = nobs_ + 1;
-        while (id.size() < SIZE && r_.start()) {
+        while (id.size() < size_ && r_.start()) {
             ++nobs_;
             int64_t i = 0, s = 0, d = 0;
             int32_t v = 0;
@@ -79,6 +82,7 @@ class PedBatches {
     bool lined_up = true;
 
   private:
+    std::size_t size_;
     RecordReader r_;
     bool with_sort_;
     int32_t nobs_ = 0;
@@ -184,7 +188,8 @@ class Reading {
         } catch (const std::bad_alloc&) {
             keep_records_ = false;  // the second pass reads the file again
         }
-        PedBatches batch(text, true);
+        batch_ = p_.XLIST.batch_size();
+        PedBatches batch(text, true, batch_);
         while (batch.next()) {
             for (int32_t& v : batch.sort) v = v >= o_.MIN_ACC_BD ? v : SORT_UNKNOWN;
             const int32_t before = p_.XLIST.LAST;
@@ -205,11 +210,12 @@ class Reading {
 
     // Total pedigree file, second pass: parents linked, every record checked.
     void link_pedigree() {
+        keys_.reserve(3 * batch_);
         if (keep_records_) {
             // The records as the first pass read them, every individual where it was entered.
             const std::size_t n = record_positions_.size();
-            for (std::size_t b = 0; b < n; b += PedBatches::SIZE) {
-                const std::size_t count = std::min(n - b, PedBatches::SIZE);
+            for (std::size_t b = 0; b < n; b += batch_) {
+                const std::size_t count = std::min(n - b, batch_);
                 const auto own = std::span(record_positions_).subspan(b, count);
                 ids_.clear();
                 for (const int32_t l : own) ids_.push_back(p_.XLIST[l].ID);
@@ -219,7 +225,7 @@ class Reading {
                     break;
             }
         } else {
-            PedBatches batch(ped_text_.text(), false);
+            PedBatches batch(ped_text_.text(), false, batch_);
             while (batch.next()) {
                 positions_.assign(batch.id.size(), 0);
                 if (!link_batch(batch.first, batch.id, batch.sire, batch.dam, positions_)) break;
@@ -365,8 +371,7 @@ class Reading {
     }
 
     // The individual's value against that of parent i.
-    void parent_check(int32_t nobs, int32_t l, int32_t i, int64_t parent_id,
-                      int32_t parent_value) {
+    void parent_check(int32_t nobs, int32_t l, int32_t i, int64_t parent_id, int32_t parent_value) {
         const int32_t value = p_.XLIST[l].SORT;
         if (!known_ || parent_value < o_.MIN_ACC_BD) return;
         int64_t d = 0;
@@ -403,7 +408,7 @@ class Reading {
             // A batch of IDs looked up together, then taken in order.
             ids.clear();
             const int32_t first = nobs + 1;
-            while (ids.size() < PedBatches::SIZE && r.start()) {
+            while (ids.size() < batch_ && r.start()) {
                 ++nobs;
                 int64_t id = 0;
                 if (!r.int64(id) || id == 0) {
@@ -452,7 +457,8 @@ class Reading {
     bool keep_records_ = true;
     std::vector<int64_t, TableAllocator<int64_t>> sires_, dams_;
     std::vector<int32_t, TableAllocator<int32_t>> record_positions_;
-    // Work space of the batches.
+    // Records to a batch, and the work space of the batches.
+    std::size_t batch_ = 1;
     std::vector<int64_t> ids_, keys_;
     std::vector<int32_t> positions_, found_positions_, found_sorts_;
     // The individual being linked: whether its value is known, and its date.

@@ -34,8 +34,8 @@ constexpr int64_t UNSTORABLE_ID = std::numeric_limits<int64_t>::min();
 
 }  // namespace
 
-// The index is searched in parts of 2^14 slots (256 KiB) when many IDs are looked up at once, and
-// the slot of the ID AHEAD places further on is fetched ahead of time.
+// A large index is searched in parts of 2^14 slots (256 KiB) when many IDs are looked up at
+// once; the slot of the ID AHEAD places further on is fetched ahead of time.
 constexpr int REGION_BITS = 14;
 constexpr std::size_t AHEAD = 16;
 
@@ -108,7 +108,6 @@ void Table::grow_index(Listing& listing, std::size_t size) {
         }
         slots_.swap(slots);
         mask_ = mask;
-        region_shift_ = std::min(std::countr_zero(size), REGION_BITS);
     } catch (const std::bad_alloc&) {
         allocation_failure(listing, name_);
     }
@@ -153,11 +152,30 @@ void Table::set_sort(int32_t p, int32_t sort) {
     }
 }
 
-void Table::group_keys() const {
+bool Table::grouping() const {
+    return slots_.size() > (std::size_t{1} << grouped_from_bits);
+}
+
+std::size_t Table::batch_size() const {
+    // Grouping wants many IDs to each part of the index; taken in order, a batch that stays in
+    // the processor's cache is best.
+    return grouping() ? std::size_t{1} << 18 : std::size_t{1} << 14;
+}
+
+std::size_t Table::slot_of(uint64_t key) const {
+    std::size_t s = key & mask_;
+    while (slots_[s].position != 0 && slots_[s].key != key) s = (s + 1) & mask_;
+    return s;
+}
+
+void Table::group_keys(std::span<const int64_t> ids) const {
     Scratch& w = scratch_;
-    const std::size_t n = w.keys.size();
-    const std::size_t regions = slots_.size() >> region_shift_;
-    const auto region = [&](uint64_t key) { return (key & mask_) >> region_shift_; };
+    const std::size_t n = ids.size();
+    w.keys.resize(n);
+    for (std::size_t i = 0; i < n; ++i) w.keys[i] = hash(ids[i]);
+    const int shift = std::min(std::countr_zero(slots_.size()), REGION_BITS);
+    const std::size_t regions = slots_.size() >> shift;
+    const auto region = [&](uint64_t key) { return (key & mask_) >> shift; };
     w.counts.assign(regions + 1, 0);
     for (const uint64_t key : w.keys) ++w.counts[region(key) + 1];
     for (std::size_t r = 1; r <= regions; ++r) w.counts[r] += w.counts[r - 1];
@@ -173,23 +191,28 @@ void Table::group_keys() const {
 void Table::find_many(std::span<const int64_t> ids, std::span<int32_t> positions,
                       std::span<int32_t> sorts) const {
     const std::size_t n = ids.size();
-    if (slots_.empty() || n == 0) {
+    if (slots_.empty()) {
         std::fill(positions.begin(), positions.end(), 0);
         std::fill(sorts.begin(), sorts.end(), 0);
         return;
     }
-    Scratch& w = scratch_;
-    w.keys.resize(n);
-    for (std::size_t i = 0; i < n; ++i) w.keys[i] = hash(ids[i]);
-    group_keys();
+    if (!grouping()) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + AHEAD < n) __builtin_prefetch(&slots_[hash(ids[i + AHEAD]) & mask_]);
+            const Slot& slot = slots_[slot_of(hash(ids[i]))];
+            positions[i] = slot.position;
+            sorts[i] = slot.sort;
+        }
+        return;
+    }
+    group_keys(ids);
+    const Scratch& w = scratch_;
     for (std::size_t k = 0; k < n; ++k) {
         if (k + AHEAD < n) __builtin_prefetch(&slots_[w.grouped[k + AHEAD] & mask_]);
-        const uint64_t key = w.grouped[k];
-        std::size_t s = key & mask_;
-        while (slots_[s].position != 0 && slots_[s].key != key) s = (s + 1) & mask_;
+        const Slot& slot = slots_[slot_of(w.grouped[k])];
         const uint32_t i = w.order[k];
-        positions[i] = slots_[s].position;
-        sorts[i] = slots_[s].sort;
+        positions[i] = slot.position;
+        sorts[i] = slot.sort;
     }
 }
 
@@ -198,10 +221,24 @@ void Table::enter_many(Listing& listing, std::span<const int64_t> ids,
     const std::size_t n = ids.size();
     if (n == 0) return;
     make_room(listing, static_cast<std::size_t>(LAST) + n);
+    if (!grouping()) {
+        // One ID after another, as llist does.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + AHEAD < n) __builtin_prefetch(&slots_[hash(ids[i + AHEAD]) & mask_]);
+            if (ids[i] == UNSTORABLE_ID) bitstr_error(listing, ids[i]);
+            const uint64_t key = hash(ids[i]);
+            Slot& slot = slots_[slot_of(key)];
+            if (slot.position == 0) {
+                if (LAST >= DIM) table_full(listing, DIM);
+                push_record(listing, ids[i], sorts[i]);
+                slot = Slot{key, LAST, sorts[i]};
+            }
+            positions[i] = slot.position;
+        }
+        return;
+    }
+    group_keys(ids);
     Scratch& w = scratch_;
-    w.keys.resize(n);
-    for (std::size_t i = 0; i < n; ++i) w.keys[i] = hash(ids[i]);
-    group_keys();
     // Every ID finds its slot; the first of equal new IDs claims an empty one (position -1 for
     // now), the others find it.
     w.slots.resize(n);
@@ -210,16 +247,14 @@ void Table::enter_many(Listing& listing, std::span<const int64_t> ids,
         if (k + AHEAD < n) __builtin_prefetch(&slots_[w.grouped[k + AHEAD] & mask_]);
         const uint32_t i = w.order[k];
         if (ids[i] == UNSTORABLE_ID) continue;
-        const uint64_t key = w.grouped[k];
-        std::size_t s = key & mask_;
-        while (slots_[s].position != 0 && slots_[s].key != key) s = (s + 1) & mask_;
+        const std::size_t s = slot_of(w.grouped[k]);
         w.slots[i] = s;
         if (slots_[s].position != 0) continue;
-        slots_[s] = Slot{key, -1, 0};
+        slots_[s] = Slot{w.grouped[k], -1, 0};
         w.claimed[i] = 1;
     }
     // In order of the IDs: the stops, and the positions of the new records. A stop leaves
-    // claimed slots behind; the run ends there.
+    // claimed slots behind; the run ends there. Past this loop no ID is unstorable.
     for (std::size_t i = 0; i < n; ++i) {
         if (ids[i] == UNSTORABLE_ID) bitstr_error(listing, ids[i]);
         if (w.claimed[i] == 0) continue;

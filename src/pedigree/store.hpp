@@ -99,20 +99,27 @@ class Table {
     void append(Listing& listing, int64_t id);  // position LAST + 1, capacity checked by caller
 
     // Many lookups at once, for long files: positions[i] is find(ids[i]) and sorts[i] the SORT
-    // of that record (0 where the ID is missing). The IDs are looked up grouped by the part of
-    // the index they fall in, which keeps the memory accesses of a ten-million-record table
-    // close together; the answers are those of one find after another.
+    // of that record (0 where the ID is missing). In an index of more than 2^grouped_from_bits
+    // slots the IDs are looked up grouped by the part of the index they fall in, which keeps the
+    // memory accesses of a ten-million-record table close together (a smaller index stays in
+    // the processor's cache); the answers are those of one find after another.
     void find_many(std::span<const int64_t> ids, std::span<int32_t> positions,
                    std::span<int32_t> sorts) const;
 
     // Enters the IDs one after another as llist with INSERT = 1 does: the same positions, and
     // the same stop (an ID that cannot be stored, a full table) at the same ID, nothing after it
     // entered. A new record takes its SORT from sorts; positions[i] is where ids[i] is.
-    void enter_many(Listing& listing, std::span<const int64_t> ids,
-                    std::span<const int32_t> sorts, std::span<int32_t> positions);
+    void enter_many(Listing& listing, std::span<const int64_t> ids, std::span<const int32_t> sorts,
+                    std::span<int32_t> positions);
+
+    // How many IDs find_many and enter_many best take at a time.
+    std::size_t batch_size() const;
 
     // Sets the SORT of the record at position p (the index keeps a copy for find_many).
     void set_sort(int32_t p, int32_t sort);
+
+    // 2^22 slots are 64 MiB; tests lower it to take the grouped way on small tables.
+    int grouped_from_bits = 22;
 
   private:
     static const Record ZERO;
@@ -130,8 +137,12 @@ class Table {
     void grow_index(Listing& listing, std::size_t size);
     void make_room(Listing& listing, std::size_t records);
     void push_record(Listing& listing, int64_t id, int32_t sort);
-    // Orders the keys of scratch_ by the part of the index their search starts in.
-    void group_keys() const;
+    bool grouping() const;
+    // The slot holding key, or the empty slot where it would go.
+    std::size_t slot_of(uint64_t key) const;
+    // The hashes of the IDs into scratch_, and their order by the part of the index their
+    // search starts in.
+    void group_keys(std::span<const int64_t> ids) const;
 
     std::string name_;
     std::vector<Record, TableAllocator<Record>> records_;  // position 0 included
@@ -145,12 +156,11 @@ class Table {
     };
     std::vector<Slot, TableAllocator<Slot>> slots_;
     std::size_t mask_ = 0;
-    int region_shift_ = 0;  // slot >> region_shift_: the part of the index
 
     // Work space of find_many and enter_many, kept between calls.
     struct Scratch {
         std::vector<uint64_t> keys;
-        std::vector<uint32_t> order;  // item numbers grouped by part of the index
+        std::vector<uint32_t> order;    // item numbers grouped by part of the index
         std::vector<uint64_t> grouped;  // the keys in that order
         std::vector<uint32_t> counts;
         std::vector<std::size_t> slots;  // enter_many: the slot of each ID

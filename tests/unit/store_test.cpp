@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <limits>
 #include <random>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "pedigree/store.hpp"
 
@@ -110,49 +110,53 @@ TEST(Table, SentinelAndNegativePositions) {
 }
 
 // Many IDs at once give what llist gives one ID after another: the same positions, records,
-// SORT values and lookups, through growth of the index (the tables start without room).
+// SORT values and lookups, through growth of the index (the tables start without room), taken
+// in order or grouped by part of the index.
 TEST(TableBatches, SameAsOneAfterAnother) {
     Captured c;
     std::mt19937_64 rng(7);
-    for (const int64_t range : {int64_t{50}, int64_t{5000}, int64_t{1} << 40}) {
-        Table batched("XLIST", 100000);
-        Table single("XLIST", 100000);
-        std::size_t entered = 0;
-        while (entered < 30000) {
-            const std::size_t n = rng() % 3000;
-            std::vector<int64_t> ids(n);
-            std::vector<int32_t> sorts(n), positions(n, -7);
-            for (std::size_t i = 0; i < n; ++i) {
-                ids[i] = static_cast<int64_t>(rng() % static_cast<uint64_t>(range)) - range / 2;
-                sorts[i] = static_cast<int32_t>(rng() % 1000);
+    for (const int64_t range : {int64_t{50}, int64_t{5000}, int64_t{1} << 40})
+        for (const int grouped_from_bits : {0, 12, 22}) {
+            Table batched("XLIST", 100000);
+            batched.grouped_from_bits = grouped_from_bits;
+            Table single("XLIST", 100000);
+            std::size_t entered = 0;
+            while (entered < 30000) {
+                const std::size_t n = rng() % 3000;
+                std::vector<int64_t> ids(n);
+                std::vector<int32_t> sorts(n), positions(n, -7);
+                for (std::size_t i = 0; i < n; ++i) {
+                    ids[i] = static_cast<int64_t>(rng() % static_cast<uint64_t>(range)) - range / 2;
+                    sorts[i] = static_cast<int32_t>(rng() % 1000);
+                }
+                batched.enter_many(c.listing, ids, sorts, positions);
+                for (std::size_t i = 0; i < n; ++i) {
+                    int32_t NEW = 0;
+                    const int32_t p = llist(c.listing, ids[i], single, 1, NEW);
+                    if (NEW == 1) single.set_sort(p, sorts[i]);
+                    ASSERT_EQ(positions[i], p);
+                }
+                entered += n;
             }
-            batched.enter_many(c.listing, ids, sorts, positions);
-            for (std::size_t i = 0; i < n; ++i) {
-                int32_t NEW = 0;
-                const int32_t p = llist(c.listing, ids[i], single, 1, NEW);
-                if (NEW == 1) single.set_sort(p, sorts[i]);
-                ASSERT_EQ(positions[i], p);
+            ASSERT_EQ(batched.LAST, single.LAST);
+            for (int32_t p = 1; p <= single.LAST; ++p) {
+                ASSERT_EQ(batched[p].ID, single[p].ID);
+                ASSERT_EQ(batched[p].SORT, single[p].SORT);
             }
-            entered += n;
+            // Lookups of present and absent IDs, with a SORT changed after entry.
+            batched.set_sort(1, -99999990);
+            std::vector<int64_t> ids(20000);
+            for (int64_t& id : ids)
+                id = static_cast<int64_t>(rng() % static_cast<uint64_t>(2 * range)) - range;
+            ids.push_back(batched[1].ID);
+            std::vector<int32_t> positions(ids.size()), sorts(ids.size());
+            batched.find_many(ids, positions, sorts);
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                ASSERT_EQ(positions[i], batched.find(ids[i])) << ids[i];
+                ASSERT_EQ(sorts[i], positions[i] == 0 ? 0 : batched[positions[i]].SORT);
+            }
+            EXPECT_EQ(sorts.back(), -99999990);
         }
-        ASSERT_EQ(batched.LAST, single.LAST);
-        for (int32_t p = 1; p <= single.LAST; ++p) {
-            ASSERT_EQ(batched[p].ID, single[p].ID);
-            ASSERT_EQ(batched[p].SORT, single[p].SORT);
-        }
-        // Lookups of present and absent IDs, with a SORT changed after entry.
-        batched.set_sort(1, -99999990);
-        std::vector<int64_t> ids(20000);
-        for (int64_t& id : ids) id = static_cast<int64_t>(rng() % static_cast<uint64_t>(2 * range)) - range;
-        ids.push_back(batched[1].ID);
-        std::vector<int32_t> positions(ids.size()), sorts(ids.size());
-        batched.find_many(ids, positions, sorts);
-        for (std::size_t i = 0; i < ids.size(); ++i) {
-            ASSERT_EQ(positions[i], batched.find(ids[i])) << ids[i];
-            ASSERT_EQ(sorts[i], positions[i] == 0 ? 0 : batched[positions[i]].SORT);
-        }
-        EXPECT_EQ(sorts.back(), -99999990);
-    }
     EXPECT_EQ(c.text(), "");
 }
 
@@ -170,29 +174,32 @@ TEST(TableBatches, StopsWhereOneAfterAnotherStops) {
         {{1, 2, 3, 4, unstorable}, 3, true},
         {{1, 1, 1, unstorable, 5, 6, 7}, 1, false},
     };
-    for (const auto& row : rows) {
-        std::string expected;
-        for (const bool batched : {false, true}) {
-            Captured c;
-            Table t("XLIST", 3);
-            std::vector<int32_t> sorts(row.ids.size()), positions(row.ids.size());
-            int32_t NEW = 0;
-            if (batched) {
-                EXPECT_THROW(t.enter_many(c.listing, row.ids, sorts, positions), FatalStop);
-            } else {
-                EXPECT_THROW(
-                    for (const int64_t id : row.ids) llist(c.listing, id, t, 1, NEW), FatalStop);
-            }
-            EXPECT_EQ(t.LAST, row.last);
-            EXPECT_EQ(c.text().find("DIMENSION PROBLEM") != std::string::npos, row.full);
-            EXPECT_EQ(c.text().find("BITSTR ERROR") != std::string::npos, !row.full);
-            if (batched) {
-                EXPECT_EQ(c.text(), expected);
-            } else {
-                expected = c.text();
+    for (const auto& row : rows)
+        for (const int grouped_from_bits : {0, 22}) {
+            std::string expected;
+            for (const bool batched : {false, true}) {
+                Captured c;
+                Table t("XLIST", 3);
+                t.grouped_from_bits = grouped_from_bits;
+                std::vector<int32_t> sorts(row.ids.size()), positions(row.ids.size());
+                int32_t NEW = 0;
+                if (batched) {
+                    EXPECT_THROW(t.enter_many(c.listing, row.ids, sorts, positions), FatalStop);
+                } else {
+                    EXPECT_THROW(for (const int64_t id
+                                      : row.ids) llist(c.listing, id, t, 1, NEW),
+                                 FatalStop);
+                }
+                EXPECT_EQ(t.LAST, row.last);
+                EXPECT_EQ(c.text().find("DIMENSION PROBLEM") != std::string::npos, row.full);
+                EXPECT_EQ(c.text().find("BITSTR ERROR") != std::string::npos, !row.full);
+                if (batched) {
+                    EXPECT_EQ(c.text(), expected);
+                } else {
+                    expected = c.text();
+                }
             }
         }
-    }
 }
 
 }  // namespace
