@@ -197,7 +197,11 @@ class Reading {
             p_.XLIST.enter_many(listing_, batch.id, batch.sort, positions_);
             p_.N_INDIVIDUALS += p_.XLIST.LAST - before;
             if (batch.bad != 0) ill_input(listing_, in_.ped.name, batch.bad);
-            keep_records_ = keep_records_ && batch.lined_up;
+            if (keep_records_ && !batch.lined_up) {
+                keep_records_ = false;
+                for (auto* column : {&sires_, &dams_}) decltype(sires_)().swap(*column);
+                decltype(record_positions_)().swap(record_positions_);
+            }
             if (keep_records_) {
                 sires_.insert(sires_.end(), batch.sire.begin(), batch.sire.end());
                 dams_.insert(dams_.end(), batch.dam.begin(), batch.dam.end());
