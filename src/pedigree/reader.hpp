@@ -9,6 +9,7 @@
 // record cut short by the end of the file cannot be read.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,10 @@ class RecordReader {
 
   private:
     static bool is_blank_char(char c);
+    static constexpr uint64_t POWERS_OF_TEN[9] = {1,      10,      100,      1000,     10000,
+                                                  100000, 1000000, 10000000, 100000000};
+    static int leading_digits(const char* p);
+    static uint64_t digits_value(const char* p, int n);
     bool next_value();
     bool ends_value(const char* q) const;
 
@@ -127,6 +132,32 @@ inline bool RecordReader::ends_value(const char* q) const {
     return q == end_ || is_blank_char(*q) || *q == ',' || *q == '\n';
 }
 
+// The number of decimal digits that open the eight characters at p (0 to 8).
+inline int RecordReader::leading_digits(const char* p) {
+    uint64_t chunk = 0;
+    std::memcpy(&chunk, p, 8);
+    // A byte is a digit when it differs from '0' only in its 4 low bits by less than 10: adding
+    // 0x76 then sets its top bit exactly for the other bytes (carries only come from, and go
+    // into, bytes after the first that is not a digit).
+    const uint64_t x = chunk ^ 0x3030303030303030ULL;
+    const uint64_t other = ((x + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
+    return other == 0 ? 8 : std::countr_zero(other) / 8;
+}
+
+// The value of the n (1 to 8) digits at p.
+inline uint64_t RecordReader::digits_value(const char* p, int n) {
+    uint64_t chunk = 0;
+    std::memcpy(&chunk, p, 8);
+    // Digit values in the n lowest bytes, moved to the top so that zeros lead; then pairs,
+    // quadruples and the eight digits combined by multiplication.
+    uint64_t d = (chunk - 0x3030303030303030ULL) << (8 * (8 - n));
+    d = d * 10 + (d >> 8);
+    d = ((d & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32)) +
+         ((d >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32))) >>
+        32;
+    return d;
+}
+
 inline bool RecordReader::int64(int64_t& v) {
     if (!next_value()) return false;
     const char* s = p_;
@@ -140,6 +171,14 @@ inline bool RecordReader::int64(int64_t& v) {
     if (negative) ++s;
     const char* const digits = s;
     uint64_t magnitude = 0;
+    // Eight characters at a time while eight are left, up to 16 digits.
+    while (end_ - s >= 8 && s - digits < 16) {
+        const int n = leading_digits(s);
+        if (n == 0) break;
+        magnitude = magnitude * POWERS_OF_TEN[n] + digits_value(s, n);
+        s += n;
+        if (n < 8) break;
+    }
     unsigned digit = 0;
     while (s < end_ && s - digits < 18 && (digit = static_cast<unsigned char>(*s - '0')) < 10) {
         magnitude = 10 * magnitude + digit;

@@ -74,28 +74,35 @@ TEST(RecordReader, Syntax) {
     for (const auto& row : rows) EXPECT_EQ(pedigree_records(row.text), row.records) << row.text;
 }
 
-// The integers read as std::from_chars reads them, on random digit strings around the bounds.
+// The integers read as std::from_chars reads them, on random digit strings around the bounds,
+// followed by each way a value can end (or by a letter, which spoils it).
 TEST(RecordReader, IntegersAsFromChars) {
     std::mt19937_64 rng(3);
     const std::string alphabet = "0123456789";
-    for (int n = 0; n < 200000; ++n) {
+    // The bytes next to the digits in ASCII, and bytes above 127, must end a number too.
+    const char* const endings[] = {" x\n", ",1\n", "\n",   "",     "\t9 9 9 9 9 9\n", "\r\n",
+                                   "a",    "-1",   ":123", "/123", "\xb9\xba",        "\x7f1"};
+    for (int n = 0; n < 300000; ++n) {
         std::string number;
         if (rng() % 2 == 0) number += '-';
         const std::size_t zeros = rng() % 4 == 0 ? rng() % 25 : 0;
         number += std::string(zeros, '0');
         const std::size_t digits = 1 + rng() % 21;
         for (std::size_t i = 0; i < digits; ++i) number += alphabet[rng() % 10];
+        const std::string ending = endings[rng() % std::size(endings)];
         int64_t expected = 0;
         const auto [end, ec] =
             std::from_chars(number.data(), number.data() + number.size(), expected);
-        const bool readable = ec == std::errc() && end == number.data() + number.size();
-        const std::string text = number + " x\n";
+        const bool readable = ec == std::errc() && end == number.data() + number.size() &&
+                              (ending.empty() || ending[0] == ' ' || ending[0] == ',' ||
+                               ending[0] == '\n' || ending[0] == '\t' || ending[0] == '\r');
+        const std::string text = number + ending;
         RecordReader r(text);
         int64_t got = 0;
         ASSERT_TRUE(r.start());
-        ASSERT_EQ(r.int64(got), readable) << number;
+        ASSERT_EQ(r.int64(got), readable) << text;
         if (readable) {
-            ASSERT_EQ(got, expected) << number;
+            ASSERT_EQ(got, expected) << text;
         }
     }
 }
