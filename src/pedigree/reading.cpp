@@ -73,8 +73,8 @@ class PedBatches {
 
     int32_t records() const { return nobs_; }
 
-    std::vector<int64_t> id, sire, dam;
-    std::vector<int32_t> sort;
+    TableVector<int64_t> id, sire, dam;
+    TableVector<int32_t> sort;
     int32_t first = 1;  // record number of id[0]
     int32_t bad = 0;
     // With the sort value: whether every record so far had it on the line of its dam. Then a
@@ -406,8 +406,8 @@ class Reading {
         RecordReader r(text.text());
         int32_t nobs = 0;
         int32_t bad = 0;
-        std::vector<int64_t> ids;
-        std::vector<int32_t> positions, sorts;
+        TableVector<int64_t> ids;
+        TableVector<int32_t> positions, sorts;
         while (bad == 0) {
             // A batch of IDs looked up together, then taken in order.
             ids.clear();
@@ -459,12 +459,12 @@ class Reading {
     // What the first pass read for the second: the parents' IDs and the position of the
     // individual of each record (kept while keep_records_).
     bool keep_records_ = true;
-    std::vector<int64_t, TableAllocator<int64_t>> sires_, dams_;
-    std::vector<int32_t, TableAllocator<int32_t>> record_positions_;
+    TableVector<int64_t> sires_, dams_;
+    TableVector<int32_t> record_positions_;
     // Records to a batch, and the work space of the batches.
     std::size_t batch_ = 1;
-    std::vector<int64_t> ids_, keys_;
-    std::vector<int32_t> positions_, found_positions_, found_sorts_;
+    TableVector<int64_t> ids_, keys_;
+    TableVector<int32_t> positions_, found_positions_, found_sorts_;
     // The individual being linked: whether its value is known, and its date.
     bool known_ = false;
     SplitDate DOB_{};

@@ -40,7 +40,7 @@ constexpr int REGION_BITS = 14;
 constexpr std::size_t AHEAD = 16;
 
 constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
-constexpr std::size_t LARGE_BLOCK = std::size_t{4} << 20;
+constexpr std::size_t LARGE_BLOCK = std::size_t{2} << 20;
 
 void* allocate_table_block(std::size_t bytes) {
     if (bytes < LARGE_BLOCK) return ::operator new(bytes);

@@ -43,10 +43,16 @@ inline bool is_set(uint8_t flag) {
     return (flag & 1U) != 0;
 }
 
-// Allocator of the large tables: blocks of 4 MiB and more are aligned to 2 MiB and offered to
+// Allocator of the large tables: blocks of 2 MiB and more are aligned to 2 MiB and offered to
 // the kernel for huge pages, which cuts page faults and TLB misses on ten-million-record tables.
 void* allocate_table_block(std::size_t bytes);
 void free_table_block(void* p, std::size_t bytes);
+
+template <class T>
+struct TableAllocator;
+// A vector in such blocks.
+template <class T>
+using TableVector = std::vector<T, TableAllocator<T>>;
 
 template <class T>
 struct TableAllocator {
@@ -159,12 +165,12 @@ class Table {
 
     // Work space of find_many and enter_many, kept between calls.
     struct Scratch {
-        std::vector<uint64_t> keys;
-        std::vector<uint32_t> order;    // item numbers grouped by part of the index
-        std::vector<uint64_t> grouped;  // the keys in that order
-        std::vector<uint32_t> counts;
-        std::vector<std::size_t> slots;  // enter_many: the slot of each ID
-        std::vector<uint8_t> claimed;    // enter_many: 1 for the first of a new ID
+        TableVector<uint64_t> keys;
+        TableVector<uint32_t> order;    // item numbers grouped by part of the index
+        TableVector<uint64_t> grouped;  // the keys in that order
+        TableVector<uint32_t> counts;
+        TableVector<std::size_t> slots;  // enter_many: the slot of each ID
+        TableVector<uint8_t> claimed;    // enter_many: 1 for the first of a new ID
         void swap(Scratch& o) {
             keys.swap(o.keys);
             order.swap(o.order);
