@@ -356,7 +356,9 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
         first = last;
     }
 
-    for (int32_t r = 1; r <= n; ++r) X[order.order[at(r - 1)]].F = nodes[at(r)].F;
+    pedigree.F.assign(static_cast<std::size_t>(X.LAST) + 1, 0.0f);
+    for (int32_t r = 1; r <= n; ++r)
+        pedigree.F[static_cast<std::size_t>(order.order[at(r - 1)])] = nodes[at(r)].F;
 }
 
 }  // namespace kinstrom

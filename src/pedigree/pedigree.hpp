@@ -45,6 +45,9 @@ struct Pedigree {
     Table PHG_LIST{"PHG_LIST", 0};
     Table PHG_ERRLIST{"PHG_ERRLIST", 0};
     BreedProportions B_PROP;
+    // Inbreeding coefficients by XLIST position, when computed (kept apart from the records,
+    // which stay 32 bytes).
+    std::vector<float> F;
 
     int32_t N_PHG1 = 0;          // PHG places; after reading, the PHGs present
     int32_t N_BPOP = 0;          // base populations

@@ -32,12 +32,13 @@ struct Record {
     int32_t N_LINKS = 0;          // link count of the ancestor walk
     int32_t SIRE = 0;             // p > 0: XLIST(p); p < 0: PHG_LIST(-p); 0: missing PHG
     int32_t DAM = 0;
-    float F = 0.0f;      // inbreeding coefficient
     uint8_t MARKED = 0;  // flags: 0 false, 255 true; tests look at the lowest bit
     uint8_t IN_PED = 0;
     uint8_t TRACED = 0;
     uint8_t KEEP = 0;
 };
+
+static_assert(sizeof(Record) == 32, "two records to a cache line");
 
 inline bool is_set(uint8_t flag) {
     return (flag & 1U) != 0;

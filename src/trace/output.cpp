@@ -213,7 +213,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options,
             line.i64(r.ID);
         }
         line.i64(sire).i64(dam).i32(r.SORT).r32(results.K_GEN[at(i)]);
-        if (options.inbreeding) line.r32(r.F);
+        if (options.inbreeding) line.r32(pedigree.F[at(i)]);
         if (options.OPT2 == 2) line.i64(r.ID);
         files.PED.record(line);
         ++results.ANTAL1;

@@ -138,12 +138,12 @@ TEST(InbreedingEngine, GeneratedPedigreeMatchesGlobalMemo) {
 
     for (const InbreedingSettings settings :
          {InbreedingSettings{}, InbreedingSettings{1, 1 << 16}, InbreedingSettings{2, 1 << 12}}) {
-        for (int32_t i = 1; i <= N; ++i) p.XLIST[i].F = -1.0f;
+        p.F.assign(static_cast<std::size_t>(N) + 1, -1.0f);
         Progress quiet;
         inbreeding_coefficients(p, order, quiet, settings);
         int32_t differ = 0;
         for (int32_t i = 1; i <= N; ++i) {
-            if (std::bit_cast<uint32_t>(p.XLIST[i].F) !=
+            if (std::bit_cast<uint32_t>(p.F[static_cast<std::size_t>(i)]) !=
                 std::bit_cast<uint32_t>(want[static_cast<std::size_t>(i)]))
                 ++differ;
         }
