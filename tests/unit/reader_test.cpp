@@ -80,8 +80,19 @@ TEST(RecordReader, IntegersAsFromChars) {
     std::mt19937_64 rng(3);
     const std::string alphabet = "0123456789";
     // The bytes next to the digits in ASCII, and bytes above 127, must end a number too.
-    const char* const endings[] = {" x\n", ",1\n", "\n",   "",     "\t9 9 9 9 9 9\n", "\r\n",
-                                   "a",    "-1",   ":123", "/123", "\xb9\xba",        "\x7f" "1"};
+    const char* const endings[] = {" x\n",
+                                   ",1\n",
+                                   "\n",
+                                   "",
+                                   "\t9 9 9 9 9 9\n",
+                                   "\r\n",
+                                   "a",
+                                   "-1",
+                                   ":123",
+                                   "/123",
+                                   "\xb9\xba",
+                                   "\x7f"
+                                   "1"};
     for (int n = 0; n < 300000; ++n) {
         std::string number;
         if (rng() % 2 == 0) number += '-';
