@@ -81,7 +81,8 @@ int32_t Table::find(int64_t id) const {
 }
 
 void Table::reserve(Listing& listing, int64_t n) {
-    const auto wanted = static_cast<std::size_t>(std::clamp<int64_t>(n, 0, DIM));
+    // No room past the capacity, and none at all for a capacity of 0 or below.
+    const auto wanted = static_cast<std::size_t>(std::clamp<int64_t>(n, 0, std::max(DIM, 0)));
     try {
         records_.reserve(wanted + 1);
     } catch (const std::bad_alloc&) {

@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "listing/numbers.hpp"
 
 namespace kinstrom {
@@ -25,6 +29,53 @@ InputFile open_input(Listing& listing, const std::string& name) {
     return f;
 }
 
+// Device and inode of a file, to tell whether two names lead to the same file.
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> file_id(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+std::optional<FileId> file_id(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// Opening an output file writes over it: one that is also an input file (whatever names lead
+// to them) stops the run before any output file is opened.
+struct Output {
+    OutFile* file;
+    std::string name;
+    bool read_back;  // an error file, read back for its report
+};
+
+void check_outputs_apart(Listing& listing, const FileNames& names, const RunFiles& files,
+                         const std::vector<Output>& outputs) {
+    std::vector<FileId> inputs;
+    for (std::FILE* f : {files.ped.get(), files.prob.get(), files.bprop.get()})
+        if (f != nullptr)
+            if (const auto id = file_id(::fileno(f))) inputs.push_back(*id);
+    // A breed-proportion file named but not opened is an input all the same.
+    if (!names.bprop.empty() && files.bprop == nullptr)
+        if (const auto id = file_id(names.bprop)) inputs.push_back(*id);
+    for (const Output& output : outputs) {
+        const auto id = file_id(output.name);
+        if (!id || std::find(inputs.begin(), inputs.end(), *id) == inputs.end()) continue;
+        listing.blank();
+        listing.text("File " + output.name + " is both input and output");
+        listing.blank();
+        listing.text("Program terminates");
+        throw FatalStop{};
+    }
+}
+
 }  // namespace
 
 void check_input_files(Listing& listing, const FileNames& names) {
@@ -46,15 +97,19 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
     if (!names.bprop.empty() && d.N_BPOP > 0) files.bprop = open_input(listing, names.bprop);
 
     const std::string& base = names.prob;
+    std::vector<Output> outputs;
     for (int kind = 1; kind <= ERROR_KINDS; ++kind)
-        files.errors.file(kind).open(listing, base + ".err" + int_text(kind), true);
-    files.PED.open(listing, base + ".PED");
-    files.PRUNE.open(listing, base + ".PRUNE");
+        outputs.push_back({&files.errors.file(kind), base + ".err" + int_text(kind), true});
+    outputs.push_back({&files.PED, base + ".PED", false});
+    outputs.push_back({&files.PRUNE, base + ".PRUNE", false});
     if (d.OPT1 == 2) {
-        files.BCONTRIB.open(listing, base + ".BCONTRIB");
-        files.HET.open(listing, base + ".HET");
+        outputs.push_back({&files.BCONTRIB, base + ".BCONTRIB", false});
+        outputs.push_back({&files.HET, base + ".HET", false});
     }
-    if (d.OPT1 == 2 || d.OPT2 == 2) files.PHG_RENUM.open(listing, base + ".PHG_RENUM");
+    if (d.OPT1 == 2 || d.OPT2 == 2)
+        outputs.push_back({&files.PHG_RENUM, base + ".PHG_RENUM", false});
+    check_outputs_apart(listing, names, files, outputs);
+    for (const Output& output : outputs) output.file->open(listing, output.name, output.read_back);
 }
 
 void close_files(RunFiles& files) {

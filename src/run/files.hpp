@@ -2,7 +2,7 @@
 // output files under names formed from the trace file's resolved name.
 //
 // Reads: the file system. Fatal stops: a missing input file (5), an input file that cannot be
-// opened, an output file that cannot be created.
+// opened, an output file that is also an input file, an output file that cannot be created.
 #pragma once
 
 #include <array>
@@ -38,7 +38,9 @@ struct RunFiles {
 void check_input_files(Listing& listing, const FileNames& names);
 
 // Opens the input files, the eight error files and the output files, in that order. A named
-// breed-proportion file is opened only with a positive count of base populations.
+// breed-proportion file is opened only with a positive count of base populations. Before any
+// output file is opened, an output name that leads to one of the input files (same device and
+// inode) stops the run with "File <name> is both input and output".
 void open_files(Listing& listing, const Directives& d, const FileNames& names, RunFiles& files);
 
 // Closes every output file still open, checking each; the end of a run.

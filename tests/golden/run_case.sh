@@ -12,6 +12,7 @@
 #   expected/status   the exit status
 #   expected/listing  standard output, with the work folder's path written as @WORK@
 #   expected/files/   every regular file the run leaves besides the inputs, byte for byte
+# The input files must be left as they were.
 # The run's clock is fixed: SOURCE_DATE_EPOCH=1796450637 (5 December 2026 06:03:57) and TZ=UTC.
 # Phase lines go to standard error (KINSTROM_PROGRESS=1) and inbreeding runs on three threads
 # (KINSTROM_THREADS=3): neither may change what the run prints or writes.
@@ -60,6 +61,13 @@ if ! diff -u "$tmp/wanted" "$tmp/left"; then
     echo "the files left differ (- expected, + left by the run)"
     fail=1
 fi
+# No run changes its input files.
+while IFS= read -r f; do
+    if ! cmp -s "$case_dir/input/$f" "$work/$f"; then
+        echo "input file $f was changed or removed by the run"
+        fail=1
+    fi
+done < "$tmp/inputs"
 while IFS= read -r f; do
     if [ -f "$work/$f" ] && ! cmp -s "$case_dir/expected/files/$f" "$work/$f"; then
         echo "file $f differs:"

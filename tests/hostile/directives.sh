@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Extreme directive values, a ten-megabyte line and bytes that do not belong in a directive
+# group: each run ends with its message or normally, within seconds and 2 GB of address space.
+#
+#   directives.sh KINSTROM EXAMPLES_DIR
+set -u
+bin=$1
+examples=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail=0
+cp "$examples/pedigree.txt" "$examples/trace.txt" "$examples/breeds.txt" "$work/"
+# A pedigree with a loop (1 -> 2 -> 3 -> 1) under an individual to trace.
+printf '1 3 -2 1\n2 1 -2 1\n3 2 -2 1\n4 1 -2 1\n' > "$work/loop.txt"
+printf '4\n' > "$work/loop_trace.txt"
+base="PED_FILE='pedigree.txt', PROB_FILE='trace.txt', OPT1=2, OPT2=2, INBREED='YES'"
+bprop="BPROP_FILE='breeds.txt', N_BPOP=3"
+
+# check NAME STATUS LAST_LINE: runs the directive text in $work/NAME.dir.
+check() {
+    local name=$1 want_status=$2 want_last=$3
+    (cd "$work" && ulimit -v 2000000 && SOURCE_DATE_EPOCH=1796450637 TZ=UTC \
+        timeout 30 "$bin" < "$name.dir" > "$name.listing" 2> "$name.stderr")
+    local status=$?
+    local last
+    last=$(grep -v '^ *$' "$work/$name.listing" | tail -n 1)
+    if [ "$status" != "$want_status" ] || [ "$last" != "$want_last" ]; then
+        echo "FAIL $name: status $status (want $want_status), last line '$last' (want '$want_last')"
+        tail -n 3 "$work/$name.stderr"
+        fail=1
+    fi
+}
+
+# directive NAME TEXT... : a directive group with the given assignments.
+directive() {
+    local name=$1
+    shift
+    printf '&DIRECTIVES %s /\n' "$*" > "$work/$name.dir"
+}
+
+full=" DIMENSION PROBLEM A LIST IN LLIST"
+directive max_a_top "$base, $bprop, MAX_A=2147483647"
+check max_a_top 0 " EOJ"
+directive max_a_zero "$base, $bprop, MAX_A=0"
+check max_a_zero 16 " COMPUTATIONS ABORTED"
+directive max_a_negative "$base, $bprop, MAX_A=-5"
+check max_a_negative 16 " COMPUTATIONS ABORTED"
+directive max_a_bottom "$base, $bprop, MAX_A=-2147483648"
+check max_a_bottom 16 " COMPUTATIONS ABORTED"
+directive max_phg_top "$base, MAX_PHG=2147483647"
+check max_phg_top 0 " EOJ"
+directive max_phg_zero "$base, MAX_PHG=0"
+check max_phg_zero 16 " COMPUTATIONS ABORTED"
+directive max_phg_negative "$base, MAX_PHG=-2147483648"
+check max_phg_negative 16 " COMPUTATIONS ABORTED"
+directive max_niv_top "$base, $bprop, MAX_NIV=2147483647"
+check max_niv_top 0 " EOJ"
+directive max_niv_zero "$base, $bprop, MAX_NIV=0"
+check max_niv_zero 16 " The program terminates"
+directive max_niv_negative "$base, $bprop, MAX_NIV=-2147483648"
+check max_niv_negative 16 " The program terminates"
+directive gprune_top "$base, $bprop, GPRUNE=2147483647"
+check gprune_top 16 " Program terminates"
+directive gprune_bottom "$base, $bprop, GPRUNE=-2147483648"
+check gprune_bottom 0 " EOJ"
+directive n_bpop_top "$base, BPROP_FILE='breeds.txt', N_BPOP=2147483647"
+check n_bpop_top 16 " ierr =            1"
+directive loop_top "PED_FILE='loop.txt', PROB_FILE='loop_trace.txt', MAX_NIV=2147483647"
+check loop_top 0 " EOJ"
+
+# Ten megabytes of blanks inside the group, and a value of ten million digits.
+{ printf '&DIRECTIVES %s,' "$base"; head -c 10000000 /dev/zero | tr '\0' ' '; printf '%s /\n' "$bprop"; } \
+    > "$work/long_line.dir"
+check long_line 0 " EOJ"
+{ printf '&DIRECTIVES %s, MAX_NIV=' "$base"; head -c 10000000 /dev/zero | tr '\0' '4'; printf ' /\n'; } \
+    > "$work/long_value.dir"
+check long_value 16 " Program terminates"
+# A NUL byte, and a group that never closes.
+printf "&DIRECTIVES PED_FILE='pedigree.txt',\0 PROB_FILE='trace.txt' /\n" > "$work/nul.dir"
+check nul 16 " Program terminates"
+printf "&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt'\n" > "$work/open.dir"
+check open 16 " Program terminates"
+exit $fail
