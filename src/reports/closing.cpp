@@ -40,6 +40,12 @@ std::string dashes(int column, int count) {
 std::string general_field(double v) {
     char buf[64];
     std::string text;
+    if (!std::isfinite(v)) {
+        // Statistics of huge breed proportions overflow single precision: written as a Fortran
+        // runtime writes them, right-aligned in the field.
+        const std::string_view word = std::isnan(v) ? "NaN" : v < 0 ? "-Infinity" : "Infinity";
+        return std::string(17 - word.size(), ' ') + std::string(word);
+    }
     if (v == 0) {
         text = "0.0000000";
     } else {

@@ -102,6 +102,18 @@ expect_invalid bp_nul bp.txt 2 "$bp"
 inputs bp_positive_code "$ped" '3\n' '-1 0.5 0.5\n2 0.5 0.5\n'
 expect_invalid bp_positive_code bp.txt 2 "$bp"
 
+# A breed proportion of 10^100 is a number, not an error: its statistics overflow single
+# precision and are written as "Infinity" and "NaN" (found by fuzzing: this used to read
+# through a null pointer). A normal end.
+inputs huge_proportion "$ped" '3\n' '-1 1e100 0\n-2 0.5 0.5\n'
+run huge_proportion "$bp, OPT1=2"
+if [ "$(cat "$work/huge_proportion/status")" != 0 ] ||
+    ! grep -q ' Infinity  *NaN ' "$work/huge_proportion/listing"; then
+    echo "FAIL huge_proportion: status $(cat "$work/huge_proportion/status")"
+    grep -n 'Infinity\|NaN' "$work/huge_proportion/listing" | head -n 5
+    fail=1
+fi
+
 # CR LF line ends, tabs between numbers and no final line end read exactly as the plain
 # layout: the same listing, the same files.
 inputs plain "$ped" '3\n1\n' '-1 0.5 0.5\n-2 0.25 0.75\n'

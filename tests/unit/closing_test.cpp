@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -32,6 +33,15 @@ TEST(GeneralField, Layouts) {
         {0.83333331, "   0.83333331    "}, {-3.0e-5, "  -0.30000000E-04"},
     };
     for (const auto& r : rows) EXPECT_EQ(general_field(r.v), r.field) << r.v;
+}
+
+// Statistics of huge breed proportions overflow single precision (found by fuzzing whole runs:
+// the field used to look for the exponent of "inf" and read through a null pointer).
+TEST(GeneralField, NotFinite) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(general_field(inf), "         Infinity");
+    EXPECT_EQ(general_field(-inf), "        -Infinity");
+    EXPECT_EQ(general_field(std::numeric_limits<double>::quiet_NaN()), "              NaN");
 }
 
 TEST(Contributions, ThresholdInSinglePrecision) {
