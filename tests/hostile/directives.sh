@@ -16,10 +16,18 @@ printf '4\n' > "$work/loop_trace.txt"
 base="PED_FILE='pedigree.txt', PROB_FILE='trace.txt', OPT1=2, OPT2=2, INBREED='YES'"
 bprop="BPROP_FILE='breeds.txt', N_BPOP=3"
 
+# The bound on memory, except for a build under AddressSanitizer, whose shadow memory needs
+# more address space than any bound (the plain build checks the bound).
+# AddressSanitizer also ends a run whose memory request cannot be met, where the plain
+# build reports it: that row is checked on the plain build only.
+limit=2000000
+asan=0
+grep -q __asan_init "$bin" && limit=unlimited asan=1
+
 # check NAME STATUS LAST_LINE: runs the directive text in $work/NAME.dir.
 check() {
     local name=$1 want_status=$2 want_last=$3
-    (cd "$work" && ulimit -v 2000000 && SOURCE_DATE_EPOCH=1796450637 TZ=UTC \
+    (cd "$work" && ulimit -v "$limit" && SOURCE_DATE_EPOCH=1796450637 TZ=UTC \
         timeout 30 "$bin" < "$name.dir" > "$name.listing" 2> "$name.stderr")
     local status=$?
     local last
@@ -64,7 +72,7 @@ check gprune_top 16 " Program terminates"
 directive gprune_bottom "$base, $bprop, GPRUNE=-2147483648"
 check gprune_bottom 0 " EOJ"
 directive n_bpop_top "$base, BPROP_FILE='breeds.txt', N_BPOP=2147483647"
-check n_bpop_top 16 " ierr =            1"
+[ "$asan" = 0 ] && check n_bpop_top 16 " ierr =            1"
 directive loop_top "PED_FILE='loop.txt', PROB_FILE='loop_trace.txt', MAX_NIV=2147483647"
 check loop_top 0 " EOJ"
 
