@@ -1,16 +1,18 @@
 // Fuzz target: a whole run on small input files. The first byte chooses one of eight directive
 // groups; the rest holds the pedigree file, the trace file and the breed-proportion file,
 // separated by '|' (a byte no valid file holds). The run works in a folder of its own, made
-// once; its listing goes to /dev/null. Fatal stops end a run with status 16, as they end the
-// program.
+// once and removed at exit; its listing goes to /dev/null. Fatal stops end a run with status
+// 16, as they end the program.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "run/driver.hpp"
 
@@ -43,8 +45,13 @@ bool write_file(const char* name, std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char folder[] = "/tmp/kinstrom-fuzz-XXXXXX";
+    static char folder[] = "/tmp/kinstrom-fuzz-XXXXXX";
     if (::mkdtemp(folder) == nullptr || ::chdir(folder) != 0) return 1;
+    // The folder goes when the fuzzer exits.
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
     ::setenv("KINSTROM_PROGRESS", "0", 1);
     ::setenv("KINSTROM_THREADS", "1", 1);
     ::unsetenv("PBS_O_WORKDIR");
