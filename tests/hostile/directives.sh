@@ -3,13 +3,7 @@
 # group: each run ends with its message or normally, within seconds and 2 GB of address space.
 #
 #   directives.sh KINSTROM EXAMPLES_DIR
-set -u
-bin=$1
-examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail=0
-cp "$examples/pedigree.txt" "$examples/trace.txt" "$examples/breeds.txt" "$work/"
+. "$(dirname "$0")/common.sh"
 # A pedigree with a loop (1 -> 2 -> 3 -> 1) under an individual to trace.
 printf '1 3 -2 1\n2 1 -2 1\n3 2 -2 1\n4 1 -2 1\n' > "$work/loop.txt"
 printf '4\n' > "$work/loop_trace.txt"

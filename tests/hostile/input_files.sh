@@ -6,11 +6,7 @@
 # Every file that cannot be read stops the run with the invalid-input lines naming the file
 # and the record, exit status 16, within seconds; files in the layouts users have (CR LF line
 # ends, tabs, no final line end) give exactly the listing and files of the plain layout.
-set -u
-bin=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail=0
+. "$(dirname "$0")/common.sh"
 
 # run CASE DIRECTIVE_EXTRA: runs in a fresh folder $work/CASE holding ped.txt, sel.txt and
 # bp.txt as prepared by the caller in $work/CASE.in; leaves listing and status there.

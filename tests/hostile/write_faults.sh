@@ -4,13 +4,7 @@
 # exit status 16, whichever file meets the limit.
 #
 #   write_faults.sh KINSTROM EXAMPLES_DIR
-set -u
-bin=$1
-examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail=0
-cp "$examples/pedigree.txt" "$examples/trace.txt" "$examples/breeds.txt" "$work/"
+. "$(dirname "$0")/common.sh"
 directives="&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', BPROP_FILE='breeds.txt',
   N_BPOP=3, OPT1=2, OPT2=1, DOB_CHECK='Y', MIN_ACC_BD=19900101, INBREED='YES' /"
 
