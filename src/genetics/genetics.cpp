@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
@@ -97,6 +98,8 @@ class DeepGenerations {
             if (!have_d && X_[q].DAM != X_[q].SIRE) stack_.push_back({X_[q].DAM, m + 1});
             if (!have_s || !have_d) continue;
             stack_.pop_back();
+            // Summed in single precision, the power of one half added in double and the result
+            // stored in single again: the stored files hold the values of exactly these steps.
             const float sum = gs + gd;
             memo_[key(q, m)] = static_cast<float>(static_cast<double>(sum) + P_HALVE_[m]);
         }
@@ -150,6 +153,7 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
             return p > 0 ? std::ldexp(level1[at(p)], -1) : 0.0f;
         };
         for (const int32_t p : order.order) {
+            // The same single-double-single steps as the literal walk (see above).
             const float sum = at_level2(X[p].SIRE) + at_level2(X[p].DAM);
             level1[at(p)] = static_cast<float>(static_cast<double>(sum) + P_HALVE[1]);
         }
@@ -244,6 +248,8 @@ void WalkVectors::make(int32_t p) {
     }
 }
 
+// The walks carry 32-bit reals: a PHG's breed proportions are rounded to single precision on
+// the way in, and the walk's value is widened to double only when it is returned.
 void WalkVectors::parent(int32_t p, double* out) {
     if (p > 0 && slot_[at(p)] < 0) make(p);
     for (std::size_t j = 0; j < n_; ++j) {
@@ -298,6 +304,10 @@ void keep_marks_and_links(Pedigree& pedigree, int32_t GPRUNE) {
     for (int32_t i = 1; i <= X.LAST; ++i) {
         Record& r = X[i];
         r.N_LINKS = is_set(r.MARKED) ? 1 : 0;
+        // A marked individual starts with the low 32 bits of its own ID as first offspring (the
+        // link field is 32 bits wide). A parent whose ID shares those bits with the position of
+        // its first traced offspring then counts that offspring as no new link: pruning keeps
+        // what it kept in the stored files, odd as the rule is.
         r.FIRST_OFFSPRING =
             is_set(r.MARKED) ? static_cast<int32_t>(static_cast<uint32_t>(r.ID & 0xffffffff)) : 0;
     }
@@ -321,6 +331,54 @@ void keep_marks_and_links(Pedigree& pedigree, int32_t GPRUNE) {
     for (int32_t i = 1; i <= X.LAST; ++i)
         if (is_set(X[i].TRACED) && is_set(X[i].MARKED)) marked.push_back(i);
     pedigree.mark_ancestors(marked, GPRUNE, &Record::KEEP);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The phase
+
+GeneticValues genetic_values(Listing& listing, Pedigree& pedigree, const HalvingTable& P_HALVE,
+                             int32_t GPRUNE) {
+    GeneticValues out;
+    out.order = traced_order(pedigree);
+    keep_marks_and_links(pedigree, GPRUNE);
+    out.K_GEN = known_generations(pedigree, out.order, P_HALVE);
+    try {
+        out.BIDRAG = phg_genomes(pedigree, out.order);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector BIDRAG");
+    }
+    return out;
+}
+
+BreedValues::BreedValues(Listing& listing, const Pedigree& pedigree, const TracedOrder& order)
+    : walk_(pedigree, order) {
+    const auto n = static_cast<std::size_t>(std::max(pedigree.N_BPOP, 0));
+    const int64_t pairs = int64_t{pedigree.N_BPOP} * (pedigree.N_BPOP - 1) / 2;
+    try {
+        ANDEL.assign(n, 0.0);
+        ANDEL_S.assign(n, 0.0);
+        ANDEL_D.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector ANDEL", false);
+    }
+    try {
+        HET.assign(static_cast<std::size_t>(std::max<int64_t>(pairs, 0)), 0.0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector HET", false);
+    }
+}
+
+void BreedValues::of(int32_t i) {
+    walk_.parents(i, ANDEL_S.data(), ANDEL_D.data());
+    const auto n = static_cast<int32_t>(ANDEL.size());
+    for (std::size_t j = 0; j < ANDEL.size(); ++j) ANDEL[j] = (ANDEL_S[j] + ANDEL_D[j]) * 0.5;
+    std::size_t l = 0;
+    for (int32_t j1 = 1; j1 <= n - 1; ++j1) {
+        for (int32_t j2 = j1 + 1; j2 <= n; ++j2, ++l) {
+            HET[l] = ANDEL_D[at(j2 - 1)] * ANDEL_S[at(j1 - 1)] +
+                     ANDEL_S[at(j2 - 1)] * ANDEL_D[at(j1 - 1)];
+        }
+    }
 }
 
 }  // namespace kinstrom

@@ -1,6 +1,7 @@
-// Genetic values of the traced pedigree: known generations, inbreeding coefficients, the
-// base-population vectors of the ancestor walk, the genomes each PHG gives (BIDRAG), and the
-// keep marks and link counts that pruning reads.
+// The genetics phase: known generations, inbreeding coefficients, the base-population
+// contributions and heterozygosities of the ancestor walks, the genomes each PHG gives (BIDRAG),
+// and the keep marks and link counts that pruning reads. The driver calls it; the writers of the
+// output stage only write what it computes.
 //
 // The values are those of recursive walks over every line of each ancestry, computed here once
 // per individual (or per pair of individuals) in parents-first order, with explicit stacks:
@@ -12,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "listing/listing.hpp"
 #include "listing/progress.hpp"
 #include "pedigree/pedigree.hpp"
 
@@ -46,7 +48,7 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 
 // How the inbreeding phase runs; the coefficients are the same bits whatever is chosen.
 struct InbreedingSettings {
-    unsigned threads = 0;           // 0: KINSTROM_THREADS, else the available processors
+    unsigned threads = 0;           // 0: the processors the run may use
     std::size_t cache_entries = 0;  // relationships remembered; 0: 64 per traced individual
 };
 
@@ -107,5 +109,34 @@ Bidrag phg_genomes(const Pedigree& pedigree, const TracedOrder& order);
 // back from a marked traced individual; FIRST_OFFSPRING and N_LINKS as the walks leave them,
 // as far as pruning reads them (whether N_LINKS reaches 2).
 void keep_marks_and_links(Pedigree& pedigree, int32_t GPRUNE);
+
+// What the genetics phase leaves for the output stage and the closing reports.
+struct GeneticValues {
+    TracedOrder order;
+    std::vector<float> K_GEN;  // known generations by position
+    Bidrag BIDRAG;
+};
+
+// The genetics phase up to the inbreeding coefficients: the parents-first order, the keep
+// marks and link counts for pruning, the known generations and the PHG genomes.
+GeneticValues genetic_values(Listing& listing, Pedigree& pedigree, const HalvingTable& P_HALVE,
+                             int32_t GPRUNE);
+
+// Breed contributions of the traced individuals, asked for one individual at a time in any
+// order (see WalkVectors): ANDEL, the mean of the parents' base-population vectors, and HET,
+// the heterozygosity for each pair of base populations (1, 2), (1, 3), ..., (N_BPOP - 1,
+// N_BPOP).
+class BreedValues {
+  public:
+    BreedValues(Listing& listing, const Pedigree& pedigree, const TracedOrder& order);
+    void of(int32_t i);
+
+    std::vector<double> ANDEL;
+    std::vector<double> HET;
+
+  private:
+    WalkVectors walk_;
+    std::vector<double> ANDEL_S, ANDEL_D;
+};
 
 }  // namespace kinstrom

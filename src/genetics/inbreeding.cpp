@@ -236,19 +236,78 @@ class Walker {
     unsigned turn_ = 0;
 };
 
-// Threads for the inbreeding phase: KINSTROM_THREADS when set to 1 .. 64, else the processors
-// this process may run on (one when that is unknown).
+// Threads for the inbreeding phase when none are asked for: the processors this process may
+// run on (one when that is unknown).
 unsigned thread_count() {
-    if (const char* s = std::getenv("KINSTROM_THREADS")) {
-        char* end = nullptr;
-        const long n = std::strtol(s, &end, 10);
-        if (end != s && *end == '\0' && n >= 1 && n <= 64) return static_cast<unsigned>(n);
-    }
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
         return std::clamp(static_cast<unsigned>(CPU_COUNT(&allowed)), 1u, 64u);
     return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
+}
+
+// The traced individuals by rank (1 .. n, parents first) with their parents' ranks, ancestry
+// signatures and depths (the longest line to a PHG).
+struct RankedPedigree {
+    std::vector<Node> nodes;
+    std::vector<Signature> signatures;
+    std::vector<int32_t> depth;
+    int32_t deepest = 0;
+};
+
+RankedPedigree ranked_pedigree(const Table& X, const TracedOrder& order, int32_t n) {
+    RankedPedigree out;
+    out.nodes.assign(at(n) + 1, Node{0, 0, 0, 0.0f});
+    out.signatures.resize(at(n) + 1);
+    out.depth.assign(at(n) + 1, 0);
+    for (int32_t r = 1; r <= n; ++r) {
+        const Record& rec = X[order.order[at(r - 1)]];
+        Node& node = out.nodes[at(r)];
+        node.sire = rec.SIRE > 0 ? order.rank[at(rec.SIRE)] : 0;
+        node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
+        node.oldest = r;
+        out.signatures[at(r)] = Signature::of(r);
+        for (const int32_t p : {node.sire, node.dam}) {
+            if (p <= 0) continue;
+            node.oldest = std::min(node.oldest, out.nodes[at(p)].oldest);
+            out.signatures[at(r)].add(out.signatures[at(p)]);
+            out.depth[at(r)] = std::max(out.depth[at(r)], out.depth[at(p)]);
+        }
+        ++out.depth[at(r)];
+        out.deepest = std::max(out.deepest, out.depth[at(r)]);
+    }
+    return out;
+}
+
+struct Mating {
+    int32_t depth;
+    int32_t sire;
+    int32_t dam;
+    int32_t rank;
+};
+
+// Matings to compute, by depth, full sibs together; `groups` holds the start of each group of
+// full sibs, and one past the last.
+void full_sib_groups(const RankedPedigree& ranked, std::vector<Mating>& matings,
+                     std::vector<std::size_t>& groups) {
+    for (std::size_t r = 1; r < ranked.nodes.size(); ++r) {
+        const Node& node = ranked.nodes[r];
+        if (node.sire > 0 && node.dam > 0)
+            matings.push_back({ranked.depth[r], node.sire, node.dam, static_cast<int32_t>(r)});
+    }
+    std::sort(matings.begin(), matings.end(), [](const Mating& a, const Mating& b) {
+        if (a.depth != b.depth) return a.depth < b.depth;
+        if (a.sire != b.sire) return a.sire < b.sire;
+        if (a.dam != b.dam) return a.dam < b.dam;
+        return a.rank < b.rank;
+    });
+    for (std::size_t k = 0; k < matings.size(); ++k) {
+        if (k == 0 || matings[k].depth != matings[k - 1].depth ||
+            matings[k].sire != matings[k - 1].sire || matings[k].dam != matings[k - 1].dam) {
+            groups.push_back(k);
+        }
+    }
+    groups.push_back(matings.size());
 }
 
 }  // namespace
@@ -259,66 +318,22 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     const auto n = static_cast<int32_t>(order.order.size());
     if (n == 0) return;
 
-    std::vector<Node> nodes(at(n) + 1, Node{0, 0, 0, 0.0f});
-    std::vector<Signature> signatures(at(n) + 1);
-    std::vector<int32_t> depth(at(n) + 1, 0);
-    int32_t deepest = 0;
-    for (int32_t r = 1; r <= n; ++r) {
-        const Record& rec = X[order.order[at(r - 1)]];
-        Node& node = nodes[at(r)];
-        node.sire = rec.SIRE > 0 ? order.rank[at(rec.SIRE)] : 0;
-        node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
-        node.oldest = r;
-        signatures[at(r)] = Signature::of(r);
-        for (const int32_t p : {node.sire, node.dam}) {
-            if (p <= 0) continue;
-            node.oldest = std::min(node.oldest, nodes[at(p)].oldest);
-            signatures[at(r)].add(signatures[at(p)]);
-            depth[at(r)] = std::max(depth[at(r)], depth[at(p)]);
-        }
-        ++depth[at(r)];
-        deepest = std::max(deepest, depth[at(r)]);
-    }
-
-    // Matings to compute, by depth, full sibs together.
-    struct Mating {
-        int32_t depth;
-        int32_t sire;
-        int32_t dam;
-        int32_t rank;
-    };
+    RankedPedigree ranked = ranked_pedigree(X, order, n);
+    std::vector<Node>& nodes = ranked.nodes;
     std::vector<Mating> matings;
-    for (int32_t r = 1; r <= n; ++r) {
-        const Node& node = nodes[at(r)];
-        if (node.sire > 0 && node.dam > 0)
-            matings.push_back({depth[at(r)], node.sire, node.dam, r});
-    }
-    std::sort(matings.begin(), matings.end(), [](const Mating& a, const Mating& b) {
-        if (a.depth != b.depth) return a.depth < b.depth;
-        if (a.sire != b.sire) return a.sire < b.sire;
-        if (a.dam != b.dam) return a.dam < b.dam;
-        return a.rank < b.rank;
-    });
-    // Start of each mating's group of full sibs.
     std::vector<std::size_t> groups;
-    for (std::size_t k = 0; k < matings.size(); ++k) {
-        if (k == 0 || matings[k].depth != matings[k - 1].depth ||
-            matings[k].sire != matings[k - 1].sire || matings[k].dam != matings[k - 1].dam) {
-            groups.push_back(k);
-        }
-    }
-    groups.push_back(matings.size());
+    full_sib_groups(ranked, matings, groups);
 
     const std::size_t wanted =
         settings.cache_entries != 0 ? settings.cache_entries : 64 * static_cast<std::size_t>(n);
     PairCache cache(n, wanted);
     const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
     // The recursion is at most as deep as the two depths together.
-    const std::size_t stack_depth = 2 * static_cast<std::size_t>(deepest) + 4;
+    const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;
     std::vector<Walker> walkers;
     walkers.reserve(threads);
     for (unsigned t = 0; t < threads; ++t)
-        walkers.emplace_back(nodes, signatures, cache, stack_depth);
+        walkers.emplace_back(nodes, ranked.signatures, cache, stack_depth);
 
     std::atomic<int64_t> done{0};
     const auto total = static_cast<int64_t>(groups.size() - 1);

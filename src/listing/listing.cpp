@@ -165,16 +165,16 @@ int32_t Listing::heading(int32_t new_page) {
 }
 
 void Listing::reserve(int32_t k) {
-    if (lines + k > PAGE_LINES) {
-        lines = heading(1) + k;
+    if (lines_ + k > PAGE_LINES) {
+        lines_ = heading(1) + k;
     } else {
-        lines += k;
+        lines_ += k;
     }
 }
 
 void Listing::reserve_after(int32_t threshold, int32_t k) {
-    if (lines > threshold) lines = heading(1);
-    lines += k;
+    if (lines_ > threshold) lines_ = heading(1);
+    lines_ += k;
 }
 
 void Listing::raw(std::string_view line) {
@@ -200,14 +200,37 @@ bool Listing::flush() {
     return !failed_;
 }
 
-void ill_input(Listing& listing, std::string_view file_name, int32_t nobs) {
-    listing.blank();
-    listing.text(std::string("ERROR - invalid input on file: ") +
-                 std::string(trim_trailing(file_name)));
-    listing.free(FreeLine().text("        in obs no. ").i32(nobs));
-    listing.blank();
-    listing.text("The program terminates");
+void fatal_stop(Listing& listing, std::initializer_list<StopLine> lines, StopEnd end) {
+    for (const StopLine& line : lines) listing.free(line.line);
+    if (end != StopEnd::as_is) {
+        listing.blank();
+        listing.text(end == StopEnd::program_terminates ? "Program terminates"
+                                                        : "The program terminates");
+    }
     throw FatalStop{};
+}
+
+void print_allocation_failure(Listing& listing, std::string_view what, bool status_line) {
+    listing.text(" Error when allocating " + std::string(what));
+    // The status of a failed allocation request; there is only one kind of failure.
+    if (status_line) listing.free(FreeLine().text("ierr = ").i32(1));
+}
+
+void allocation_failure(Listing& listing, std::string_view what, bool status_line) {
+    print_allocation_failure(listing, what, status_line);
+    fatal_stop(listing, {}, StopEnd::as_is);
+}
+
+void read_failure(Listing& listing, std::string_view file_name) {
+    fatal_stop(listing, {" ", "Error when reading file " + std::string(file_name)},
+               StopEnd::program_terminates);
+}
+
+void ill_input(Listing& listing, std::string_view file_name, int32_t nobs) {
+    fatal_stop(listing,
+               {" ", "ERROR - invalid input on file: " + std::string(trim_trailing(file_name)),
+                FreeLine().text("        in obs no. ").i32(nobs)},
+               StopEnd::the_program_terminates);
 }
 
 }  // namespace kinstrom

@@ -10,12 +10,14 @@
 //     float, 24 for double, 2 for a flag); a blank line of the listing is a free-format line
 //     holding one blank text, i.e. two blanks.
 //
-// Fatal stops: a module that must end the run prints its lines through the Listing and throws
-// FatalStop; only main turns it into the exit status.
+// Fatal stops: a module that must end the run calls fatal_stop (or one of the routines built on
+// it), which prints the stop's lines and throws FatalStop; the driver hands the status back to
+// main, which returns it.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -93,14 +95,17 @@ class Listing {
 
     Listing(std::FILE* out, const RunDate& date) : out_(out), date_(date) {}
 
-    // Page line count: lines used on the current page.
-    int32_t lines = 0;
-
     const RunDate& date() const { return date_; }
 
-    // Prints the page heading (with the page eject mark "1" when new_page is not 0) and its
-    // empty line; returns 2. The caller settles the line count.
-    int32_t heading(int32_t new_page);
+    // Page bookkeeping. The page line count (lines used on the current page) changes only
+    // through these; the writers below never change it. Each section of the listing says how
+    // many lines it takes in one of three ways: a block checked against the page end
+    // (reserve), a block after a fixed threshold (reserve_after), or lines counted as they are
+    // written, without a page check (count).
+    int32_t lines() const { return lines_; }
+
+    // The first page heading, without page eject: the count becomes 2.
+    void first_page() { lines_ = heading(0); }
 
     // Page check for a block of k lines: when lines + k is above 75 a new page is started and
     // the count becomes 2 + k, otherwise k is added.
@@ -109,6 +114,13 @@ class Listing {
     // Starts a new page when more than `threshold` lines are used (count becomes 2), then adds
     // `k`.
     void reserve_after(int32_t threshold, int32_t k);
+
+    // Adds k lines written without a page check.
+    void count(int32_t k = 1) { lines_ += k; }
+
+    // Prints the page heading (with the page eject mark "1" when new_page is not 0) and its
+    // empty line; returns 2. Leaves the count alone.
+    int32_t heading(int32_t new_page);
 
     // Writers: none of these change the line count.
     void raw(std::string_view line);  // the line as given
@@ -124,10 +136,36 @@ class Listing {
   private:
     std::FILE* out_;
     RunDate date_;
+    int32_t lines_ = 0;
     bool failed_ = false;
 };
 
-// Invalid-input abort: prints its lines naming the file and record and throws FatalStop.
+// One line of a fatal stop's message: a free-format text (" " for a blank line) or a
+// free-format line with numeric items.
+struct StopLine {
+    StopLine(const char* text) : line(FreeLine().text(text)) {}         // NOLINT: implicit
+    StopLine(const std::string& text) : line(FreeLine().text(text)) {}  // NOLINT: implicit
+    StopLine(const FreeLine& free) : line(free) {}                      // NOLINT: implicit
+    FreeLine line;
+};
+
+// How a fatal stop's message ends: as it is, or with a blank line and one of the two closing
+// lines the stops use.
+enum class StopEnd { as_is, program_terminates, the_program_terminates };
+
+// The one fatal path: prints the stop's lines, then its ending, and throws FatalStop.
+[[noreturn]] void fatal_stop(Listing& listing, std::initializer_list<StopLine> lines, StopEnd end);
+
+// A table that cannot be allocated: " Error when allocating <what>", followed by the line
+// "ierr = " and the status where the table reports one. The stop has no closing line.
+void print_allocation_failure(Listing& listing, std::string_view what, bool status_line);
+[[noreturn]] void allocation_failure(Listing& listing, std::string_view what,
+                                     bool status_line = true);
+
+// An input file that cannot be opened or read: names it and stops the run.
+[[noreturn]] void read_failure(Listing& listing, std::string_view file_name);
+
+// Invalid-input abort: names the file and record and stops the run.
 [[noreturn]] void ill_input(Listing& listing, std::string_view file_name, int32_t nobs);
 
 // Removes trailing blanks.

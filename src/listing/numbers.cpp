@@ -121,15 +121,6 @@ char* write_real(char* dst, double v) {
 
 }  // namespace
 
-int32_t i2t(int32_t n, Text20& TEXT) {
-    return il2t(n, TEXT);
-}
-
-int32_t il2t(int64_t n, Text20& TEXT) {
-    TEXT.fill(' ');
-    return static_cast<int32_t>(int_chars(TEXT.data(), n) - TEXT.data());
-}
-
 std::string int_text(int64_t n) {
     char buf[20];
     const char* end = int_chars(buf, n);

@@ -9,12 +9,6 @@
 
 namespace kinstrom {
 
-using Text20 = std::array<char, 20>;
-
-// Decimal text of n, left-adjusted and blank-filled in TEXT; returns its length.
-int32_t i2t(int32_t n, Text20& TEXT);
-int32_t il2t(int64_t n, Text20& TEXT);
-
 // Decimal text of n without blanks (what callers join into sentences).
 std::string int_text(int64_t n);
 

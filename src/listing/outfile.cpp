@@ -87,11 +87,7 @@ void OutFile::fail() {
     used_ = 0;
     buffer_.reset();
     if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
-    listing_->blank();
-    listing_->text("Error when writing file " + name_);
-    listing_->blank();
-    listing_->text("Program terminates");
-    throw FatalStop{};
+    fatal_stop(*listing_, {" ", "Error when writing file " + name_}, StopEnd::program_terminates);
 }
 
 }  // namespace kinstrom

@@ -8,18 +8,6 @@
 
 namespace kinstrom {
 
-namespace {
-
-[[noreturn]] void read_failure(Listing& listing, const std::string& name) {
-    listing.blank();
-    listing.text("Error when reading file " + name);
-    listing.blank();
-    listing.text("Program terminates");
-    throw FatalStop{};
-}
-
-}  // namespace
-
 InputText::~InputText() {
     if (map_ != nullptr) ::munmap(map_, map_size_);
 }
@@ -57,12 +45,12 @@ bool RecordReader::real(double& v) {
     char token[128];
     const auto length = static_cast<std::size_t>(q - p_);
     if (length >= sizeof token) return false;
+    // At most one sign: a leading '+' is dropped, and a second sign makes the value invalid.
+    const char* s = p_;
+    if (*s == '+' && ++s < q && (*s == '-' || *s == '+')) return false;
     std::size_t n = 0;
-    for (const char* s = p_; s < q; ++s) {
-        if (n == 0 && *s == '+') continue;
-        token[n++] = (*s == 'd' || *s == 'D') ? 'e' : *s;
-    }
-    // Digits or a point must lead: no "inf" or "nan".
+    for (; s < q; ++s) token[n++] = (*s == 'd' || *s == 'D') ? 'e' : *s;
+    // Digits or a point must lead (after a '-'): no second sign, no "inf" or "nan".
     const std::size_t lead = (n > 0 && token[0] == '-') ? 1 : 0;
     if (n <= lead || !((token[lead] >= '0' && token[lead] <= '9') || token[lead] == '.'))
         return false;

@@ -46,8 +46,6 @@ class RecordReader {
     explicit RecordReader(std::string_view text)
         : begin_(text.data()), end_(text.data() + text.size()), p_(begin_) {}
 
-    void rewind() { p_ = begin_; }
-
     // Moves to the start of the next record, passing over empty lines; false at end of file.
     bool start();
 

@@ -359,7 +359,7 @@ class Reading {
             FreeLine().text("More then ").i32(o_.MAX_PHG).text(" PHGs in the pedigree file,"));
         listing_.text("which is not in the file with breed proportions");
         listing_.blank();
-        listing_.lines += 5;
+        listing_.count(5);
         return false;
     }
 

@@ -21,15 +21,15 @@ constexpr int64_t UNSTORABLE_ID = std::numeric_limits<int64_t>::min();
     line.text("BITSTR ERROR").i64(id).i64(rest);
     for (const int32_t digit : IBIT) line.i32(digit);
     line.i32(0);
-    listing.free(line);
-    throw FatalStop{};
+    fatal_stop(listing, {line}, StopEnd::as_is);
 }
 
 [[noreturn]] void table_full(Listing& listing, int32_t capacity) {
-    listing.text("DIMENSION PROBLEM A LIST IN LLIST");
-    listing.free(FreeLine().text("LIST OF DIMENSION ").i32(capacity).text(" MUST BE ENLARGED"));
-    listing.text("COMPUTATIONS ABORTED");
-    throw FatalStop{};
+    fatal_stop(listing,
+               {"DIMENSION PROBLEM A LIST IN LLIST",
+                FreeLine().text("LIST OF DIMENSION ").i32(capacity).text(" MUST BE ENLARGED"),
+                "COMPUTATIONS ABORTED"},
+               StopEnd::as_is);
 }
 
 }  // namespace
@@ -63,12 +63,6 @@ const Record Table::ZERO{};
 
 Table::Table(std::string name, int32_t capacity) : DIM(capacity), name_(std::move(name)) {
     records_.resize(1);
-}
-
-void allocation_failure(Listing& listing, const std::string& what) {
-    listing.text(" Error when allocating " + what);
-    listing.free(FreeLine().text("ierr = ").i32(1));
-    throw FatalStop{};
 }
 
 int32_t Table::find(int64_t id) const {

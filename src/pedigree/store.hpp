@@ -193,6 +193,5 @@ int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT);
 int32_t llist(Listing& listing, int64_t ID, Table& LIST, int INSERT, int32_t& NEW);
 
 // Prints " Error when allocating <what>" and "ierr = <status>" and stops the run.
-[[noreturn]] void allocation_failure(Listing& listing, const std::string& what);
 
 }  // namespace kinstrom

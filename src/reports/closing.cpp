@@ -41,8 +41,8 @@ std::string general_field(double v) {
     char buf[64];
     std::string text;
     if (!std::isfinite(v)) {
-        // Statistics of huge breed proportions overflow single precision: written as a Fortran
-        // runtime writes them, right-aligned in the field.
+        // Statistics of huge breed proportions overflow single precision: the words NaN,
+        // Infinity and -Infinity, right-aligned in the field, as the stored listings have them.
         const std::string_view word = std::isnan(v) ? "NaN" : v < 0 ? "-Infinity" : "Infinity";
         return std::string(17 - word.size(), ' ') + std::string(word);
     }
@@ -78,19 +78,14 @@ std::string general_field(double v) {
 // ---------------------------------------------------------------------------------------------
 // PHG contribution tables
 
-void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& pedigree,
-                OutputFiles files, OutputResults& results) {
-    const int32_t n_phg = pedigree.N_PHG1;
-    const int32_t ANTAL1 = results.ANTAL1, ANTAL2 = pedigree.N_PROB;
-    const bool bprop = options.use_bprop;
-    const int32_t n_bpop = bprop ? pedigree.N_BPOP : 0;
-    std::vector<double> BP_C(4 * at(n_bpop > 0 ? n_bpop : 0), 0.0);
+namespace {
 
-    int32_t before = listing.lines;
-    const int32_t reserve = n_phg + 13;
-    if (listing.lines + reserve > Listing::PAGE_LINES) before = 2;
-    listing.reserve(reserve);
+// Genomes and gene proportions, over all traced individuals and over the marked ones.
+struct Contribution {
+    double genomes_all = 0, prop_all = 0, genomes_marked = 0, prop_marked = 0;
+};
 
+void phg_table_heading(Listing& listing, bool bprop) {
     listing.blank();
     listing.blank();
     if (bprop) {
@@ -103,7 +98,6 @@ void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& 
     listing.blank();
     listing.text("Direct links and contribution expressed as no. of genomes and gene proportions");
     listing.blank();
-    const int width = bprop ? 91 : 98;
     if (bprop) {
         listing.raw(placed({{51, "All in traced ped."}, {72, "Marked for traced"}}));
         listing.raw(placed({{47, std::string(22, '-')}, {71, std::string(22, '-')}}));
@@ -125,75 +119,19 @@ void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& 
                             {81, "Genomes"},
                             {91, "Gene prop"}}));
     }
-    listing.raw(dashes(2, width));
+}
 
-    double sum_prop_all = 0, sum_prop_marked = 0;
-    for (int32_t j = 1; j <= n_phg; ++j) {
-        const auto k = static_cast<int32_t>(results.IW2[at(j)]);
-        const int32_t as_sire = results.ND_PHG[2 * at(k)], as_dam = results.ND_PHG[2 * at(k) + 1];
-        if (!is_set(pedigree.PHG_LIST[k].MARKED) || (as_sire <= 0 && as_dam <= 0)) continue;
-        const double genomes_all = results.BIDRAG.all[at(k)];
-        const double genomes_marked = results.BIDRAG.marked[at(k)];
-        double prop_all = 0, prop_marked = 0;
-        if (ANTAL1 > 0) {
-            prop_all = genomes_all / ANTAL1;
-            sum_prop_all += prop_all;
-        }
-        if (ANTAL2 > 0) {
-            prop_marked = genomes_marked / ANTAL2;
-            sum_prop_marked += prop_marked;
-        }
-        Row row;
-        row.integer(pedigree.PHG_LIST[k].ID, 20);
-        if (bprop) {
-            row.integer(as_sire, 11).integer(as_dam, 12);
-        } else {
-            row.integer(k, 6).integer(as_sire, 12).integer(as_dam, 12);
-        }
-        row.real(genomes_all, 12, 2)
-            .real(prop_all, 12, 8)
-            .real(genomes_marked, 12, 2)
-            .real(prop_marked, 12, 8);
-        listing.row(row);
-        if (bprop) {
-            for (int32_t b = 1; b <= n_bpop; ++b) {
-                const double p = pedigree.B_PROP.at(b, k);
-                double* c = &BP_C[4 * at(b - 1)];
-                c[0] += genomes_all * p;
-                c[1] += prop_all * p;
-                c[2] += genomes_marked * p;
-                c[3] += prop_marked * p;
-            }
-        } else if (options.OPT1 > 1 || options.OPT2 > 1) {
-            write_phg_renumbering(pedigree, k, files.PHG_RENUM);
-            ++results.NIN_PHG_RENUM;
-        }
-    }
-    double sum_all = 0, sum_marked = 0;
-    for (int32_t k = 1; k <= n_phg; ++k) {
-        sum_all += results.BIDRAG.all[at(k)];
-        sum_marked += results.BIDRAG.marked[at(k)];
-    }
-    const auto sum_row = [&](int column) {
-        return Row()
-            .text("SUM ")
-            .at(column)
-            .real(sum_all, 12, 2)
-            .real(sum_prop_all, 12, 8)
-            .real(sum_marked, 12, 2)
-            .real(sum_prop_marked, 12, 8);
-    };
-    listing.raw(dashes(2, width));
-    listing.row(sum_row(bprop ? 45 : 52));
-    listing.raw(dashes(2, width));
-    if (!bprop) return;
+Row contribution_row(Row row, const Contribution& c) {
+    return row.real(c.genomes_all, 12, 2)
+        .real(c.prop_all, 12, 8)
+        .real(c.genomes_marked, 12, 2)
+        .real(c.prop_marked, 12, 8);
+}
 
-    // Base populations.
-    if (before + n_phg + n_bpop + 26 > Listing::PAGE_LINES) {
-        listing.lines = listing.heading(1) + n_bpop + 13;
-    } else {
-        listing.lines = before + n_phg + n_bpop + 26;
-    }
+// The base-population table: the PHG rows' contributions spread by breed proportion.
+void base_population_table(Listing& listing, const std::vector<Contribution>& BP_C,
+                           const Row& sum_row) {
+    listing.reserve(static_cast<int32_t>(BP_C.size()) + 13);
     listing.blank();
     listing.blank();
     listing.text("BASE POPULATIONS");
@@ -208,19 +146,73 @@ void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& 
                         {66, "Genomes"},
                         {76, "Gene prop"}}));
     listing.raw(dashes(2, 83));
-    for (int32_t b = 1; b <= n_bpop; ++b) {
-        const double* c = &BP_C[4 * at(b - 1)];
-        listing.row(Row()
-                        .integer(b, 15)
-                        .at(37)
-                        .real(c[0], 12, 2)
-                        .real(c[1], 12, 8)
-                        .real(c[2], 12, 2)
-                        .real(c[3], 12, 8));
+    for (std::size_t b = 0; b < BP_C.size(); ++b)
+        listing.row(
+            contribution_row(Row().integer(static_cast<int64_t>(b) + 1, 15).at(37), BP_C[b]));
+    listing.raw(dashes(2, 83));
+    listing.row(sum_row);
+    listing.raw(dashes(2, 83));
+}
+
+}  // namespace
+
+void phg_tables(Listing& listing, bool use_bprop, const Pedigree& pedigree,
+                const std::vector<int32_t>& IW2, const Bidrag& BIDRAG,
+                const OutputResults& results) {
+    const int32_t n_phg = pedigree.N_PHG1;
+    const int32_t ANTAL1 = results.ANTAL1, ANTAL2 = pedigree.N_PROB;
+    const bool bprop = use_bprop;
+    const int32_t n_bpop = bprop ? pedigree.N_BPOP : 0;
+    std::vector<Contribution> BP_C(at(n_bpop > 0 ? n_bpop : 0));
+
+    listing.reserve(n_phg + 13);
+    phg_table_heading(listing, bprop);
+    const int width = bprop ? 91 : 98;
+    listing.raw(dashes(2, width));
+
+    double sum_prop_all = 0, sum_prop_marked = 0;
+    for (int32_t j = 1; j <= n_phg; ++j) {
+        const int32_t k = IW2[at(j)];
+        if (!phg_in_tables(pedigree, results, k)) continue;
+        const int32_t as_sire = results.ND_PHG[2 * at(k)], as_dam = results.ND_PHG[2 * at(k) + 1];
+        Contribution c{BIDRAG.all[at(k)], 0, BIDRAG.marked[at(k)], 0};
+        if (ANTAL1 > 0) {
+            c.prop_all = c.genomes_all / ANTAL1;
+            sum_prop_all += c.prop_all;
+        }
+        if (ANTAL2 > 0) {
+            c.prop_marked = c.genomes_marked / ANTAL2;
+            sum_prop_marked += c.prop_marked;
+        }
+        Row row;
+        row.integer(pedigree.PHG_LIST[k].ID, 20);
+        if (bprop) {
+            row.integer(as_sire, 11).integer(as_dam, 12);
+        } else {
+            row.integer(k, 6).integer(as_sire, 12).integer(as_dam, 12);
+        }
+        listing.row(contribution_row(row, c));
+        for (int32_t b = 1; b <= n_bpop; ++b) {
+            const double p = pedigree.B_PROP.at(b, k);
+            Contribution& sum = BP_C[at(b - 1)];
+            sum.genomes_all += c.genomes_all * p;
+            sum.prop_all += c.prop_all * p;
+            sum.genomes_marked += c.genomes_marked * p;
+            sum.prop_marked += c.prop_marked * p;
+        }
     }
-    listing.raw(dashes(2, 83));
-    listing.row(sum_row(37));
-    listing.raw(dashes(2, 83));
+    Contribution total{0, sum_prop_all, 0, sum_prop_marked};
+    for (int32_t k = 1; k <= n_phg; ++k) {
+        total.genomes_all += BIDRAG.all[at(k)];
+        total.genomes_marked += BIDRAG.marked[at(k)];
+    }
+    const auto sum_row = [&](int column) {
+        return contribution_row(Row().text("SUM ").at(column), total);
+    };
+    listing.raw(dashes(2, width));
+    listing.row(sum_row(bprop ? 45 : 52));
+    listing.raw(dashes(2, width));
+    if (bprop) base_population_table(listing, BP_C, sum_row(37));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -233,6 +225,9 @@ struct Summary {
     double sum, squares, min, max;
 };
 
+// The counts, the average, the S.D. and (for the tables of all individuals) the minimum pass
+// through single precision on purpose: the printed digits are those of the stored listings,
+// which took these values as 32-bit reals.
 std::string statistics_values(const Summary& s, bool min_single) {
     const auto n = static_cast<double>(static_cast<float>(s.n));
     const double average = s.sum / n;
@@ -327,124 +322,138 @@ void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputR
 // ---------------------------------------------------------------------------------------------
 // Output-file descriptions
 
-void describe_output_files(Listing& listing, const OutputOptions& options,
-                           const std::string& base_name, const OutputResults& results) {
-    const std::string rule(79, '-');
-    const bool renumbered = options.OPT2 != 1;
-    const auto text_lines = [&](std::initializer_list<std::string> lines) {
-        for (const std::string& line : lines) {
-            if (line == " ") {
-                listing.blank();
-            } else {
-                listing.text(line);
-            }
-        }
-    };
-    const auto file_lines = [&](const std::string& what, int32_t count, const char* suffix) {
+namespace {
+
+// Sections of the description of the output files: free-format texts, " " a blank line.
+class Descriptions {
+  public:
+    Descriptions(Listing& listing, const std::string& base_name, bool renumbered)
+        : l_(listing), base_(base_name), renumbered_(renumbered) {}
+
+    void text_lines(std::initializer_list<std::string> lines) {
+        for (const std::string& line : lines) l_.text(line);
+    }
+    // The opening of a file's section.
+    void file_lines(const std::string& what, int32_t count, const char* suffix) {
         text_lines({" ", what, "It contains " + int_text(count) + " records",
-                    "File name: " + base_name + suffix, " "});
-    };
-
-    if (listing.lines > 53) listing.lines = listing.heading(1);
-    listing.lines += 22;
-    text_lines({" ", " ", "          Description of output files",
-                std::string(10, ' ') + std::string(27, '-'), " ", rule});
-    text_lines({"A pedigree file has been created.",
-                "It contains " + int_text(results.NIN_PED) + " records",
-                "File name: " + base_name + ".PED", " "});
-    if (renumbered) {
-        text_lines(
-            {options.inbreeding ? "The format is ASCII and it has 7 variables"
-                                : "The format is ASCII and it has 6 variables",
-             " ", "The variables are:", "   1. Renumbered ID          (integer)",
-             "   2. Renumbered sire ID     (integer)", "   3. Renumbered dam ID      (integer)",
-             "   4. Birth date (sort var.) (integer)", "   5. Known generations      (real)"});
-        if (options.inbreeding) text_lines({"   6. Inbreeding coefficent  (real)"});
-        text_lines({options.inbreeding ? "   7. Original ID           (long integer)"
-                                       : "   6. Original ID           (long integer)"});
-    } else {
-        text_lines({options.inbreeding ? "The format is ASCII and it has 6 variables"
-                                       : "The format is ASCII and it has 5 variables",
-                    " ", "The variables are:", "   1. Original ID            (long integer)",
-                    "   2. Original sire ID       (long integer)",
-                    "   3. Original dam ID        (long integer)",
-                    "   4. Birth date (sort var.) (integer)",
-                    "   5. Known generations      (real)"});
-        if (options.inbreeding) text_lines({"   6. Inbreeding coefficent  (real)"});
-    }
-    text_lines({rule});
-
-    if (listing.lines > 61) listing.lines = listing.heading(1);
-    listing.lines += 14;
-    file_lines("A pruned pedigree file has been created.", results.NIN_PRUNE, ".PRUNE");
-    if (renumbered) {
-        text_lines({"The format is ASCII and it has 5 variables", " ",
-                    "The variables are:", "   1. Renumbered ID          (integer)",
-                    "   2. Renumbered sire ID     (integer)",
-                    "   3. Renumbered dam ID      (integer)",
-                    "   4. Birth date (sort var.) (integer)",
-                    "   5. Original ID            (long integer)", rule});
-    } else {
-        text_lines({"The format is ASCII and it has 4 variables", " ",
-                    "The variables are:", "   1. Original ID            (long integer)",
-                    "   2. Original sire ID       (long integer)",
-                    "   3. Original dam ID        (long integer)",
-                    "   4. Birth date (sort var.) (integer)", rule});
+                    "File name: " + base_ + suffix, " "});
     }
 
-    if (results.NIN_PHG_RENUM > 0) {
-        if (listing.lines > 62) listing.lines = listing.heading(1);
-        listing.lines += 13;
+    void ped(int32_t count, bool inbreeding) {
+        l_.reserve_after(53, 22);
+        text_lines({" ", " ", "          Description of output files",
+                    std::string(10, ' ') + std::string(27, '-'), " ", RULE});
+        text_lines({"A pedigree file has been created.",
+                    "It contains " + int_text(count) + " records", "File name: " + base_ + ".PED",
+                    " "});
+        const std::string n = inbreeding ? "7" : "6";
+        if (renumbered_) {
+            text_lines(
+                {"The format is ASCII and it has " + n + " variables", " ",
+                 "The variables are:", "   1. Renumbered ID          (integer)",
+                 "   2. Renumbered sire ID     (integer)", "   3. Renumbered dam ID      (integer)",
+                 "   4. Birth date (sort var.) (integer)", "   5. Known generations      (real)"});
+            if (inbreeding) text_lines({"   6. Inbreeding coefficent  (real)"});
+            text_lines({"   " + n + ". Original ID           (long integer)"});
+        } else {
+            text_lines({inbreeding ? "The format is ASCII and it has 6 variables"
+                                   : "The format is ASCII and it has 5 variables",
+                        " ", "The variables are:", "   1. Original ID            (long integer)",
+                        "   2. Original sire ID       (long integer)",
+                        "   3. Original dam ID        (long integer)",
+                        "   4. Birth date (sort var.) (integer)",
+                        "   5. Known generations      (real)"});
+            if (inbreeding) text_lines({"   6. Inbreeding coefficent  (real)"});
+        }
+        text_lines({RULE});
+    }
+
+    void prune(int32_t count) {
+        l_.reserve_after(61, 14);
+        file_lines("A pruned pedigree file has been created.", count, ".PRUNE");
+        if (renumbered_) {
+            text_lines({"The format is ASCII and it has 5 variables", " ",
+                        "The variables are:", "   1. Renumbered ID          (integer)",
+                        "   2. Renumbered sire ID     (integer)",
+                        "   3. Renumbered dam ID      (integer)",
+                        "   4. Birth date (sort var.) (integer)",
+                        "   5. Original ID            (long integer)", RULE});
+        } else {
+            text_lines({"The format is ASCII and it has 4 variables", " ",
+                        "The variables are:", "   1. Original ID            (long integer)",
+                        "   2. Original sire ID       (long integer)",
+                        "   3. Original dam ID        (long integer)",
+                        "   4. Birth date (sort var.) (integer)", RULE});
+        }
+    }
+
+    void phg_renum(int32_t count) {
+        l_.reserve_after(62, 13);
         text_lines({" ", "A file with renumbered phantom parent groups ID's has been created.",
                     "-1 times the assigned base population number is used as the renumbered PHG ID",
-                    "It contains " + int_text(results.NIN_PHG_RENUM) + " records",
-                    "File name: " + base_name + ".PHG_RENUM", " ",
+                    "It contains " + int_text(count) + " records",
+                    "File name: " + base_ + ".PHG_RENUM", " ",
                     "The format is ASCII and it has 2 variables", "(2 integer).", " ",
                     "The variables are:", "   1. The original PHG ID (long integer)",
-                    "   2. Renumbered PHG ID   (integer)", rule});
+                    "   2. Renumbered PHG ID   (integer)", RULE});
     }
 
-    if (results.sums.NIN_BCONTRIB > 0) {
-        if (listing.lines > 60) listing.lines = listing.heading(1);
-        listing.lines += 15;
-        file_lines("A file with breed (PHG) contributions has been created.",
-                   results.sums.NIN_BCONTRIB, ".BCONTRIB");
-        if (renumbered) {
+    void bcontrib(int32_t count) {
+        l_.reserve_after(60, 15);
+        file_lines("A file with breed (PHG) contributions has been created.", count, ".BCONTRIB");
+        if (renumbered_) {
             text_lines({"The format is ASCII and it has 4 variables", " ",
                         "The variables are:", "   1. Renumbered ID                      (integer)",
                         "   2. Renumbered breed (PHG) ID          (integer)",
                         "   3. Contribution from this breed (PHG) (real)",
-                        "   4. Original ID                        (long integer)", rule});
+                        "   4. Original ID                        (long integer)", RULE});
         } else {
             text_lines({"The format is ASCII and it has 3 variables", " ", "The variables are:",
                         "   1. Original ID                       (long integer)",
                         "   2. Renumbered breed (PHG) ID          (integer)",
-                        "   3. Contribution from this breed (PHG) (real)", rule});
+                        "   3. Contribution from this breed (PHG) (real)", RULE});
         }
     }
 
-    if (results.sums.NIN_HET > 0) {
-        if (listing.lines > 60) listing.lines = listing.heading(1);
-        file_lines("A file with breed (PHG) heterozygosity has been created.", results.sums.NIN_HET,
-                   ".HET");
-        if (renumbered) {
+    void het(int32_t count) {
+        l_.reserve_after(60, 0);  // the last section: its lines are not counted
+        file_lines("A file with breed (PHG) heterozygosity has been created.", count, ".HET");
+        if (renumbered_) {
             text_lines(
                 {"The format is ASCII and it has 5 variables", " ", "The variables are:",
                  "   1. Renumbered ID                                           (integer)",
                  "   2. Renumbered breed (PHG) ID for breed (PHG) 1             (integer)",
                  "   3. Renumbered breed (PHG) ID for breed (PHG) 2             (integer)",
                  "   4. Heterozygosity with respect to these two breeds (PHG's) (real)",
-                 "   5. Original ID                                             (long integer)",
-                 rule});
+                 "   5. Original ID                                             (long integer)"});
         } else {
             text_lines(
                 {"The format is ASCII and it has 4 variables", " ", "The variables are:",
                  "   1. Original ID                                             (long integer)",
                  "   2. Renumbered breed (PHG) ID for breed (PHG) 1             (integer)",
                  "   3. Renumbered breed (PHG) ID for breed (PHG) 2             (integer)",
-                 "   4. Heterozygosity with respect to these two breeds (PHG's) (real)", rule});
+                 "   4. Heterozygosity with respect to these two breeds (PHG's) (real)"});
         }
+        text_lines({RULE});
     }
+
+  private:
+    inline static const std::string RULE = std::string(79, '-');
+    Listing& l_;
+    const std::string& base_;
+    bool renumbered_;
+};
+
+}  // namespace
+
+void describe_output_files(Listing& listing, const OutputOptions& options,
+                           const std::string& base_name, const OutputResults& results) {
+    Descriptions d(listing, base_name, options.OPT2 != 1);
+    d.ped(results.NIN_PED, options.inbreeding);
+    d.prune(results.NIN_PRUNE);
+    if (results.NIN_PHG_RENUM > 0) d.phg_renum(results.NIN_PHG_RENUM);
+    if (results.sums.NIN_BCONTRIB > 0) d.bcontrib(results.sums.NIN_BCONTRIB);
+    if (results.sums.NIN_HET > 0) d.het(results.sums.NIN_HET);
 }
 
 }  // namespace kinstrom

@@ -1,13 +1,16 @@
-// The closing sections of the listing: the PHG contribution tables (which also write the
-// .PHG_RENUM records), the traced-pedigree statistics and the description of the output files.
+// The closing sections of the listing: the PHG contribution tables, the traced-pedigree
+// statistics and the description of the output files. Prints only; the files are the output
+// stage's.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "genetics/genetics.hpp"
 #include "listing/listing.hpp"
+#include "output/output.hpp"
 #include "pedigree/pedigree.hpp"
-#include "trace/output.hpp"
 
 namespace kinstrom {
 
@@ -15,10 +18,11 @@ namespace kinstrom {
 // [0.1, 1e8) (and 0), otherwise 0.dddddddd E+ee.
 std::string general_field(double v);
 
-// PHG rows in descending PHG ID with links, genomes and gene proportions; with a
+// PHG rows in the output order IW2 with links, genomes and gene proportions; with a
 // breed-proportion file, the same summed by base population.
-void phg_tables(Listing& listing, const OutputOptions& options, const Pedigree& pedigree,
-                OutputFiles files, OutputResults& results);
+void phg_tables(Listing& listing, bool use_bprop, const Pedigree& pedigree,
+                const std::vector<int32_t>& IW2, const Bidrag& BIDRAG,
+                const OutputResults& results);
 
 // Averages, S.D.s, minima and maxima of the contributions and heterozygosities (OPT1 = 2).
 void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputResults& results);

@@ -81,9 +81,10 @@ class Reports {
         l_.blank();
     }
 
+    // Record rows are counted as they are written: their block was checked without them.
     void row(const Row& r) {
         l_.row(r);
-        ++l_.lines;
+        l_.count();
     }
 
     void file_lines(int kind) {
@@ -326,13 +327,12 @@ void kind6(Reports& r) {
     r.l_.blank();
 }
 
-// Kind 7 comes from PHG_ERRLIST and is written to its file here; its lines take no page check
-// and are not counted.
+// Kind 7 is printed from PHG_ERRLIST (the output stage writes its file); its lines take no
+// page check and are not counted.
 void kind7(Reports& r, const Pedigree& p) {
     const int32_t n = p.PHG_ERRLIST.LAST;
-    OutFile& file = r.e_.file(7);
     if (n <= 0) {
-        file.discard();
+        r.e_.file(7).discard();
         return;
     }
     r.l_.blank();
@@ -345,11 +345,9 @@ void kind7(Reports& r, const Pedigree& p) {
     r.l_.text("          PHG ID        first occurrence    Parent");
     r.l_.text("-------------------- -------------------- ----------");
     static constexpr const char* ANE_TXT[] = {"Sire", " Dam"};
-    for (int32_t k = 1; k <= n; ++k) {
+    for (int32_t k = 1; k <= rows_of(n); ++k) {
         const Record& entry = p.PHG_ERRLIST[k];
         const int64_t first_id = p.XLIST[entry.SIRE].ID;
-        r.e_.missing_phg(entry.ID, first_id, entry.DAM);
-        if (k > ROWS_PRINTED) continue;
         const char* parent = entry.DAM == 1 ? ANE_TXT[0] : ANE_TXT[1];
         r.l_.row(Row().integer(entry.ID, 20).at(23).integer(first_id, 20).at(48).text(parent));
     }
@@ -370,12 +368,11 @@ void report_input_errors(Listing& listing, const ReportSettings& s, const Pedigr
     int64_t sum = 0;
     for (int kind = 1; kind <= ERROR_KINDS; ++kind) sum += errors.ERROR[kind];
     if (sum > 0) {
-        if (listing.lines > 30) listing.lines = listing.heading(1);
+        listing.reserve_after(30, 4);
         listing.blank();
         listing.blank();
         listing.text("          ERROR/WARNINGS");
         listing.text("          -------------- ");
-        listing.lines += 4;
     }
     Reports r(listing, errors);
     kind1(r, s);

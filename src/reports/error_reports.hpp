@@ -2,8 +2,8 @@
 // back from its error file, the count, the file's name and a description of its variables.
 // The error file of a kind without records is closed and deleted where its report would stand.
 //
-// Reads: the error files, XLIST and PHG_ERRLIST (kind 7, which this report also writes to its
-// file). Writes: the listing, with its page bookkeeping.
+// Reads: the error files, XLIST and PHG_ERRLIST (kind 7). Writes: the listing, with its page
+// bookkeeping; deletes the error files of kinds without records.
 #pragma once
 
 #include <cstdint>

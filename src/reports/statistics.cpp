@@ -33,25 +33,17 @@ bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const Error
         listing.label_number("No. of phantom parrent groups with unspecified breed prop .....",
                              LASTPHGERR);
 
-    if (ERROR[7] > 0) {
-        listing.blank();
-        listing.blank();
-        listing.text("When some individuals can not be traced back to PHG's,");
-        listing.text("the calculation of breed proportions can not be performed");
-        listing.blank();
-        listing.text("The program terminates");
-        throw FatalStop{};
-    }
-    if (LASTPHGERR > 0) {
-        listing.blank();
-        listing.blank();
-        listing.text("When breed proportions is not specified for all PHG's,");
-        listing.text("the calculation can not be performed breed proportions");
-        listing.text("can not be performed");
-        listing.blank();
-        listing.text("The program terminates");
-        throw FatalStop{};
-    }
+    if (ERROR[7] > 0)
+        fatal_stop(listing,
+                   {" ", " ", "When some individuals can not be traced back to PHG's,",
+                    "the calculation of breed proportions can not be performed"},
+                   StopEnd::the_program_terminates);
+    if (LASTPHGERR > 0)
+        fatal_stop(
+            listing,
+            {" ", " ", "When breed proportions is not specified for all PHG's,",
+             "the calculation can not be performed breed proportions", "can not be performed"},
+            StopEnd::the_program_terminates);
     if (inbreed_requested && ERROR[8] > 0) {
         listing.blank();
         listing.blank();

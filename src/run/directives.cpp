@@ -173,31 +173,26 @@ class GroupReader {
 // Formatted line: text directly followed by an integer right-justified in 10 columns.
 void text_and_number(Listing& listing, std::string_view text, int32_t n) {
     listing.row(Row().text(text).integer(n, 10));
-    ++listing.lines;
+    listing.count();
 }
 
 // Formatted line holding text only.
 void formatted(Listing& listing, std::string_view text) {
     listing.row(Row().text(text));
-    ++listing.lines;
+    listing.count();
 }
 
 // Free-format lines.
 void free_text(Listing& listing, std::string_view text) {
     listing.text(text);
-    ++listing.lines;
+    listing.count();
 }
 void free_blank(Listing& listing) {
     free_text(listing, " ");
 }
 void free_label(Listing& listing, std::string_view label, int32_t n) {
     listing.label_number(label, n);
-    ++listing.lines;
-}
-
-[[noreturn]] void stop_with_program_terminates(Listing& listing) {
-    formatted(listing, "Program terminates");
-    throw FatalStop{};
+    listing.count();
 }
 
 // The name freed of leading blanks and resolved; empty when blank.
@@ -247,6 +242,11 @@ Environment Environment::read() {
     };
     env.PBS_O_WORKDIR = get("PBS_O_WORKDIR");
     env.SASROOT = get("SASROOT");
+    if (const char* t = std::getenv("KINSTROM_THREADS")) {
+        char* end = nullptr;
+        const long n = std::strtol(t, &end, 10);
+        if (end != t && *end == '\0' && n >= 1 && n <= 64) env.threads = static_cast<unsigned>(n);
+    }
     return env;
 }
 
@@ -294,11 +294,11 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
     } else if (d.OPT1 == 2) {
         formatted(listing, "(Trace + breed proportions + heterozygosity)");
     } else {
-        formatted(listing, "but only 1 or 2 is legal options         ");
-        formatted(listing, "1 -> trace only                          ");
-        formatted(listing, "2 -> trace + breed proportions + heterozygosity");
-        free_blank(listing);
-        stop_with_program_terminates(listing);
+        fatal_stop(listing,
+                   {"but only 1 or 2 is legal options         ",
+                    "1 -> trace only                          ",
+                    "2 -> trace + breed proportions + heterozygosity"},
+                   StopEnd::program_terminates);
     }
     free_blank(listing);
 
@@ -338,12 +338,9 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
         formatted(listing, "Computation of inbreeding coefficent");
     }
 
-    if (errors > 0) {
-        free_blank(listing);
-        formatted(listing, "Error(s) found in the directive file");
-        formatted(listing, " ");
-        stop_with_program_terminates(listing);
-    }
+    if (errors > 0)
+        fatal_stop(listing, {" ", "Error(s) found in the directive file"},
+                   StopEnd::program_terminates);
 
     names.bprop = resolved(d.BPROP_FILE, env);
     s.use_bprop = !names.bprop.empty();

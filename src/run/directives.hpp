@@ -65,6 +65,7 @@ void derive_birth_date_mode(Directives& d, const RunDate& date, Settings& s);
 struct Environment {
     std::string PBS_O_WORKDIR;  // freed of leading blanks; empty when unset
     std::string SASROOT;
+    unsigned threads = 0;  // KINSTROM_THREADS (1 to 64); 0 when unset or not such a number
 
     static Environment read();
 };

@@ -8,13 +8,13 @@
 #include "genetics/genetics.hpp"
 #include "listing/listing.hpp"
 #include "listing/progress.hpp"
+#include "output/output.hpp"
 #include "pedigree/reading.hpp"
 #include "reports/closing.hpp"
 #include "reports/error_reports.hpp"
 #include "reports/statistics.hpp"
 #include "run/directives.hpp"
 #include "run/files.hpp"
-#include "trace/output.hpp"
 #include "trace/tracing.hpp"
 
 namespace kinstrom {
@@ -63,25 +63,18 @@ void banner(Listing& listing) {
         } else {
             listing.raw(std::string("   ") + line);
         }
-        ++listing.lines;
+        listing.count();
     }
-}
-
-[[noreturn]] void directive_read_failure(Listing& listing) {
-    listing.blank();
-    listing.text("Error reading the directive file");
-    listing.blank();
-    listing.text("Program terminates");
-    throw FatalStop{};
 }
 
 void run_phases(std::istream& in, Listing& listing, Progress& progress) {
     progress.begin("directives and files");
-    listing.lines = listing.heading(0);
+    listing.first_page();
     banner(listing);
 
     Directives d;
-    if (!read_directives(in, d)) directive_read_failure(listing);
+    if (!read_directives(in, d))
+        fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates);
     Settings settings;
     derive_birth_date_mode(d, listing.date(), settings);
 
@@ -89,9 +82,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress) {
     try {
         P_HALVE = std::make_unique<HalvingTable>(d.MAX_NIV);
     } catch (const std::bad_alloc&) {
-        listing.text(" Error when allocating P_HALVE");
-        listing.free(FreeLine().text("ierr = ").i32(1));
-        throw FatalStop{};
+        allocation_failure(listing, "P_HALVE");
     }
 
     const Environment env = Environment::read();
@@ -123,20 +114,31 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress) {
     report_input_errors(listing, report_settings, pedigree, files.errors);
     progress.begin("tracing");
     trace_pedigree(d.MAX_NIV, pedigree, files.errors);
+    write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
     progress.begin("pedigree statistics");
     const bool inbreeding = pedigree_statistics(listing, pedigree, files.errors, settings.inbreed);
 
-    const OutputOptions output{d.OPT1, d.OPT2, d.GPRUNE, inbreeding, settings.use_bprop};
+    progress.begin("order, generations, walks");
+    const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);
+    const GeneticValues genetics = genetic_values(listing, pedigree, *P_HALVE, d.GPRUNE);
+    if (inbreeding) {
+        progress.begin("inbreeding");
+        inbreeding_coefficients(pedigree, genetics.order, progress, {env.threads, 0});
+    }
+
+    progress.begin("writing the traced pedigree");
+    const OutputOptions output{d.OPT1, d.OPT2, inbreeding, settings.use_bprop};
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults results;
-    write_traced_pedigree(listing, output, *P_HALVE, pedigree, output_files, results, progress);
+    write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress);
     progress.begin("PHG tables");
-    phg_tables(listing, output, pedigree, output_files, results);
+    phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
+    write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
     progress.begin("closing reports and pruning");
     if (d.OPT1 == 2) traced_statistics(listing, pedigree, results);
-    write_pruned_pedigree(output, pedigree, output_files, results);
+    write_pruned_pedigree(output, pedigree, genetics.order, files.PRUNE, results);
     describe_output_files(listing, output, names.prob, results);
 
     close_files(files);
@@ -159,7 +161,7 @@ int run(std::istream& in, std::FILE* out) {
         status = stop.status;
     } catch (const std::bad_alloc&) {
         // Tables name themselves when they cannot be allocated; this is any other request.
-        listing.text(" Error when allocating memory");
+        print_allocation_failure(listing, "memory", false);
         status = STOP_CODE;
     }
     progress.end();

@@ -19,13 +19,7 @@ bool exists(const std::string& name) {
 
 InputFile open_input(Listing& listing, const std::string& name) {
     InputFile f(std::fopen(name.c_str(), "r"));
-    if (!f) {
-        listing.blank();
-        listing.text("Error when reading file " + name);
-        listing.blank();
-        listing.text("Program terminates");
-        throw FatalStop{};
-    }
+    if (!f) read_failure(listing, name);
     return f;
 }
 
@@ -68,11 +62,8 @@ void check_outputs_apart(Listing& listing, const FileNames& names, const RunFile
     for (const Output& output : outputs) {
         const auto id = file_id(output.name);
         if (!id || std::find(inputs.begin(), inputs.end(), *id) == inputs.end()) continue;
-        listing.blank();
-        listing.text("File " + output.name + " is both input and output");
-        listing.blank();
-        listing.text("Program terminates");
-        throw FatalStop{};
+        fatal_stop(listing, {" ", "File " + output.name + " is both input and output"},
+                   StopEnd::program_terminates);
     }
 }
 
@@ -81,11 +72,7 @@ void check_outputs_apart(Listing& listing, const FileNames& names, const RunFile
 void check_input_files(Listing& listing, const FileNames& names) {
     for (const std::string* name : {&names.ped, &names.prob, &names.bprop}) {
         if (name->empty() || exists(*name)) continue;
-        listing.blank();
-        listing.text("File " + *name + " not found");
-        listing.blank();
-        listing.text("Program terminates");
-        throw FatalStop{};
+        fatal_stop(listing, {" ", "File " + *name + " not found"}, StopEnd::program_terminates);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "trace/tracing.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace kinstrom {
 
@@ -76,6 +77,32 @@ void trace_pedigree(int32_t MAX_NIV, Pedigree& pedigree, ErrorFiles& errors) {
         marked.push_back(i);
     }
     pedigree.mark_ancestors(marked, MAX_NIV, &Record::TRACED);
+}
+
+std::vector<int32_t> phg_output_order(Listing& listing, const Pedigree& pedigree) {
+    const auto n = static_cast<std::size_t>(std::max(pedigree.N_PHG1, 0));
+    std::vector<int64_t> IW1;
+    std::vector<int32_t> IW2;
+    try {
+        IW1.assign(n + 1, 0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector IW1");
+    }
+    try {
+        IW2.assign(n + 1, 0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector IW2");
+    }
+    for (std::size_t k = 1; k <= n; ++k) {
+        IW1[k] = -pedigree.PHG_LIST[static_cast<int32_t>(k)].ID;
+        IW2[k] = static_cast<int32_t>(k);
+    }
+    // Ascending -ID. PHG_LIST holds each ID once, so no two keys tie and every sort gives
+    // this one order.
+    std::sort(IW2.begin() + 1, IW2.end(), [&](int32_t a, int32_t b) {
+        return IW1[static_cast<std::size_t>(a)] < IW1[static_cast<std::size_t>(b)];
+    });
+    return IW2;
 }
 
 }  // namespace kinstrom

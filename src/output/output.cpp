@@ -1,0 +1,216 @@
+#include "output/output.hpp"
+
+#include <algorithm>
+#include <new>
+#include <optional>
+
+namespace kinstrom {
+
+namespace {
+
+std::size_t at(int32_t p) {
+    return static_cast<std::size_t>(p);
+}
+
+// The value written for a parent field p: p itself with renumbered IDs (OPT2 = 2), otherwise
+// the ID of the individual or PHG (-999999997 for 0).
+int64_t parent_value(const Pedigree& pedigree, int32_t p, int32_t OPT2) {
+    if (OPT2 == 2) return p;
+    return pedigree.parent_id(p);
+}
+
+// Running sums of the contributions, with their allocation messages.
+void allocate_sums(Listing& listing, int32_t n_bpop, BreedSums& sums) {
+    const auto n = static_cast<std::size_t>(n_bpop > 0 ? n_bpop : 0);
+    const int64_t pairs = int64_t{n_bpop} * (n_bpop - 1) / 2;
+    const auto l = static_cast<std::size_t>(pairs > 0 ? pairs : 0);
+    constexpr double LARGEST = 1.7976931348623157e308;
+    try {
+        sums.ANDEL_SUM.assign(n, 0.0);
+        sums.ANDEL_SSQ.assign(n, 0.0);
+        sums.MIN_ANDEL.assign(n, LARGEST);
+        sums.MAX_ANDEL.assign(n, -LARGEST);
+        sums.N_ANDEL.assign(n, 0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector ANDEL", false);
+    }
+    try {
+        sums.HET_S.assign(l, 0.0);
+        sums.HET_SS.assign(l, 0.0);
+        sums.N_HET.assign(l, 0);
+        sums.MIN_HET.assign(l, LARGEST);
+        sums.MAX_HET.assign(l, -LARGEST);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector HET", false);
+    }
+}
+
+// .BCONTRIB and .HET records of individual i, and the running sums.
+void write_contributions(const OutputOptions& options, const Record& r, int32_t i,
+                         const BreedValues& values, OutputFiles files, BreedSums& sums,
+                         FreeLine& line) {
+    const auto n = static_cast<int32_t>(values.ANDEL.size());
+    for (int32_t j = 1; j <= n; ++j) {
+        const double x = values.ANDEL[at(j - 1)];
+        if (!(x > WRITE_THRESHOLD)) continue;
+        line.clear();
+        if (options.OPT2 == 2) {
+            line.i32(i).i32(j).r64(x).i64(r.ID);
+        } else {
+            line.i64(r.ID).i32(j).r64(x);
+        }
+        files.BCONTRIB.record(line);
+        ++sums.NIN_BCONTRIB;
+        const std::size_t u = at(j - 1);
+        sums.ANDEL_SUM[u] += x;
+        sums.ANDEL_SSQ[u] += x * x;
+        sums.MIN_ANDEL[u] = std::min(sums.MIN_ANDEL[u], x);
+        sums.MAX_ANDEL[u] = std::max(sums.MAX_ANDEL[u], x);
+        ++sums.N_ANDEL[u];
+    }
+    std::size_t l = 0;
+    for (int32_t j1 = 1; j1 <= n - 1; ++j1) {
+        for (int32_t j2 = j1 + 1; j2 <= n; ++j2, ++l) {
+            const double h = values.HET[l];
+            if (!(h > WRITE_THRESHOLD)) continue;
+            sums.HET_S[l] += h;
+            sums.HET_SS[l] += h * h;
+            sums.MIN_HET[l] = std::min(sums.MIN_HET[l], h);
+            sums.MAX_HET[l] = std::max(sums.MAX_HET[l], h);
+            ++sums.N_HET[l];
+            line.clear();
+            if (options.OPT2 == 2) {
+                line.i32(i).i32(j1).i32(j2).r64(h).i64(r.ID);
+            } else {
+                line.i64(r.ID).i32(j1).i32(j2).r64(h);
+            }
+            files.HET.record(line);
+            ++sums.NIN_HET;
+        }
+    }
+}
+
+// The .PED record of traced individual i.
+void write_ped_record(const OutputOptions& options, const Pedigree& pedigree,
+                      const GeneticValues& genetics, int32_t i, OutFile& PED, FreeLine& line) {
+    const Record& r = pedigree.XLIST[i];
+    line.clear();
+    if (options.OPT2 == 2) {
+        line.i64(i);
+    } else {
+        line.i64(r.ID);
+    }
+    line.i64(parent_value(pedigree, r.SIRE, options.OPT2))
+        .i64(parent_value(pedigree, r.DAM, options.OPT2))
+        .i32(r.SORT)
+        .r32(genetics.K_GEN[at(i)]);
+    if (options.inbreeding) line.r32(pedigree.F[at(i)]);
+    if (options.OPT2 == 2) line.i64(r.ID);
+    PED.record(line);
+}
+
+}  // namespace
+
+bool phg_in_tables(const Pedigree& pedigree, const OutputResults& results, int32_t k) {
+    return is_set(pedigree.PHG_LIST[k].MARKED) &&
+           (results.ND_PHG[2 * at(k)] > 0 || results.ND_PHG[2 * at(k) + 1] > 0);
+}
+
+void write_missing_phgs(const Pedigree& pedigree, ErrorFiles& errors) {
+    for (int32_t k = 1; k <= pedigree.PHG_ERRLIST.LAST; ++k) {
+        const Record& entry = pedigree.PHG_ERRLIST[k];
+        errors.missing_phg(entry.ID, pedigree.XLIST[entry.SIRE].ID, entry.DAM);
+    }
+}
+
+void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedigree& pedigree,
+                           const GeneticValues& genetics, OutputFiles files, OutputResults& results,
+                           Progress& progress) {
+    Table& X = pedigree.XLIST;
+    try {
+        results.ND_PHG.assign(2 * (at(pedigree.N_PHG1) + 1), 0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "vector ND_PHG", false);
+    }
+    std::optional<BreedValues> breeds;
+    if (options.OPT1 == 2) {
+        allocate_sums(listing, pedigree.N_BPOP, results.sums);
+        breeds.emplace(listing, pedigree, genetics.order);
+    }
+    FreeLine line(true);
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        if ((i & 0xfff) == 0) progress.advance(i, X.LAST);
+        Record& r = X[i];
+        r.IN_PED = 0;
+        if (!is_set(r.TRACED)) continue;
+        if (r.SIRE < 0) ++results.ND_PHG[2 * at(-r.SIRE)];
+        if (r.DAM < 0) ++results.ND_PHG[2 * at(-r.DAM) + 1];
+        write_ped_record(options, pedigree, genetics, i, files.PED, line);
+        ++results.ANTAL1;
+        ++results.NIN_PED;
+        r.IN_PED = FLAG_TRUE;
+        if (breeds) {
+            breeds->of(i);
+            write_contributions(options, r, i, *breeds, files, results.sums, line);
+        }
+    }
+}
+
+void write_phg_renumbering(const OutputOptions& options, const Pedigree& pedigree,
+                           const std::vector<int32_t>& IW2, OutFile& PHG_RENUM,
+                           OutputResults& results) {
+    if (options.use_bprop || (options.OPT1 <= 1 && options.OPT2 <= 1)) return;
+    FreeLine line(true);
+    for (int32_t j = 1; j <= pedigree.N_PHG1; ++j) {
+        const int32_t k = IW2[at(j)];
+        if (!phg_in_tables(pedigree, results, k)) continue;
+        PHG_RENUM.record(line.clear().i64(pedigree.PHG_LIST[k].ID).i64(-k));
+        ++results.NIN_PHG_RENUM;
+    }
+}
+
+void write_pruned_pedigree(const OutputOptions& options, Pedigree& pedigree,
+                           const TracedOrder& order, OutFile& PRUNE, OutputResults& results) {
+    Table& X = pedigree.XLIST;
+    // Whether an individual or one of its ancestors was reached through two offspring: the
+    // largest link count of the line is 2 or more. Parents come before offspring in position
+    // order only by chance, so settle them in the traced order.
+    std::vector<uint8_t> linked(at(X.LAST) + 1, 0);
+    for (const int32_t p : order.order) {
+        const Record& r = X[p];
+        linked[at(p)] = (r.N_LINKS >= 2 || (r.SIRE > 0 && linked[at(r.SIRE)] != 0) ||
+                         (r.DAM > 0 && linked[at(r.DAM)] != 0))
+                            ? 1
+                            : 0;
+    }
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        Record& r = X[i];
+        if (!is_set(r.IN_PED)) continue;
+        if (is_set(r.MARKED)) {
+            r.KEEP = FLAG_TRUE;
+        } else if (is_set(r.KEEP) && linked[at(i)] == 0) {
+            r.KEEP = 0;
+        }
+    }
+    results.NIN_PRUNE = 0;
+    FreeLine line(true);
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        Record& r = X[i];
+        if (!is_set(r.IN_PED) || !is_set(r.KEEP)) continue;
+        if (r.SIRE > 0 && !is_set(X[r.SIRE].KEEP)) r.SIRE = 0;
+        if (r.DAM > 0 && !is_set(X[r.DAM].KEEP)) r.DAM = 0;
+        line.clear();
+        if (options.OPT2 == 2) {
+            line.i32(i).i32(r.SIRE).i32(r.DAM).i32(r.SORT).i64(r.ID);
+        } else {
+            line.i64(r.ID)
+                .i64(parent_value(pedigree, r.SIRE, 1))
+                .i64(parent_value(pedigree, r.DAM, 1))
+                .i32(r.SORT);
+        }
+        PRUNE.record(line);
+        ++results.NIN_PRUNE;
+    }
+}
+
+}  // namespace kinstrom
