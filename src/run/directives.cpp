@@ -263,10 +263,11 @@ std::string resolve_name(std::string_view name, const Environment& env) {
     return out;
 }
 
-void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
-                     FileNames& names) {
-    int32_t errors = 0;
+namespace {
 
+// The names of the pedigree and trace files; counts a missing one.
+void echo_file_names(Listing& listing, const Directives& d, const Environment& env,
+                     FileNames& names, int32_t& errors) {
     names.ped = resolved(d.PED_FILE, env);
     if (names.ped.empty()) {
         formatted(listing, "No total pedigree file specified........ ");
@@ -283,7 +284,11 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
         formatted(listing, "Name of file with individuals to trace . " + names.prob);
     }
     free_blank(listing);
+}
 
+// OPT1 (an illegal value stops the run at once), OPT2, GPRUNE and INBREED; counts rejected
+// values.
+void echo_options(Listing& listing, Directives& d, Settings& s, int32_t& errors) {
     if (d.OPT1 > 0) {
         text_and_number(listing, "Option 1 specified.......................", d.OPT1);
     } else {
@@ -337,11 +342,10 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
         free_blank(listing);
         formatted(listing, "Computation of inbreeding coefficent");
     }
+}
 
-    if (errors > 0)
-        fatal_stop(listing, {" ", "Error(s) found in the directive file"},
-                   StopEnd::program_terminates);
-
+void echo_breed_proportions(Listing& listing, const Directives& d, const Environment& env,
+                            Settings& s, FileNames& names) {
     names.bprop = resolved(d.BPROP_FILE, env);
     s.use_bprop = !names.bprop.empty();
     if (s.use_bprop) {
@@ -355,7 +359,9 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
             text_and_number(listing, "No. of base populations .................", d.N_BPOP);
         }
     }
+}
 
+void echo_sort_variable(Listing& listing, Directives& d, const Settings& s) {
     free_blank(listing);
     free_text(listing, "The sort variable (column no, 4) in the total pedigree file");
     if (s.dob_check) {
@@ -382,6 +388,21 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
         free_blank(listing);
         d.MIN_ACC_BD = 1;
     }
+}
+
+}  // namespace
+
+void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
+                     FileNames& names) {
+    int32_t errors = 0;
+    echo_file_names(listing, d, env, names, errors);
+    echo_options(listing, d, s, errors);
+    if (errors > 0)
+        fatal_stop(listing, {" ", "Error(s) found in the directive file"},
+                   StopEnd::program_terminates);
+
+    echo_breed_proportions(listing, d, env, s, names);
+    echo_sort_variable(listing, d, s);
 }
 
 }  // namespace kinstrom
