@@ -200,7 +200,6 @@ void WalkVectors::used(int32_t p) {
     if (p <= 0 || --uses_[at(p)] > 0) return;
     free_.push_back(slot_[at(p)]);
     slot_[at(p)] = -1;
-    --held_;
 }
 
 void WalkVectors::make(int32_t p) {
@@ -242,7 +241,6 @@ void WalkVectors::make(int32_t p) {
         float* v = slot(k);
         for (std::size_t j = 0; j < n_; ++j) v[j] = (vs_[j] + vd_[j]) * 0.5f;
         slot_[at(q)] = k;
-        peak_ = std::max(peak_, ++held_);
         used(s);
         used(d);
     }

@@ -70,9 +70,6 @@ class WalkVectors {
     // traced individual is asked for once, in any order.
     void parents(int32_t i, double* sire, double* dam);
 
-    // The most vectors held at once.
-    std::size_t peak() const { return peak_; }
-
   private:
     float* slot(int32_t k) {
         return chunks_[static_cast<std::size_t>(k) / CHUNK].get() +
@@ -90,8 +87,6 @@ class WalkVectors {
     std::vector<std::unique_ptr<float[]>> chunks_;
     std::vector<int32_t> free_;
     int32_t slots_ = 0;
-    std::size_t held_ = 0;
-    std::size_t peak_ = 0;
     std::vector<int32_t> stack_;
     std::vector<float> vs_, vd_;
 };

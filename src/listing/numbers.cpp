@@ -143,26 +143,6 @@ char* write_r64(char* dst, double v) {
     return write_real<15, R64_COLUMNS, 19, 3>(dst, v);
 }
 
-void put_i32(std::string& out, int32_t v) {
-    char field[I32_COLUMNS];
-    out.append(field, static_cast<std::size_t>(write_i32(field, v) - field));
-}
-
-void put_i64(std::string& out, int64_t v) {
-    char field[I64_COLUMNS];
-    out.append(field, static_cast<std::size_t>(write_i64(field, v) - field));
-}
-
-void put_r32(std::string& out, float v) {
-    char field[R32_COLUMNS];
-    out.append(field, static_cast<std::size_t>(write_r32(field, v) - field));
-}
-
-void put_r64(std::string& out, double v) {
-    char field[R64_COLUMNS];
-    out.append(field, static_cast<std::size_t>(write_r64(field, v) - field));
-}
-
 void append_int_field(std::string& out, int64_t v, int width, int min_digits) {
     const unsigned long long mag =
         v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
@@ -206,18 +186,6 @@ void append_fixed_field(std::string& out, double v, int width, int decimals) {
         return;
     }
     put_right(out, text, w);
-}
-
-std::string int_field(int64_t v, int width, int min_digits) {
-    std::string out;
-    append_int_field(out, v, width, min_digits);
-    return out;
-}
-
-std::string fixed_field(double v, int width, int decimals) {
-    std::string out;
-    append_fixed_field(out, v, width, decimals);
-    return out;
 }
 
 }  // namespace kinstrom

@@ -25,16 +25,8 @@ char* write_i64(char* dst, int64_t v);
 char* write_r32(char* dst, float v);
 char* write_r64(char* dst, double v);
 
-// Free-format numeric fields appended to `out`.
-void put_i32(std::string& out, int32_t v);  // 12 columns
-void put_i64(std::string& out, int64_t v);  // 22 columns
-void put_r32(std::string& out, float v);    // 15 columns
-void put_r64(std::string& out, double v);   // 24 columns
-
-// Formatted-line fields: right-justified in `width`, '*' fill when the value does not fit.
-std::string int_field(int64_t v, int width, int min_digits = 0);
-std::string fixed_field(double v, int width, int decimals);
-// The same fields appended to `out`.
+// Formatted-line fields appended to `out`: right-justified in `width`, '*' fill when the value
+// does not fit.
 void append_int_field(std::string& out, int64_t v, int width, int min_digits = 0);
 void append_fixed_field(std::string& out, double v, int width, int decimals);
 

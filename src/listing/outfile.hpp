@@ -29,7 +29,6 @@ class OutFile {
     // file is also open for reading (error files are read back for their reports).
     void open(Listing& listing, std::string name, bool read_back = false);
 
-    bool is_open() const { return file_ != nullptr; }
     const std::string& name() const { return name_; }
 
     // Appends one free-format record (built with FreeLine(true)).
