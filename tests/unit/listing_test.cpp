@@ -1,117 +1,62 @@
-// Free-format and formatted lines, the page heading and bookkeeping, the invalid-input abort
-// and the clock.
+// Line layouts at their edges, the page heading and bookkeeping, and the clock (every golden
+// case runs on one date, pages and lines well inside their bounds); output files at the edges
+// of their block buffer: records written through several blocks and across their ends, read
+// back, kept at a fatal stop, and write failures that stop the run.
 #include <gtest/gtest.h>
 
 #include "capture.hpp"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "listing/listing.hpp"
+#include "listing/outfile.hpp"
 
 namespace kinstrom {
 namespace {
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += l + "\n";
-    return s;
-}
 
 const RunDate SAMPLE_DATE{5, 12, 2026, 6, 3, 57};
 auto fields(const RunDate& d) {
     return std::tie(d.day, d.month, d.year, d.hour, d.minute, d.second);
 }
 
-std::string heading_line(char mark, const std::string& date_text) {
-    return std::string(1, mark) + "Kinstrom ver. 2" + std::string(61, ' ') + date_text;
-}
-
-TEST(FreeLineLayout, LabelAndItems) {
-    const std::string label = "No. of individuals ............................................";
-    ASSERT_EQ(label.size(), 63u);
-    EXPECT_EQ(FreeLine().text(label).i32(1234).str(), " " + label + "        1234");
-    EXPECT_EQ(FreeLine().flag(true).flag(false).str(), "  T F");
-    EXPECT_EQ(FreeLine().text("ab  ").i64(-1).str(), " ab  " + std::string(20, ' ') + "-1");
-    EXPECT_EQ(FreeLine().r32(1.0f).r64(1.0).str(), "    1.000000       1.00000000000000     ");
-    EXPECT_EQ(FreeLine().text(" ").str(), "  ");
-    EXPECT_EQ(FreeLine().str(), " ");
-    EXPECT_EQ(FreeLine().i32(5).clear().i32(6).str(), "            6");
-}
-
+// Output-file lines wrap before an item that would pass column 120; listing lines never wrap.
 TEST(FreeLineLayout, FilesWrapAtColumn120ListingNever) {
-    const std::string f12 = "           7";  // 7 in its 12 columns
-    std::string nine;
-    for (int i = 0; i < 9; ++i) nine += f12;  // columns 2..109
-    const std::string d24 = "   1.00000000000000     ";
-    const struct {
-        const char* name;
-        int i32s, r64s;
-        std::string pre;  // a text item first
-        std::string wrapped;
-    } rows[] = {
-        {"nine ints fit", 9, 0, "", " " + nine},
-        {"tenth int wraps", 10, 0, "", " " + nine + "\n " + f12},
-        {"twenty ints on three lines", 20, 0, "", " " + nine + "\n " + nine + "\n " + f12 + f12},
-        {"four doubles fit, fifth wraps", 0, 5, "", " " + d24 + d24 + d24 + d24 + "\n " + d24},
-        {"item ending at column 120 stays", 1, 0, std::string(107, 'x'),
-         " " + std::string(107, 'x') + f12},
-    };
-    for (const auto& r : rows) {
-        FreeLine file(true), listing(false);
-        for (FreeLine* line : {&file, &listing}) {
-            line->text(r.pre);
-            for (int i = 0; i < r.i32s; ++i) line->i32(7);
-            for (int i = 0; i < r.r64s; ++i) line->r64(1.0);
-        }
-        EXPECT_EQ(file.str(), r.wrapped) << r.name;
-        std::string flat = r.wrapped;
-        for (std::size_t p; (p = flat.find("\n ")) != std::string::npos;) flat.erase(p, 2);
-        EXPECT_EQ(listing.str(), flat) << r.name;
-    }
-    // One character past column 120 moves the item to the next line.
-    EXPECT_EQ(FreeLine(true).text(std::string(108, 'x')).i32(7).str(),
-              " " + std::string(108, 'x') + "\n " + f12);
+    const std::string f12 = "           7", x107(107, 'x');  // 7 in its 12 columns
+    EXPECT_EQ(FreeLine(true).text(x107).i32(7).str(), " " + x107 + f12);
+    EXPECT_EQ(FreeLine(true).text(x107 + "x").i32(7).str(), " " + x107 + "x\n " + f12);
+    EXPECT_EQ(FreeLine(false).text(x107 + "x").i32(7).str(), " " + x107 + "x" + f12);
+    FreeLine twice(true);
+    for (int i = 0; i < 19; ++i) twice.i32(7);  // nine items a line
+    EXPECT_EQ(std::count(twice.str().begin(), twice.str().end(), '\n'), 2);
 }
 
+// Formatted rows: columns, and their numeric fields (see FormattedFields).
 TEST(RowLayout, ColumnsTextAndFields) {
     EXPECT_EQ(Row().str(), " ");
     EXPECT_EQ(Row().text("ab").at(10).text("x").str(), " ab      x");
-    EXPECT_EQ(Row().at(5).integer(42, 4).str(), "      42");
     EXPECT_EQ(Row().text("abcdef").at(3).text("g").str(), " abcdefg");  // already past
-    EXPECT_EQ(Row().text("n=").integer(123456, 4).str(), " n=****");
-    EXPECT_EQ(Row().integer(5, 3, 2).text("-").integer(3, 2, 2).str(), "  05-03");
-    EXPECT_EQ(Row().real(1.5, 6, 2).real(-2.25, 6, 1).str(), "   1.50  -2.2");
-    EXPECT_EQ(Row().real(1234.5, 5, 2).str(), " *****");
+    EXPECT_EQ(Row().integer(5, 3, 2).text("-").integer(3, 2, 2).real(-2.25, 6, 1).str(),
+              "  05-03  -2.2");
 }
 
 TEST(PageHeading, FirstAndLaterPages) {
-    const struct {
-        RunDate date;
-        const char* date_text;
-    } rows[] = {
-        {SAMPLE_DATE, "   5-12-2026 - 06:03:57"},
-        {{5, 3, 2026, 7, 5, 9}, "   5-03-2026 - 07:05:09"},
-        {{31, 12, 1999, 23, 59, 59}, "  31-12-1999 - 23:59:59"},
-        {{1, 1, 2000, 0, 0, 0}, "   1-01-2000 - 00:00:00"},
-    };
-    for (const auto& r : rows) {
-        Capture out;
-        Listing listing(out.file, r.date);
-        EXPECT_EQ(listing.heading(0), 2);
-        EXPECT_EQ(listing.heading(1), 2);
-        const std::string want =
-            joined({heading_line(' ', r.date_text), "", heading_line('1', r.date_text), ""});
-        EXPECT_EQ(out.text(), want) << r.date_text;
-    }
+    Capture out;
+    Listing listing(out.file, RunDate{5, 3, 2026, 7, 5, 9});
+    EXPECT_EQ(listing.heading(0), 2);
+    EXPECT_EQ(listing.heading(1), 2);
+    const std::string line =
+        "Kinstrom ver. 2" + std::string(61, ' ') + "   5-03-2026 - 07:05:09\n\n";
+    EXPECT_EQ(out.text(), " " + line + "1" + line);
 }
 
+// A block that fits the page (75 lines) stays on it; one that does not starts a new page.
 TEST(PageHeading, ReserveBookkeeping) {
-    const std::string eject = joined({heading_line('1', "   5-12-2026 - 06:03:57"), ""});
+    const std::string eject =
+        "1Kinstrom ver. 2" + std::string(61, ' ') + "   5-12-2026 - 06:03:57\n\n";
     const struct {
         bool after;
         int32_t threshold, start, k, lines;
@@ -125,44 +70,9 @@ TEST(PageHeading, ReserveBookkeeping) {
         Capture out;
         Listing listing(out.file, SAMPLE_DATE);
         listing.lines = r.start;
-        if (r.after) {
-            listing.reserve_after(r.threshold, r.k);
-        } else {
-            listing.reserve(r.k);
-        }
+        r.after ? listing.reserve_after(r.threshold, r.k) : listing.reserve(r.k);
         EXPECT_EQ(listing.lines, r.lines) << r.start << " + " << r.k;
         EXPECT_EQ(out.text(), r.new_page ? eject : "") << r.start << " + " << r.k;
-    }
-}
-
-TEST(ListingWriters, LinesAsWritten) {
-    Capture out;
-    Listing listing(out.file, SAMPLE_DATE);
-    listing.blank();
-    listing.text("EOJ");
-    listing.label_number("Smallest accepted day of birth:           ", 19900101);
-    listing.row(Row().text("Option").integer(2, 10));
-    listing.raw("");
-    EXPECT_TRUE(listing.flush());
-    EXPECT_EQ(out.text(), joined({"  ", " EOJ",
-                                  " Smallest accepted day of birth:           "
-                                  "    19900101",
-                                  " Option         2", ""}));
-}
-
-TEST(InvalidInput, PrintsAndStops) {
-    for (const std::string& name : {std::string("ped.txt"), "ped.txt" + std::string(233, ' ')}) {
-        Capture out;
-        Listing listing(out.file, SAMPLE_DATE);
-        try {
-            ill_input(listing, name, 17);
-            ADD_FAILURE() << "ill_input returned";
-        } catch (const FatalStop& stop) {
-            EXPECT_EQ(stop.status, 16);
-        }
-        EXPECT_EQ(out.text(),
-                  joined({"  ", " ERROR - invalid input on file: ped.txt",
-                          "         in obs no.           17", "  ", " The program terminates"}));
     }
 }
 
@@ -183,26 +93,123 @@ TEST(RunClock, DateFromEpochInUtc) {
     for (const auto& r : rows) {
         RunDate d;
         ASSERT_EQ(date_from_epoch(r.epoch, d), r.ok) << r.epoch;
-        if (!r.ok) continue;
-        EXPECT_EQ(fields(d), fields(r.date)) << r.epoch;
+        if (r.ok) {
+            EXPECT_EQ(fields(d), fields(r.date)) << r.epoch;
+        }
+    }
+    // SOURCE_DATE_EPOCH sets the clock only when it is all digits.
+    const auto clock_set_by = [](const char* value) {
+        ::setenv("SOURCE_DATE_EPOCH", value, 1);
+        RunDate d;
+        dattim(d);
+        return fields(d) == fields(SAMPLE_DATE);
+    };
+    for (const char* v : {"1796450637", "01796450637"}) EXPECT_TRUE(clock_set_by(v)) << v;
+    for (const char* v : {"+1796450637", " 1796450637", "1796450637x", ""})
+        EXPECT_FALSE(clock_set_by(v)) << '"' << v << '"';
+    ::unsetenv("SOURCE_DATE_EPOCH");
+}
+
+constexpr std::size_t BUFFER = OutFile::BUFFER_BYTES;
+
+// Record k of the sample files: IDs, a count and two reals, wrapped at column 120.
+const FreeLine& sample_record(FreeLine& line, int32_t k) {
+    line.clear().i64(1000000000000 + k).i64(-k).i64(k * 7).i32(k).r32(static_cast<float>(k) / 7.0f);
+    if (k % 3 == 0) line.r64(static_cast<double>(k) * 1e-9);
+    return line;
+}
+
+// Records of several blocks, one of them longer than a whole block; at a fatal stop elsewhere
+// the file is not closed, and what was recorded is still written.
+TEST(OutFileBlocks, EveryByteInOrder) {
+    for (const bool closed : {true, false}) {
+        Scratch s;
+        std::string want;
+        {
+            OutFile file;
+            file.open(s.listing, s.path("ped.txt"));
+            FreeLine line(true);
+            for (int32_t k = 0; k < 40000; ++k) {
+                file.record(sample_record(line, k));
+                want += line.str() + "\n";
+                if (k != 20000) continue;
+                FreeLine big(true);
+                while (big.str().size() <= BUFFER + 100) big.i64(k).r64(0.25);
+                file.record(big);
+                want += big.str() + "\n";
+            }
+            ASSERT_GT(want.size(), 3 * BUFFER);
+            if (closed) file.close();
+            EXPECT_EQ(file.is_open(), !closed);
+        }
+        EXPECT_EQ(s.contents("ped.txt"), want);
+        EXPECT_EQ(s.text(), "");
     }
 }
 
-TEST(RunClock, SourceDateEpochOnlyWhenDigits) {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    const struct {
-        const char* value;
-        bool used;
-    } rows[] = {{"1796450637", true},   {"01796450637", true},  {"+1796450637", false},
-                {" 1796450637", false}, {"1796450637x", false}, {"", false}};
-    for (const auto& r : rows) {
-        ::setenv("SOURCE_DATE_EPOCH", r.value, 1);
-        RunDate d;
-        dattim(d);
-        EXPECT_EQ(fields(d) == fields(SAMPLE_DATE), r.used) << '"' << r.value << '"';
+// A record exactly filling what is left of the block, and one or two bytes longer.
+TEST(OutFileBlocks, RecordsAtTheBufferEnd) {
+    for (std::size_t extra : {0, 1, 2}) {
+        Scratch s;
+        OutFile file;
+        file.open(s.listing, s.path("het.txt"));
+        FreeLine first, second, third;
+        file.record(first.text(std::string(BUFFER - 202, 'a')));  // 200 bytes left
+        file.record(second.text(std::string(197 + extra, 'b')));  // 199 + extra bytes
+        file.record(third.text("c"));
+        file.close();
+        EXPECT_EQ(s.contents("het.txt"),
+                  first.str() + "\n" + second.str() + "\n" + third.str() + "\n");
     }
-    ::unsetenv("SOURCE_DATE_EPOCH");
+}
+
+// Error files are read back after their records; the records stay in the file.
+TEST(OutFileBlocks, ReadBackAfterManyBlocks) {
+    Scratch s;
+    OutFile file;
+    file.open(s.listing, s.path("prob.err6"), true);
+    FreeLine line(true);
+    int32_t records = 0;
+    std::size_t bytes = 0;
+    for (; bytes < 2 * BUFFER + 12345; ++records) {
+        file.record(
+            line.clear().i64(records).i64(-records).i64(3 * records).flag(records % 2 == 0));
+        bytes += line.str().size() + 1;
+    }
+    file.rewind_for_reading();
+    std::string token;
+    for (int32_t k = 0; k < records; ++k)
+        for (const std::string& want :
+             {std::to_string(k), std::to_string(-k), std::to_string(3 * k),
+              std::string(k % 2 == 0 ? "T" : "F")}) {
+            ASSERT_TRUE(file.read_value(token));
+            ASSERT_EQ(token, want);
+        }
+    EXPECT_FALSE(file.read_value(token));
+    file.close();
+    EXPECT_EQ(s.contents("prob.err6").size(), bytes);
+    EXPECT_EQ(s.text(), "");
+}
+
+// A write that fails stops the run with the listing lines, whether it happens when a full
+// block is written or when the file is closed.
+TEST(OutFileFailures, FullDeviceStops) {
+    for (const int32_t records : {3, 100000}) {
+        Scratch s;
+        OutFile file;
+        file.open(s.listing, "/dev/full");
+        FreeLine line(true);
+        try {
+            for (int32_t k = 0; k < records; ++k) file.record(sample_record(line, k));
+            file.close();
+            ADD_FAILURE() << records << " records: no stop";
+        } catch (const FatalStop& stop) {
+            EXPECT_EQ(stop.status, STOP_CODE);
+        }
+        EXPECT_FALSE(file.is_open());
+        EXPECT_EQ(s.text(), "  \n Error when writing file /dev/full\n  \n Program terminates\n")
+            << records << " records";
+    }
 }
 
 }  // namespace
