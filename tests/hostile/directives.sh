@@ -11,11 +11,9 @@ base="PED_FILE='pedigree.txt', PROB_FILE='trace.txt', OPT1=2, OPT2=2, INBREED='Y
 bprop="BPROP_FILE='breeds.txt', N_BPOP=3"
 
 # The bound on memory, except for a build under AddressSanitizer, whose shadow memory needs
-# more address space than any bound (the plain build checks the bound).
-# AddressSanitizer also ends a run whose memory request cannot be met, where the plain
-# build reports it: that row is checked on the plain build only.
-limit=2000000
-asan=0
+# more address space than any bound, and which ends a run whose memory request cannot be met
+# where the plain build reports it: that row is checked on the plain build only.
+limit=2000000 asan=0
 grep -q __asan_init "$bin" && limit=unlimited asan=1
 
 # check NAME STATUS LAST_LINE: runs the directive text in $work/NAME.dir.
@@ -33,42 +31,27 @@ check() {
     fi
 }
 
-# directive NAME TEXT... : a directive group with the given assignments.
-directive() {
-    local name=$1
-    shift
-    printf '&DIRECTIVES %s /\n' "$*" > "$work/$name.dir"
+# row NAME STATUS LAST_LINE ASSIGNMENTS: checks a directive group with the given assignments.
+row() {
+    printf '&DIRECTIVES %s /\n' "$4" > "$work/$1.dir"
+    check "$1" "$2" "$3"
 }
 
-full=" DIMENSION PROBLEM A LIST IN LLIST"
-directive max_a_top "$base, $bprop, MAX_A=2147483647"
-check max_a_top 0 " EOJ"
-directive max_a_zero "$base, $bprop, MAX_A=0"
-check max_a_zero 16 " COMPUTATIONS ABORTED"
-directive max_a_negative "$base, $bprop, MAX_A=-5"
-check max_a_negative 16 " COMPUTATIONS ABORTED"
-directive max_a_bottom "$base, $bprop, MAX_A=-2147483648"
-check max_a_bottom 16 " COMPUTATIONS ABORTED"
-directive max_phg_top "$base, MAX_PHG=2147483647"
-check max_phg_top 0 " EOJ"
-directive max_phg_zero "$base, MAX_PHG=0"
-check max_phg_zero 16 " COMPUTATIONS ABORTED"
-directive max_phg_negative "$base, MAX_PHG=-2147483648"
-check max_phg_negative 16 " COMPUTATIONS ABORTED"
-directive max_niv_top "$base, $bprop, MAX_NIV=2147483647"
-check max_niv_top 0 " EOJ"
-directive max_niv_zero "$base, $bprop, MAX_NIV=0"
-check max_niv_zero 16 " The program terminates"
-directive max_niv_negative "$base, $bprop, MAX_NIV=-2147483648"
-check max_niv_negative 16 " The program terminates"
-directive gprune_top "$base, $bprop, GPRUNE=2147483647"
-check gprune_top 16 " Program terminates"
-directive gprune_bottom "$base, $bprop, GPRUNE=-2147483648"
-check gprune_bottom 0 " EOJ"
-directive n_bpop_top "$base, BPROP_FILE='breeds.txt', N_BPOP=2147483647"
-[ "$asan" = 0 ] && check n_bpop_top 16 " ierr =            1"
-directive loop_top "PED_FILE='loop.txt', PROB_FILE='loop_trace.txt', MAX_NIV=2147483647"
-check loop_top 0 " EOJ"
+row max_a_top 0 " EOJ" "$base, $bprop, MAX_A=2147483647"
+row max_a_zero 16 " COMPUTATIONS ABORTED" "$base, $bprop, MAX_A=0"
+row max_a_negative 16 " COMPUTATIONS ABORTED" "$base, $bprop, MAX_A=-5"
+row max_a_bottom 16 " COMPUTATIONS ABORTED" "$base, $bprop, MAX_A=-2147483648"
+row max_phg_top 0 " EOJ" "$base, MAX_PHG=2147483647"
+row max_phg_zero 16 " COMPUTATIONS ABORTED" "$base, MAX_PHG=0"
+row max_phg_negative 16 " COMPUTATIONS ABORTED" "$base, MAX_PHG=-2147483648"
+row max_niv_top 0 " EOJ" "$base, $bprop, MAX_NIV=2147483647"
+row max_niv_zero 16 " The program terminates" "$base, $bprop, MAX_NIV=0"
+row max_niv_negative 16 " The program terminates" "$base, $bprop, MAX_NIV=-2147483648"
+row gprune_top 16 " Program terminates" "$base, $bprop, GPRUNE=2147483647"
+row gprune_bottom 0 " EOJ" "$base, $bprop, GPRUNE=-2147483648"
+[ "$asan" = 0 ] &&
+    row n_bpop_top 16 " ierr =            1" "$base, BPROP_FILE='breeds.txt', N_BPOP=2147483647"
+row loop_top 0 " EOJ" "PED_FILE='loop.txt', PROB_FILE='loop_trace.txt', MAX_NIV=2147483647"
 
 # Ten megabytes of blanks inside the group, and a value of ten million digits.
 { printf '&DIRECTIVES %s,' "$base"; head -c 10000000 /dev/zero | tr '\0' ' '; printf '%s /\n' "$bprop"; } \

@@ -9,11 +9,8 @@ directives="&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', BPROP_FI
   N_BPOP=3, OPT1=2, OPT2=1, DOB_CHECK='Y', MIN_ACC_BD=19900101, INBREED='YES' /"
 
 # Without a limit: the run ends normally and its largest file sets the limits tried.
-(cd "$work" && printf '%s\n' "$directives" | SOURCE_DATE_EPOCH=1796450637 TZ=UTC "$bin" > listing)
-if [ $? != 0 ]; then
-    echo "FAIL: the run without a limit did not end normally"
-    exit 1
-fi
+(cd "$work" && printf '%s\n' "$directives" | SOURCE_DATE_EPOCH=1796450637 TZ=UTC "$bin" > listing) ||
+    { echo "FAIL: the run without a limit did not end normally"; exit 1; }
 # Limits in blocks of 1024 bytes: 0 fails the first byte of any file; then, for each file of
 # the normal run of 1 KiB or more, a limit just below its size (that file or one written before
 # it fails).
