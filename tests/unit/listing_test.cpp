@@ -69,9 +69,9 @@ TEST(PageHeading, ReserveBookkeeping) {
     for (const auto& r : rows) {
         Capture out;
         Listing listing(out.file, SAMPLE_DATE);
-        listing.lines = r.start;
+        listing.count(r.start);
         r.after ? listing.reserve_after(r.threshold, r.k) : listing.reserve(r.k);
-        EXPECT_EQ(listing.lines, r.lines) << r.start << " + " << r.k;
+        EXPECT_EQ(listing.lines(), r.lines) << r.start << " + " << r.k;
         EXPECT_EQ(out.text(), r.new_page ? eject : "") << r.start << " + " << r.k;
     }
 }
@@ -140,7 +140,6 @@ TEST(OutFileBlocks, EveryByteInOrder) {
             }
             ASSERT_GT(want.size(), 3 * BUFFER);
             if (closed) file.close();
-            EXPECT_EQ(file.is_open(), !closed);
         }
         EXPECT_EQ(s.contents("ped.txt"), want);
         EXPECT_EQ(s.text(), "");
@@ -206,7 +205,6 @@ TEST(OutFileFailures, FullDeviceStops) {
         } catch (const FatalStop& stop) {
             EXPECT_EQ(stop.status, STOP_CODE);
         }
-        EXPECT_FALSE(file.is_open());
         EXPECT_EQ(s.text(), "  \n Error when writing file /dev/full\n  \n Program terminates\n")
             << records << " records";
     }

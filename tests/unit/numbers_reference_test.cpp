@@ -75,6 +75,27 @@ std::string fixed_field(double v, int width, int decimals) {
 }  // namespace reference
 
 // ---------------------------------------------------------------------------------------------
+// The product's fields appended to a string, as the free-format and formatted lines append them.
+template <class V, char* (*write)(char*, V)>
+void put(std::string& out, V v) {
+    char f[R64_COLUMNS];
+    out.append(f, static_cast<std::size_t>(write(f, v) - f));
+}
+const auto put_i32 = put<int32_t, write_i32>;
+const auto put_i64 = put<int64_t, write_i64>;
+const auto put_r32 = put<float, write_r32>;
+const auto put_r64 = put<double, write_r64>;
+std::string int_field(int64_t v, int width, int min_digits) {
+    std::string out;
+    append_int_field(out, v, width, min_digits);
+    return out;
+}
+std::string fixed_field(double v, int width, int decimals) {
+    std::string out;
+    append_fixed_field(out, v, width, decimals);
+    return out;
+}
+
 // The free-format field a put_* routine appends after text already on the line.
 template <class V>
 std::string field(void (*put)(std::string&, V), V v) {

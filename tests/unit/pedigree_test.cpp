@@ -106,7 +106,8 @@ TEST(RecordReader, IntegersAsFromChars) {
     }
 }
 
-// Reals of the breed-proportion file: exponents with E or D; no words, nothing out of range.
+// Reals of the breed-proportion file: exponents with E or D, one sign; no words, nothing out of
+// range.
 TEST(RecordReader, Reals) {
     const auto read = [](const char* text, double& v) {
         RecordReader r(text);
@@ -119,7 +120,9 @@ TEST(RecordReader, Reals) {
         double v = -7;
         EXPECT_TRUE(read(text, v) && v == value) << text << " read as " << v;
     }
-    for (const char* text : {"inf", "nan", "-inf", "1.5x", "e5", "1e999"}) {
+    // At most one sign.
+    for (const char* text :
+         {"inf", "nan", "-inf", "1.5x", "e5", "1e999", "++0.5", "+-0.5", "-+0.5", "--0.5", "+"}) {
         double v = -7;
         EXPECT_FALSE(read(text, v)) << text;
     }

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "genetics/genetics.hpp"
+#include "output/output.hpp"
 #include "pedigree/errors.hpp"
-#include "trace/output.hpp"
 #include "trace/tracing.hpp"
 
 namespace kinstrom {
@@ -386,12 +386,13 @@ void check_case(const Case& c, Tally& tally) {
     OutFile f[5];  // PED, PRUNE, PHG_RENUM, BCONTRIB, HET
     for (const int k : {0, 1, 2, 3, 4}) f[k].open(cap.listing, cap.path("out") + std::to_string(k));
     const OutputFiles files{f[0], f[1], f[2], f[3], f[4]};
-    const OutputOptions options{2, c.OPT2, c.GPRUNE, true, !c.bprop.empty()};
-    const HalvingTable halving(c.MAX_NIV);
-    OutputResults out;
+    const OutputOptions options{2, c.OPT2, true, !c.bprop.empty()};
+    const GeneticValues g = genetic_values(cap.listing, p, HalvingTable(c.MAX_NIV), c.GPRUNE);
     Progress quiet;
-    write_traced_pedigree(cap.listing, options, halving, p, files, out, quiet);
-    EXPECT_EQ(out.order.order, lit.order) << "rank order";
+    inbreeding_coefficients(p, g.order, quiet);
+    OutputResults out;
+    write_traced_pedigree(cap.listing, options, p, g, files, out, quiet);
+    EXPECT_EQ(g.order.order, lit.order) << "rank order";
     int32_t n_traced = 0;
     for (int32_t i = 1; i <= c.n; ++i) {
         const Record& r = p.XLIST[i];
@@ -399,15 +400,15 @@ void check_case(const Case& c, Tally& tally) {
         EXPECT_EQ(r.N_LINKS >= 2, lit.links[i] >= 2) << "N_LINKS at " << i;
         if (lit.traced[i] == 0) continue;
         ++n_traced;
-        EXPECT_EQ(bits(out.K_GEN[i]), bits(lit.kgen[i]))
-            << "known generations at " << i << ": " << out.K_GEN[i] << " vs " << lit.kgen[i];
+        EXPECT_EQ(bits(g.K_GEN[i]), bits(lit.kgen[i]))
+            << "known generations at " << i << ": " << g.K_GEN[i] << " vs " << lit.kgen[i];
         EXPECT_EQ(bits(p.F.at(i)), inbred ? bits(lit.F[i]) : bits(p.F.at(i)))
             << "F at " << i << ": " << p.F.at(i);
     }
     // The vectors, asked for once per traced individual: in position order as the output loop
     // does, and in the reverse order (each vector is then made and freed at other times).
     for (const bool reverse : {false, true}) {
-        WalkVectors walk(p, out.order);
+        WalkVectors walk(p, g.order);
         std::vector<double> vs(static_cast<std::size_t>(c.n_bpop)), vd(vs.size());
         for (int32_t k = 1; k <= c.n; ++k) {
             const int32_t i = reverse ? c.n + 1 - k : k;
@@ -423,22 +424,21 @@ void check_case(const Case& c, Tally& tally) {
             }
         }
     }
-    if (inbred) check_engine_variants(p, out.order, lit.F);
+    if (inbred) check_engine_variants(p, g.order, lit.F);
     EXPECT_EQ(out.NIN_PED, n_traced);
     // Sums of powers of two between 2^-max_level and 2^8: exact in 53 bits.
     if (lit.max_level <= 45) {
         ++tally.bidrag;
         for (int32_t k = 1; k <= c.n_phg; ++k) {
-            EXPECT_EQ(bits(out.BIDRAG.all[k]), bits(lit.bid_all[k])) << "BIDRAG(k,1), k " << k;
-            EXPECT_EQ(bits(out.BIDRAG.marked[k]), bits(lit.bid_marked[k]))
-                << "BIDRAG(k,2), k " << k;
+            EXPECT_EQ(bits(g.BIDRAG.all[k]), bits(lit.bid_all[k])) << "BIDRAG(k,1), k " << k;
+            EXPECT_EQ(bits(g.BIDRAG.marked[k]), bits(lit.bid_marked[k])) << "BIDRAG(k,2), k " << k;
         }
     }
     if (::testing::Test::HasFailure()) return;
 
     if (!within_budget([&] { lit.pruning(); })) return;
     ++tally.pruned;
-    write_pruned_pedigree(options, p, files, out);
+    write_pruned_pedigree(options, p, g.order, files.PRUNE, out);
     EXPECT_EQ(out.NIN_PRUNE, lit.nin_prune);
     for (int32_t i = 1; i <= c.n; ++i) {
         EXPECT_EQ(lit.in_ped[i] != 0 && is_set(p.XLIST[i].KEEP), lit.in_ped[i] && lit.keep[i])
