@@ -152,6 +152,30 @@ TEST(Dates, DaysBetween) {
 // Many IDs at once give what llist gives one ID after another: the same positions, records,
 // SORT values and lookups, through growth of the index (the tables start without room), taken
 // in order or grouped by part of the index.
+// Each parent is held to its own minimum age: the sire to MIN_D_SBD, the dam to MIN_D_DBD.
+TEST(Dates, MinimumAgeOfEachParent) {
+    const std::tuple<int32_t, int32_t, int32_t> rows[] = {
+        {30, 90, 1}, {90, 30, 1}, {30, 30, 0}, {90, 90, 2}};  // sire's, dam's minimum; errors
+    for (const auto& [sire_days, dam_days, errors_found] : rows) {
+        Scratch s;
+        std::FILE* ped = std::fopen(s.path("ped").c_str(), "w+");
+        std::FILE* prob = std::fopen(s.path("prob").c_str(), "w+");
+        ASSERT_TRUE(ped != nullptr && prob != nullptr);
+        // Both parents born 60 days before their offspring.
+        std::fputs("1 0 0 20000101\n2 0 0 20000101\n3 1 2 20000301\n", ped);
+        std::fputs("3\n", prob);
+        std::rewind(ped), std::rewind(prob);
+        ErrorFiles errors;
+        for (int kind = 1; kind <= ERROR_KINDS; ++kind)
+            errors.file(kind).open(s.listing, s.path("err" + std::to_string(kind)));
+        Pedigree p;
+        const ReadOptions o{10, 10, 0, 1, 20261205, {sire_days, dam_days}, true, false};
+        read_input(s.listing, o, {{"ped", ped}, {"prob", prob}, {}}, errors, p);
+        EXPECT_EQ(errors.ERROR[8], errors_found) << sire_days << " " << dam_days;
+        std::fclose(ped), std::fclose(prob);
+    }
+}
+
 TEST(TableBatches, SameAsOneAfterAnother) {
     CapturedListing c;
     std::mt19937_64 rng(7);
