@@ -11,8 +11,6 @@ namespace kinstrom {
 
 namespace {
 
-constexpr std::size_t FILE_COLUMNS = 120;
-
 // SOURCE_DATE_EPOCH as a number of seconds when it is made of ASCII digits alone.
 bool source_date_epoch(int64_t& epoch) {
     const char* value = std::getenv("SOURCE_DATE_EPOCH");
@@ -68,15 +66,6 @@ FreeLine& FreeLine::clear() {
     s_.assign(1, ' ');
     line_start_ = 0;
     return *this;
-}
-
-void FreeLine::add(std::string_view item) {
-    const std::size_t used = s_.size() - line_start_;
-    if (wrap_ && used > 1 && used + item.size() > FILE_COLUMNS) {
-        s_ += "\n ";
-        line_start_ = s_.size() - 1;
-    }
-    s_.append(item);
 }
 
 FreeLine& FreeLine::text(std::string_view t) {

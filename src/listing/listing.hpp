@@ -62,7 +62,17 @@ class FreeLine {
     const std::string& str() const { return s_; }
 
   private:
-    void add(std::string_view item);
+    // Inline: it runs for every field of every output record.
+    void add(std::string_view item) {
+        const std::size_t used = s_.size() - line_start_;
+        if (wrap_ && used > 1 && used + item.size() > FILE_COLUMNS) {
+            s_ += "\n ";
+            line_start_ = s_.size() - 1;
+        }
+        s_.append(item);
+    }
+
+    static constexpr std::size_t FILE_COLUMNS = 120;
 
     std::string s_;
     std::size_t line_start_ = 0;
