@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "listing/numbers.hpp"
@@ -189,14 +190,15 @@ bool Listing::flush() {
     return !failed_;
 }
 
-void fatal_stop(Listing& listing, std::initializer_list<StopLine> lines, StopEnd end) {
+void fatal_stop(Listing& listing, std::initializer_list<StopLine> lines, StopEnd end,
+                StopCause cause) {
     for (const StopLine& line : lines) listing.free(line.line);
     if (end != StopEnd::as_is) {
         listing.blank();
         listing.text(end == StopEnd::program_terminates ? "Program terminates"
                                                         : "The program terminates");
     }
-    throw FatalStop{};
+    throw FatalStop{STOP_CODE, std::move(cause)};
 }
 
 void print_allocation_failure(Listing& listing, std::string_view what, bool status_line) {
@@ -207,19 +209,30 @@ void print_allocation_failure(Listing& listing, std::string_view what, bool stat
 
 void allocation_failure(Listing& listing, std::string_view what, bool status_line) {
     print_allocation_failure(listing, what, status_line);
-    fatal_stop(listing, {}, StopEnd::as_is);
+    fatal_stop(listing, {}, StopEnd::as_is, {{}, 0, 0, allocation_cause(what)});
+}
+
+std::string allocation_cause(std::string_view what) {
+    return "not enough memory for " + std::string(what) +
+           "; run on a machine with more memory, or lower MAX_A and MAX_PHG to what the "
+           "pedigree needs";
 }
 
 void read_failure(Listing& listing, std::string_view file_name) {
-    fatal_stop(listing, {" ", "Error when reading file " + std::string(file_name)},
-               StopEnd::program_terminates);
+    const int err = errno;
+    fatal_stop(
+        listing, {" ", "Error when reading file " + std::string(file_name)},
+        StopEnd::program_terminates,
+        {std::string(file_name), 0, 0, std::string("cannot read the file: ") + std::strerror(err)});
 }
 
-void ill_input(Listing& listing, std::string_view file_name, int32_t nobs) {
+void ill_input(Listing& listing, std::string_view file_name, int32_t nobs, StopCause cause) {
+    if (cause.text.empty()) cause.text = "record " + std::to_string(nobs) + " cannot be read";
+    if (cause.file.empty()) cause.file = std::string(trim_trailing(file_name));
     fatal_stop(listing,
                {" ", "ERROR - invalid input on file: " + std::string(trim_trailing(file_name)),
                 FreeLine().text("        in obs no. ").i32(nobs)},
-               StopEnd::the_program_terminates);
+               StopEnd::the_program_terminates, std::move(cause));
 }
 
 }  // namespace kinstrom

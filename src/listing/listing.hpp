@@ -27,8 +27,18 @@ namespace kinstrom {
 inline constexpr int STOP_CODE = 16;
 
 // Thrown after a fatal stop's lines have been printed; main returns `status`.
+// What standard error says of a stop: where it stands (the file as resolved, the physical line
+// and byte column from 1; 0 where not known) and why, in words for the user.
+struct StopCause {
+    std::string file;
+    int64_t line = 0;
+    int64_t column = 0;
+    std::string text;
+};
+
 struct FatalStop {
     int status = STOP_CODE;
+    StopCause cause;
 };
 
 // The run's date and time, read once at the start (I_DATE).
@@ -164,19 +174,24 @@ struct StopLine {
 enum class StopEnd { as_is, program_terminates, the_program_terminates };
 
 // The one fatal path: prints the stop's lines, then its ending, and throws FatalStop.
-[[noreturn]] void fatal_stop(Listing& listing, std::initializer_list<StopLine> lines, StopEnd end);
+// `cause` is what standard error will say.
+[[noreturn]] void fatal_stop(Listing& listing, std::initializer_list<StopLine> lines, StopEnd end,
+                             StopCause cause = {});
 
 // A table that cannot be allocated: " Error when allocating <what>", followed by the line
 // "ierr = " and the status where the table reports one. The stop has no closing line.
 void print_allocation_failure(Listing& listing, std::string_view what, bool status_line);
 [[noreturn]] void allocation_failure(Listing& listing, std::string_view what,
                                      bool status_line = true);
+// The standard-error text of an allocation failure.
+std::string allocation_cause(std::string_view what);
 
 // An input file that cannot be opened or read: names it and stops the run.
 [[noreturn]] void read_failure(Listing& listing, std::string_view file_name);
 
 // Invalid-input abort: names the file and record and stops the run.
-[[noreturn]] void ill_input(Listing& listing, std::string_view file_name, int32_t nobs);
+[[noreturn]] void ill_input(Listing& listing, std::string_view file_name, int32_t nobs,
+                            StopCause cause = {});
 
 // Removes trailing blanks.
 std::string_view trim_trailing(std::string_view s);

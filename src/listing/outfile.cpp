@@ -1,7 +1,9 @@
 #include "listing/outfile.hpp"
 
-#include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <algorithm>
 #include <utility>
 
 namespace kinstrom {
@@ -84,10 +86,14 @@ void OutFile::discard() {
 }
 
 void OutFile::fail() {
+    const int err = errno;
     used_ = 0;
     buffer_.reset();
     if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
-    fatal_stop(*listing_, {" ", "Error when writing file " + name_}, StopEnd::program_terminates);
+    fatal_stop(*listing_, {" ", "Error when writing file " + name_}, StopEnd::program_terminates,
+               {name_, 0, 0,
+                std::string("cannot write the file: ") + std::strerror(err) +
+                    "; free space or choose a writable folder for the trace file"});
 }
 
 }  // namespace kinstrom

@@ -3,8 +3,11 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+
+#include "diagnostics/diagnostics.hpp"
 
 namespace kinstrom {
 
@@ -60,6 +63,136 @@ bool RecordReader::real(double& v) {
     p_ = q;
     v = value;
     return true;
+}
+
+LineColumn line_column(std::string_view text, std::size_t offset) {
+    offset = std::min(offset, text.size());
+    int64_t line = 1;
+    std::size_t line_start = 0;
+    for (const char *p = text.data(), *end = text.data() + offset;
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))));
+         ++p) {
+        ++line;
+        line_start = static_cast<std::size_t>(p - text.data()) + 1;
+    }
+    return {line, static_cast<int64_t>(offset - line_start) + 1};
+}
+
+namespace {
+
+std::string expected_value(InputKind kind, int32_t value, int32_t n_bpop) {
+    switch (kind) {
+        case InputKind::pedigree: {
+            static constexpr const char* FIELDS[] = {
+                "the individual's ID, an integer", "the sire's ID, an integer",
+                "the dam's ID, an integer", "the sort variable (birth date), an integer"};
+            return value >= 1 && value <= 4 ? FIELDS[value - 1] : "nothing more";
+        }
+        case InputKind::trace:
+            return "the ID of an individual to trace, an integer";
+        case InputKind::breeds:
+            if (value <= 1) return "a PHG code, an integer below 0";
+            return "breed proportion " + std::to_string(value - 1) + " of " +
+                   std::to_string(n_bpop) + ", a real number";
+    }
+    return {};
+}
+
+// The file's first bytes when they mark a compressed file.
+const char* compression(std::string_view text) {
+    const auto starts = [&](std::string_view magic) {
+        return text.substr(0, magic.size()) == magic;
+    };
+    if (starts("\x1f\x8b")) return "gzip";
+    if (starts("BZh")) return "bzip2";
+    if (starts(std::string_view("\xfd"
+                                "7zXZ\0",
+                                6)))
+        return "xz";
+    if (starts("\x28\xb5\x2f\xfd")) return "zstd";
+    if (starts("PK\x03\x04")) return "zip";
+    return nullptr;
+}
+
+bool has_letter(std::string_view s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+}
+
+bool is_id(InputKind kind, int32_t value) {
+    return (kind == InputKind::pedigree && value <= 3) || kind == InputKind::trace ||
+           (kind == InputKind::breeds && value == 1);
+}
+
+// The likely cause of an unreadable value `token` (empty at the end of the file).
+std::string likely_cause(std::string_view text, std::string_view token, std::size_t at,
+                         std::string_view line, InputKind kind, int32_t value, int32_t nobs,
+                         bool at_end, bool null_value) {
+    if (const char* packed = compression(text))
+        return std::string("the file looks compressed (") + packed + "): decompress it first";
+    if (text.substr(0, 3) == "\xef\xbb\xbf" && at < 3)
+        return "the file begins with a byte-order mark: save it as plain text without one";
+    if (at_end) return "the record is cut short by the end of the file";
+    if (null_value) return "an empty value between two commas";
+    for (const char sep : {';', '|'})
+        if (line.find(sep) != std::string_view::npos)
+            return std::string("values seem to be separated by '") + sep +
+                   "': separate them by blanks or by one comma";
+    int words = 0;  // blank-separated parts of the line holding letters
+    for (std::size_t i = 0; i < line.size();) {
+        const std::size_t end = std::min(line.find_first_of(" \t\r,", i), line.size());
+        words += has_letter(line.substr(i, end - i)) ? 1 : 0;
+        i = end + 1;
+    }
+    if (nobs == 1 && value == 1 && words >= 2)
+        return "the first line looks like a header line: remove it";
+    for (const std::string_view word : {"NA", "na", "N/A", ".", "-", "NULL", "null", "NaN"})
+        if (token == word)
+            return "a missing value written " + std::string(word) +
+                   (kind == InputKind::pedigree && (value == 2 || value == 3)
+                        ? ": write an unknown parent as a PHG code (0 or below)"
+                        : ": every value must be given");
+    if (is_id(kind, value) && has_letter(token))
+        return "IDs are integers: map alphanumeric IDs to numbers first";
+    const bool digits =
+        !token.empty() && std::all_of(token.begin() + (token[0] == '-' || token[0] == '+'),
+                                      token.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits)
+        return kind == InputKind::pedigree && value == 4
+                   ? "the number is too large: the sort variable is a 32-bit integer"
+                   : "the number is too large: IDs are 64-bit integers";
+    return {};
+}
+
+}  // namespace
+
+StopCause invalid_input_cause(std::string_view text, const RecordReader& r, InputKind kind,
+                              int32_t nobs, int32_t n_bpop, const std::string& file,
+                              const std::string& refused) {
+    std::size_t at = r.value_offset();
+    const bool at_end =
+        at >= text.size() || text.find_first_not_of(" \t\r\n,", at) == std::string_view::npos;
+    // At the end of the file the place is just after the record's last value.
+    const std::size_t shown = at_end ? std::min(text.find_last_not_of(" \t\r\n") + 1, at) : at;
+    const LineColumn lc = line_column(text, shown);
+    const std::string_view rest = text.substr(at);
+    const std::size_t token_end = rest.find_first_of(" \t\r\n,");
+    const std::string_view token = rest.substr(0, token_end);
+    const std::string_view line = rest.substr(0, rest.find('\n'));
+    const int32_t value = r.value_number();
+    std::string t = "record " + std::to_string(nobs) + ": ";
+    if (!refused.empty()) {
+        t += quoted_bytes(token) + " " + refused;
+    } else if (at_end) {
+        t += "the file ends where " + expected_value(kind, value, n_bpop) + " was expected";
+    } else {
+        t += "found " + quoted_bytes(token.empty() ? rest.substr(0, 1) : token) + " where " +
+             expected_value(kind, value, n_bpop) + " was expected";
+        const std::string cause = likely_cause(text, token, at, line, kind, value, nobs, at_end,
+                                               token.empty() && rest.substr(0, 1) == ",");
+        if (!cause.empty()) t += "; " + cause;
+    }
+    return {file, lc.line, lc.column, t};
 }
 
 }  // namespace kinstrom

@@ -60,6 +60,22 @@ class RecordReader {
     // Passes over the rest of the line that holds the record's last value.
     void finish();
 
+    // Where the reader stands, for messages: the number of the value last asked for in the
+    // record (from 1), the byte offset where it starts (or where reading it failed), the offset
+    // of the record, and the number of the first value that stood on a later line than the
+    // record's start (0 when none did).
+    int32_t value_number() const { return value_; }
+    std::size_t value_offset() const { return static_cast<std::size_t>(value_start_ - begin_); }
+    std::size_t record_offset() const { return static_cast<std::size_t>(record_start_ - begin_); }
+    int32_t wrapped_value() const { return wrapped_; }
+    // Whether anything but blanks follows on the line of the value just read.
+    bool more_on_line() const {
+        for (const char* q = p_; q < end_ && *q != '\n'; ++q)
+            if (!is_blank_char(*q)) return true;
+        return false;
+    }
+    std::size_t wrapped_offset() const { return static_cast<std::size_t>(wrapped_start_ - begin_); }
+
   private:
     static bool is_blank_char(char c);
     static constexpr uint64_t POWERS_OF_TEN[9] = {1,      10,      100,      1000,     10000,
@@ -72,9 +88,31 @@ class RecordReader {
     const char* begin_;
     const char* end_;
     const char* p_;
+    const char* record_start_ = begin_;
+    const char* value_start_ = begin_;
+    const char* wrapped_start_ = begin_;
+    int32_t value_ = 0;
+    int32_t wrapped_ = 0;
     bool first_ = false;
     bool new_line_ = false;
 };
+
+// The input files, for messages.
+enum class InputKind { pedigree, trace, breeds };
+
+// Physical line and byte column (both from 1) of byte `offset` of `text`.
+struct LineColumn {
+    int64_t line, column;
+};
+LineColumn line_column(std::string_view text, std::size_t offset);
+
+// The cause of the stop at record `nobs` of a file of `kind` (its whole `text`), where `r`
+// stopped: at a value it could not read, or (`refused` not empty) just after a value it read but
+// the file does not allow, `refused` saying why. `n_bpop`: values after a breed-proportion
+// record's code.
+StopCause invalid_input_cause(std::string_view text, const RecordReader& r, InputKind kind,
+                              int32_t nobs, int32_t n_bpop, const std::string& file,
+                              const std::string& refused = {});
 
 // The scanning functions are inline: they run for every number of files with millions of lines.
 
@@ -90,6 +128,8 @@ inline bool RecordReader::start() {
         ++p_;
     }
     first_ = true;
+    record_start_ = value_start_ = p_;
+    value_ = wrapped_ = 0;
     return true;
 }
 
@@ -105,6 +145,7 @@ inline void RecordReader::finish() {
 // Moves to the first character of the next value.
 inline bool RecordReader::next_value() {
     new_line_ = false;
+    ++value_;
     if (first_) {
         first_ = false;
         return *p_ != ',';
@@ -112,15 +153,18 @@ inline bool RecordReader::next_value() {
     bool comma = false;
     for (;;) {
         while (p_ < end_ && is_blank_char(*p_)) ++p_;
+        value_start_ = p_;
         if (p_ == end_) return false;
         if (*p_ == '\n') {
             new_line_ = true;
+            if (wrapped_ == 0) wrapped_ = value_;
             ++p_;
         } else if (*p_ == ',') {
             if (comma) return false;
             comma = true;
             ++p_;
         } else {
+            if (wrapped_ == value_) wrapped_start_ = p_;
             return true;
         }
     }

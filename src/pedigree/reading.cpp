@@ -1,7 +1,12 @@
 #include "pedigree/reading.hpp"
 
+#include <chrono>
+#include <cmath>
+#include <functional>
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -32,6 +37,20 @@ int64_t count_lines(std::string_view text) {
     return n;
 }
 
+std::string short_real(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
+bool is_calendar_date(const SplitDate& d) {
+    if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
+    return std::chrono::year_month_day(std::chrono::year(d.year),
+                                       std::chrono::month(static_cast<unsigned>(d.month)),
+                                       std::chrono::day(static_cast<unsigned>(d.day)))
+        .ok();
+}
+
 // The records of the total pedigree file, a batch at a time, so that the IDs of a whole batch
 // can be looked up together. A batch ends early at a record that cannot be read or has ID 0
 // (`bad` is its record number, 0 for none); nothing after that record is read.
@@ -59,9 +78,11 @@ class PedBatches {
                 r_.int64(i) && r_.int64(s) && r_.int64(d) && (!with_sort_ || r_.int32(v));
             if (!ok || i == 0) {
                 bad = nobs_;
+                bad_zero = ok;
                 break;
             }
             if (with_sort_ && r_.on_new_line()) lined_up = false;
+            if (r_.wrapped_value() != 0 && wrapped_) wrapped_(r_, nobs_);
             r_.finish();
             id.push_back(i);
             sire.push_back(s);
@@ -72,11 +93,18 @@ class PedBatches {
     }
 
     int32_t records() const { return nobs_; }
+    const RecordReader& reader() const { return r_; }
+
+    // Called for each record that runs over a line end.
+    void on_wrapped(std::function<void(const RecordReader&, int32_t)> f) {
+        wrapped_ = std::move(f);
+    }
 
     TableVector<int64_t> id, sire, dam;
     TableVector<int32_t> sort;
     int32_t first = 1;  // record number of id[0]
     int32_t bad = 0;
+    bool bad_zero = false;  // the bad record was read, but its ID is 0
     // With the sort value: whether every record so far had it on the line of its dam. Then a
     // pass reading the first three values only meets the same records with the same values.
     bool lined_up = true;
@@ -86,20 +114,25 @@ class PedBatches {
     RecordReader r_;
     bool with_sort_;
     int32_t nobs_ = 0;
+    std::function<void(const RecordReader&, int32_t)> wrapped_;
 };
 
 // The reading phase over one run's inputs.
 class Reading {
   public:
     Reading(Listing& listing, const ReadOptions& options, const InputSources& inputs,
-            ErrorFiles& errors, Pedigree& pedigree)
-        : listing_(listing), o_(options), in_(inputs), e_(errors), p_(pedigree) {}
+            ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics)
+        : listing_(listing), o_(options), in_(inputs), e_(errors), p_(pedigree), d_(diagnostics) {}
 
     void run() {
         if (o_.use_bprop) {
             // A breed-proportion file named without a count of base populations is not open:
             // its first record cannot be read.
-            if (in_.bprop.file == nullptr) ill_input(listing_, in_.bprop.name, 1);
+            if (in_.bprop.file == nullptr)
+                ill_input(listing_, in_.bprop.name, 1,
+                          {in_.bprop.name, 0, 0,
+                           "BPROP_FILE is named but N_BPOP is 0: give N_BPOP, the number of "
+                           "breed proportions on each record of the file"});
             bprop_text_.load(listing_, in_.bprop.file, in_.bprop.name);
             count_phg_records();
         } else {
@@ -118,8 +151,76 @@ class Reading {
     // The PHG code that opens a breed-proportion record: below 0.
     int64_t read_phg_code(RecordReader& r, int32_t nobs) {
         int64_t id = 0;
-        if (!r.int64(id) || id >= 0) ill_input(listing_, in_.bprop.name, nobs);
+        if (!r.int64(id)) bad_record(r, InputKind::breeds, nobs);
+        if (id >= 0)
+            bad_record(r, InputKind::breeds, nobs,
+                       "is not a PHG code: PHG codes in the breed-proportion file are below 0");
         return id;
+    }
+
+    [[noreturn]] void bad_record(const RecordReader& r, InputKind kind, int32_t nobs,
+                                 const std::string& refused = {}) {
+        const InputSource& in = kind == InputKind::pedigree ? in_.ped
+                                : kind == InputKind::trace  ? in_.prob
+                                                            : in_.bprop;
+        const std::string_view text = kind == InputKind::pedigree ? ped_text_.text()
+                                      : kind == InputKind::trace  ? trace_text_
+                                                                  : bprop_text_.text();
+        StopCause cause = invalid_input_cause(text, r, kind, nobs, o_.N_BPOP, in.name, refused);
+        if (kind == InputKind::breeds && refused.empty() && r.value_number() > 1 &&
+            r.wrapped_value() != 0)
+            cause.text += "; the record has fewer values than N_BPOP + 1 = " +
+                          std::to_string(int64_t{o_.N_BPOP} + 1) +
+                          " on its line: N_BPOP or the file is likely wrong";
+        ill_input(listing_, in.name, nobs, std::move(cause));
+    }
+
+    // What a breed-proportion record may hide: a line end within it, more values on its line
+    // than it needs, proportions that do not sum to 1.
+    void check_proportions(const RecordReader& r, int32_t nobs, int64_t id) {
+        const std::string_view text = bprop_text_.text();
+        if (r.wrapped_value() != 0) wrapped_record(text, in_.bprop.name, r, nobs);
+        const int64_t line = line_column(text, r.record_offset()).line;
+        if (r.more_on_line())
+            d_.finding("breed-proportion records with more values than N_BPOP + 1",
+                       "record " + std::to_string(nobs) + " has more values on its line than the " +
+                           std::to_string(int64_t{o_.N_BPOP} + 1) +
+                           " it needs (a PHG code and N_BPOP proportions): is N_BPOP too small?",
+                       {in_.bprop.name, line, 0});
+        double sum = 0;
+        for (const double v : B_PROP1_) sum += v;
+        if (!(std::abs(sum - 1.0) <= 1e-6))
+            d_.finding("PHGs whose breed proportions do not sum to 1",
+                       "the breed proportions of PHG " + std::to_string(id) + " sum to " +
+                           short_real(sum) + ", not 1",
+                       {in_.bprop.name, line, 0});
+    }
+
+    // The stop at a pedigree record the batches could not take.
+    [[noreturn]] void bad_pedigree_record(const PedBatches& batch) {
+        bad_record(batch.reader(), InputKind::pedigree, batch.bad,
+                   batch.bad_zero ? "is not an individual's ID: 0 and the IDs below it are PHG "
+                                    "codes, an individual's ID is above 0"
+                                  : "");
+    }
+
+    // A record that runs over a line end: counted, the first few told in full.
+    void wrapped_record(std::string_view text, const std::string& name, const RecordReader& r,
+                        int32_t nobs) {
+        const char* kind = "records running over a line end";
+        if (!d_.shown(kind)) {
+            d_.finding(kind, {});
+            return;
+        }
+        const int64_t line = line_column(text, r.record_offset()).line;
+        const int32_t on_line = r.wrapped_value() - 1;
+        d_.finding(kind,
+                   "record " + std::to_string(nobs) + " (line " + std::to_string(line) + ") has " +
+                       std::to_string(on_line) + (on_line == 1 ? " value" : " values") +
+                       " on its line; the " + ordinal(r.wrapped_value()) + " was taken from line " +
+                       std::to_string(line_column(text, r.wrapped_offset()).line) +
+                       ": is a value missing on that line?",
+                   {name, line, 0});
     }
 
     // Breed-proportion file, first pass: the number of PHG places.
@@ -131,7 +232,9 @@ class Reading {
             read_phg_code(r, nobs);
             r.finish();
         }
-        if (nobs == 0) ill_input(listing_, in_.bprop.name, 1);
+        if (nobs == 0)
+            ill_input(listing_, in_.bprop.name, 1,
+                      {in_.bprop.name, 0, 0, "the breed-proportion file holds no records"});
         p_.N_PHG1 = nobs + 1;  // one spare place for the dummy PHG
     }
 
@@ -159,7 +262,8 @@ class Reading {
             ++nobs;
             const int64_t id = read_phg_code(r, nobs);
             for (double& v : B_PROP1_)
-                if (!r.real(v)) ill_input(listing_, in_.bprop.name, nobs);
+                if (!r.real(v)) bad_record(r, InputKind::breeds, nobs);
+            check_proportions(r, nobs, id);
             r.finish();
             int32_t NEW = 0;
             const int32_t k = llist(listing_, id, p_.PHG_LIST, 1, NEW);
@@ -190,13 +294,16 @@ class Reading {
         }
         batch_ = p_.XLIST.batch_size();
         PedBatches batch(text, true, batch_);
+        batch.on_wrapped([&](const RecordReader& r, int32_t nobs) {
+            wrapped_record(text, in_.ped.name, r, nobs);
+        });
         while (batch.next()) {
             for (int32_t& v : batch.sort) v = v >= o_.MIN_ACC_BD ? v : SORT_UNKNOWN;
             const int32_t before = p_.XLIST.LAST;
             positions_.resize(batch.id.size());
             p_.XLIST.enter_many(listing_, batch.id, batch.sort, positions_);
             p_.N_INDIVIDUALS += p_.XLIST.LAST - before;
-            if (batch.bad != 0) ill_input(listing_, in_.ped.name, batch.bad);
+            if (batch.bad != 0) bad_pedigree_record(batch);
             if (keep_records_ && !batch.lined_up) {
                 keep_records_ = false;
                 for (auto* column : {&sires_, &dams_}) decltype(sires_)().swap(*column);
@@ -209,7 +316,9 @@ class Reading {
                                          positions_.end());
             }
         }
-        if (batch.records() == 0) ill_input(listing_, in_.ped.name, 1);
+        if (batch.records() == 0)
+            ill_input(listing_, in_.ped.name, 1,
+                      {in_.ped.name, 0, 0, "the pedigree file holds no records"});
     }
 
     // Total pedigree file, second pass: parents linked, every record checked.
@@ -233,7 +342,7 @@ class Reading {
             while (batch.next()) {
                 positions_.assign(batch.id.size(), 0);
                 if (!link_batch(batch.first, batch.id, batch.sire, batch.dam, positions_)) break;
-                if (batch.bad != 0) ill_input(listing_, in_.ped.name, batch.bad);
+                if (batch.bad != 0) bad_pedigree_record(batch);
             }
         }
         for (auto* column : {&sires_, &dams_}) decltype(sires_)().swap(*column);
@@ -326,6 +435,23 @@ class Reading {
 
     void set_parent(int32_t l, int32_t i, int32_t position) {
         (i == 1 ? p_.XLIST[l].SIRE : p_.XLIST[l].DAM) = position;
+        // Both parents the same individual is an inconsistent record of its own (kind 4).
+        if (position > 0 && !(i == 2 && p_.XLIST[l].SIRE == position)) note_role(position, i, l);
+    }
+
+    // An individual that is a sire in one record and a dam in another.
+    void note_role(int32_t parent, int32_t i, int32_t offspring) {
+        const auto at = static_cast<std::size_t>(parent);
+        if (roles_.size() <= at) roles_.resize(std::max(at + 1, roles_.size() * 2), 0);
+        const auto role = static_cast<uint8_t>(i);
+        if ((roles_[at] | role) == 3 && roles_[at] != 3)
+            d_.finding("individuals that are a sire in one record and a dam in another",
+                       "individual " + std::to_string(p_.XLIST[parent].ID) + " is a " +
+                           (i == 1 ? "sire" : "dam") + " of " +
+                           std::to_string(p_.XLIST[offspring].ID) + " and a " +
+                           (i == 1 ? "dam" : "sire") + " elsewhere: check the parents' order",
+                       {in_.ped.name, 0, 0});
+        roles_[at] |= role;
     }
 
     void insert_parent(int32_t nobs, int64_t id, int32_t i, int64_t parent_id, int32_t l1) {
@@ -367,7 +493,15 @@ class Reading {
     void own_check(int32_t nobs, int32_t l) {
         const Record& x = p_.XLIST[l];
         known_ = x.SORT >= o_.MIN_ACC_BD;
-        if (known_ && o_.dob_check) DOB_ = split_date(x.SORT);
+        if (known_ && o_.dob_check) {
+            DOB_ = split_date(x.SORT);
+            if (!is_calendar_date(DOB_))
+                d_.finding("birth dates that are no calendar dates",
+                           "record " + std::to_string(nobs) + ": the birth date " +
+                               std::to_string(x.SORT) + " of individual " + std::to_string(x.ID) +
+                               " is no calendar date (yyyymmdd)",
+                           {in_.ped.name, 0, 0});
+        }
         if (x.SORT > o_.MAX_ACC_BD) {
             ++e_.ERROR[8];
             e_.date_out_of_range(nobs, x.ID, x.SORT);
@@ -403,7 +537,10 @@ class Reading {
     void read_trace_file() {
         InputText text;
         text.load(listing_, in_.prob.file, in_.prob.name);
+        trace_text_ = text.text();
         RecordReader r(text.text());
+        RecordReader bad_reader = r;
+        bool bad_zero = false;
         int32_t nobs = 0;
         int32_t bad = 0;
         TableVector<int64_t> ids;
@@ -415,8 +552,11 @@ class Reading {
             while (ids.size() < batch_ && r.start()) {
                 ++nobs;
                 int64_t id = 0;
-                if (!r.int64(id) || id == 0) {
+                const bool read = r.int64(id);
+                if (!read || id == 0) {
                     bad = nobs;
+                    bad_zero = read;
+                    bad_reader = r;
                     break;
                 }
                 r.finish();
@@ -441,7 +581,16 @@ class Reading {
                 }
             }
         }
-        if (bad != 0) ill_input(listing_, in_.prob.name, bad);
+        if (bad != 0)
+            bad_record(
+                bad_reader, InputKind::trace, bad,
+                bad_zero ? "is not an individual's ID: 0 and the IDs below it are PHG codes" : "");
+        if (p_.N_PROB == 0)
+            d_.warning(nobs == 0 ? "the trace file holds no IDs: nothing is traced"
+                                 : "none of the " + std::to_string(nobs) +
+                                       " IDs of the trace file is in the pedigree file: nothing "
+                                       "is traced",
+                       {in_.prob.name, 0, 0});
         // The trace file is the last reader: no ID is looked up from here on.
         p_.XLIST.drop_index();
         p_.PHG_LIST.drop_index();
@@ -453,7 +602,10 @@ class Reading {
     const InputSources& in_;
     ErrorFiles& e_;
     Pedigree& p_;
+    Diagnostics& d_;
+    std::vector<uint8_t> roles_;  // by position: 1 seen as a sire, 2 as a dam
     InputText bprop_text_;
+    std::string_view trace_text_;
     InputText ped_text_;
     std::vector<double> B_PROP1_;
     // What the first pass read for the second: the parents' IDs and the position of the
@@ -533,8 +685,8 @@ int32_t daysbetween(int32_t day1, int32_t month1, int32_t year1, int32_t day2, i
 }
 
 void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
-                ErrorFiles& errors, Pedigree& pedigree) {
-    Reading(listing, options, inputs, errors, pedigree).run();
+                ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics) {
+    Reading(listing, options, inputs, errors, pedigree, diagnostics).run();
 }
 
 }  // namespace kinstrom

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "diagnostics/diagnostics.hpp"
 #include "listing/listing.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
@@ -50,8 +51,10 @@ struct InputSources {
     InputSource bprop;
 };
 
+// Warnings (records over a line end, breed proportions that do not sum to 1, nothing to trace,
+// ...) go to `diagnostics`.
 void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
-                ErrorFiles& errors, Pedigree& pedigree);
+                ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics);
 
 // Days from date 2 to date 1 (yyyymmdd values split into day, month, year).
 int32_t daysbetween(int32_t day1, int32_t month1, int32_t year1, int32_t day2, int32_t month2,

@@ -21,15 +21,35 @@ constexpr int64_t UNSTORABLE_ID = std::numeric_limits<int64_t>::min();
     line.text("BITSTR ERROR").i64(id).i64(rest);
     for (const int32_t digit : IBIT) line.i32(digit);
     line.i32(0);
-    fatal_stop(listing, {line}, StopEnd::as_is);
+    fatal_stop(listing, {line}, StopEnd::as_is,
+               {{},
+                0,
+                0,
+                "the ID -9223372036854775808 cannot be stored: IDs run from "
+                "-9223372036854775807 to 9223372036854775807"});
 }
 
-[[noreturn]] void table_full(Listing& listing, int32_t capacity) {
+[[noreturn]] void table_full(Listing& listing, int32_t capacity, const std::string& table) {
+    const std::string n = std::to_string(capacity);
+    const std::string more = std::to_string(int64_t{capacity} + 1);
+    std::string cause;
+    if (table == "XLIST") {
+        cause = "more individuals than MAX_A=" + n + ": set MAX_A to at least " + more +
+                " (individuals of the pedigree file and parents inserted for it)";
+    } else if (table == "PHG_LIST") {
+        cause = "more PHG codes than there are places for (" + n +
+                "): without a breed-proportion file set MAX_PHG to at least " + more +
+                "; with one, every PHG code of the pedigree must be in it";
+    } else {
+        cause = "more than " + n +
+                " PHG codes are missing from the breed-proportion file: add "
+                "them to the file";
+    }
     fatal_stop(listing,
                {"DIMENSION PROBLEM A LIST IN LLIST",
                 FreeLine().text("LIST OF DIMENSION ").i32(capacity).text(" MUST BE ENLARGED"),
                 "COMPUTATIONS ABORTED"},
-               StopEnd::as_is);
+               StopEnd::as_is, {{}, 0, 0, cause});
 }
 
 }  // namespace
@@ -224,7 +244,7 @@ void Table::enter_many(Listing& listing, std::span<const int64_t> ids,
             const uint64_t key = hash(ids[i]);
             Slot& slot = slots_[slot_of(key)];
             if (slot.position == 0) {
-                if (LAST >= DIM) table_full(listing, DIM);
+                if (LAST >= DIM) table_full(listing, DIM, name_);
                 push_record(listing, ids[i], sorts[i]);
                 slot = Slot{key, LAST, sorts[i]};
             }
@@ -253,7 +273,7 @@ void Table::enter_many(Listing& listing, std::span<const int64_t> ids,
     for (std::size_t i = 0; i < n; ++i) {
         if (ids[i] == UNSTORABLE_ID) bitstr_error(listing, ids[i]);
         if (w.claimed[i] == 0) continue;
-        if (LAST >= DIM) table_full(listing, DIM);
+        if (LAST >= DIM) table_full(listing, DIM, name_);
         push_record(listing, ids[i], sorts[i]);
         positions[i] = LAST;
     }
@@ -291,7 +311,7 @@ int32_t llist(Listing& listing, int64_t ID, Table& LIST, int INSERT, int32_t& NE
     }
     NEW = 1;
     if (INSERT != 1) return 0;
-    if (LIST.LAST >= LIST.DIM) table_full(listing, LIST.DIM);
+    if (LIST.LAST >= LIST.DIM) table_full(listing, LIST.DIM, LIST.name());
     LIST.append(listing, ID);
     return LIST.LAST;
 }

@@ -3,7 +3,7 @@
 namespace kinstrom {
 
 bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
-                         bool inbreed_requested) {
+                         bool inbreed_requested, const StatisticsStops& causes) {
     const auto& ERROR = errors.ERROR;
     const int32_t LASTPHGERR = pedigree.PHG_ERRLIST.LAST;
     listing.reserve(ERROR[7] > 0 ? 19 : 14);
@@ -37,13 +37,13 @@ bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const Error
         fatal_stop(listing,
                    {" ", " ", "When some individuals can not be traced back to PHG's,",
                     "the calculation of breed proportions can not be performed"},
-                   StopEnd::the_program_terminates);
+                   StopEnd::the_program_terminates, causes.untraceable);
     if (LASTPHGERR > 0)
         fatal_stop(
             listing,
             {" ", " ", "When breed proportions is not specified for all PHG's,",
              "the calculation can not be performed breed proportions", "can not be performed"},
-            StopEnd::the_program_terminates);
+            StopEnd::the_program_terminates, causes.missing_phgs);
     if (inbreed_requested && ERROR[8] > 0) {
         listing.blank();
         listing.blank();

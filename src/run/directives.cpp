@@ -1,8 +1,10 @@
 #include "run/directives.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace kinstrom {
 
@@ -63,37 +65,117 @@ const Key* find_key(std::string_view name) {
     return nullptr;
 }
 
-// Reads the group line by line; `pos` indexes the current line.
+// The fewest single-character insertions, deletions and changes that turn one key into the
+// other, without regard to case.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const std::size_t change = diagonal + (upper(a[i - 1]) != upper(b[j - 1]) ? 1 : 0);
+            row[j] = std::min({change, above + 1, row[j - 1] + 1});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "A", "A or B", "A, B or C".
+std::string one_of(const std::vector<std::string_view>& names, std::string_view last_joint) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) out += i + 1 == names.size() ? last_joint : std::string_view(", ");
+        out += names[i];
+    }
+    return out;
+}
+
+// The unknown key and the closest known keys, or all known keys when none is close.
+std::string unknown_key_text(std::string_view written) {
+    const std::size_t close = std::clamp<std::size_t>(written.size() / 3, 1, 3);
+    std::size_t best = close + 1;
+    std::vector<std::string_view> nearest, all;
+    for (const Key& key : KEYS) {
+        all.push_back(key.name);
+        const std::size_t distance = edit_distance(written, key.name);
+        if (distance < best) nearest.clear(), best = distance;
+        if (distance == best) nearest.push_back(key.name);
+    }
+    const std::string head = "unknown key " + std::string(written);
+    if (!nearest.empty()) return head + "; did you mean " + one_of(nearest, " or ") + "?";
+    return head + "; the known keys are " + one_of(all, " and ");
+}
+
+// Reads the group line by line; `pos` indexes the current line, `line_no` counts the lines read.
 class GroupReader {
   public:
     explicit GroupReader(std::istream& in) : in_(in) {}
 
     bool read(Directives& d) {
-        if (!find_opening()) return false;
+        if (!find_opening()) {
+            const std::string none = "no &DIRECTIVES group found on standard input";
+            if (near_line_ == 0)
+                return fail(0, "",
+                            none +
+                                "; the directives are read from standard input, e.g. "
+                                "kinstrom < directives");
+            return fail(near_line_, "",
+                        none + "; line " + std::to_string(near_line_) + " starts with " + near_ +
+                            ", which does not open it: write &DIRECTIVES followed by a "
+                            "blank, a comma or /");
+        }
+        const int32_t opening = line_no_;
         for (;;) {
-            if (!skip_separators()) return false;  // end of input inside the group
+            if (!skip_separators())
+                return fail(line_no_, "",
+                            "the &DIRECTIVES group opened on line " + std::to_string(opening) +
+                                " is not closed by / before the end of input; end the group "
+                                "with /");
             const char c = line_[pos_];
             if (c == '/') return true;
-            if (!is_key_char(c)) return false;
+            if (!is_key_char(c))
+                return fail(line_no_, "",
+                            "found " + found() +
+                                " where a key or the closing / was expected; write KEY=value "
+                                "assignments separated by commas and end the group with /");
             const std::size_t start = pos_;
             while (pos_ < line_.size() && is_key_char(line_[pos_])) ++pos_;
-            const Key* key = find_key(std::string_view(line_).substr(start, pos_ - start));
-            if (key == nullptr) return false;
+            const std::string written = line_.substr(start, pos_ - start);
+            const Key* key = find_key(written);
+            if (key == nullptr) return fail(line_no_, written, unknown_key_text(written));
             skip_blanks();
-            if (at_end() || line_[pos_] != '=') return false;
+            if (at_end() || line_[pos_] != '=')
+                return fail(line_no_, written,
+                            "expected = after " + written + ", found " +
+                                (at_end() ? std::string("the end of the line") : found()) +
+                                "; write " + std::string(key->name) + "=value");
             ++pos_;
             skip_blanks();
-            if (at_end() || is_separator(line_[pos_]) || line_[pos_] == '/') return false;
-            const bool ok = key->integer != nullptr ? read_integer(d.*(key->integer))
-                                                    : read_text(d.*(key->text), key->width);
+            if (at_end() || is_separator(line_[pos_]) || (line_[pos_] == '/' && !text_after(*key)))
+                return fail(line_no_, written,
+                            "no value after " + written + "=; write " +
+                                (key->integer != nullptr ? "a whole number"
+                                                         : "a text quoted with ' or \"") +
+                                " right after the =, on the same line");
+            const bool ok = key->integer != nullptr ? read_integer(written, d.*(key->integer))
+                                                    : read_text(*key, written, d.*(key->text));
             if (!ok) return false;
-            if (!at_end() && !is_separator(line_[pos_]) && line_[pos_] != '/') return false;
+            if (!at_end() && !is_separator(line_[pos_]) && line_[pos_] != '/')
+                return fail(line_no_, written,
+                            "found " + found() + " right after the value of " + written +
+                                "; separate the assignments by commas or blanks");
         }
     }
+
+    const DirectiveProblem& problem() const { return problem_; }
 
   private:
     bool next_line() {
         if (!std::getline(in_, line_)) return false;
+        ++line_no_;
         pos_ = 0;
         return true;
     }
@@ -102,18 +184,50 @@ class GroupReader {
         while (!at_end() && is_blank(line_[pos_])) ++pos_;
     }
 
+    // A text key whose value starts with '/' and goes on: an unquoted path, not the closing.
+    bool text_after(const Key& key) const {
+        return key.text != nullptr && pos_ + 1 < line_.size() && !is_separator(line_[pos_ + 1]);
+    }
+
+    // Records the problem; false.
+    bool fail(int32_t line, std::string key, std::string text) {
+        problem_ = {line, std::move(key), std::move(text)};
+        return false;
+    }
+
+    // The characters from pos_ up to a separator, or up to '/' too when `slash_ends`.
+    std::string_view token(bool slash_ends) const {
+        std::size_t end = pos_;
+        while (end < line_.size() && !is_separator(line_[end]) &&
+               !(slash_ends && line_[end] == '/'))
+            ++end;
+        return std::string_view(line_).substr(pos_, end - pos_);
+    }
+    // What stands at pos_, quoted and cut for a message.
+    std::string found() const {
+        constexpr std::size_t SHOWN = 30;
+        const std::string_view t = token(false);
+        return '"' + std::string(t.substr(0, SHOWN)) + (t.size() > SHOWN ? "...\"" : "\"");
+    }
+
     // Skips lines up to the one that opens the group; leaves pos_ after the group name.
     bool find_opening() {
         constexpr std::string_view NAME = "DIRECTIVES";
         while (next_line()) {
             skip_blanks();
             if (at_end() || line_[pos_] != '&') continue;
+            const std::size_t amp = pos_;
             const std::size_t name = pos_ + 1;
-            if (line_.size() - name < NAME.size() ||
-                !equal_nocase(std::string_view(line_).substr(name, NAME.size()), NAME))
-                continue;
-            pos_ = name + NAME.size();
-            if (at_end() || is_separator(line_[pos_]) || line_[pos_] == '/') return true;
+            if (line_.size() - name >= NAME.size() &&
+                equal_nocase(std::string_view(line_).substr(name, NAME.size()), NAME)) {
+                pos_ = name + NAME.size();
+                if (at_end() || is_separator(line_[pos_]) || line_[pos_] == '/') return true;
+            }
+            if (near_line_ == 0) {  // the first line that looks like an opening, for the problem
+                pos_ = amp;
+                near_line_ = line_no_;
+                near_ = found();
+            }
         }
         return false;
     }
@@ -127,29 +241,46 @@ class GroupReader {
         }
     }
 
-    bool read_integer(int32_t& out) {
-        std::size_t p = pos_;
-        if (line_[p] == '+') ++p;  // from_chars takes "-" but not "+"
-        const char* first = line_.data() + p;
-        const char* last = line_.data() + line_.size();
-        int32_t value = 0;
-        const auto [end, ec] = std::from_chars(first, last, value);
-        if (ec != std::errc() || end == first) return false;
-        if (line_[pos_] == '+' && *first == '-') return false;
-        pos_ = static_cast<std::size_t>(end - line_.data());
-        out = value;
+    // A decimal integer with an optional sign, up to a separator or '/'.
+    bool read_integer(const std::string& written, int32_t& out) {
+        const std::string_view value = token(true);
+        const std::string_view digits = value.substr(value[0] == '+' || value[0] == '-' ? 1 : 0);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return fail(line_no_, written,
+                        written + " takes a whole number, found " + std::string(value) +
+                            "; write a whole number without quotes, decimals or exponent");
+        const char* first = value.data() + (value[0] == '+' ? 1 : 0);
+        int32_t number = 0;
+        if (std::from_chars(first, value.data() + value.size(), number).ec != std::errc())
+            return fail(line_no_, written,
+                        written + "=" + std::string(value) +
+                            " is outside the range -2147483648 to 2147483647; give a value "
+                            "within it");
+        pos_ += value.size();
+        out = number;
         return true;
     }
 
-    bool read_text(std::string& out, std::size_t width) {
+    bool read_text(const Key& key, const std::string& written, std::string& out) {
         const char quote = line_[pos_];
-        if (quote != '\'' && quote != '"') return false;
+        if (quote != '\'' && quote != '"') {
+            std::string_view value = token(false);
+            if (value.size() > 1 && value.back() == '/') value.remove_suffix(1);
+            return fail(line_no_, written,
+                        written + "=" + std::string(value) +
+                            " is not quoted; texts are quoted with ' or \", e.g. " +
+                            std::string(key.name) + "='" + std::string(value) + "'");
+        }
+        const int32_t opening = line_no_;
         ++pos_;
         std::string value;
         for (;;) {
             if (at_end()) {
-                if (!next_line()) return false;  // a quoted value continues on the next line
-                continue;
+                if (next_line()) continue;  // a quoted value continues on the next line
+                return fail(opening, written,
+                            "the text of " + written + " opened with " + quote +
+                                " never ends; close it with " + quote + " (a doubled " + quote +
+                                " stands for the quote itself)");
             }
             const char c = line_[pos_++];
             if (c != quote) {
@@ -161,13 +292,17 @@ class GroupReader {
                 break;
             }
         }
-        out = fixed_width(value, width);
+        out = fixed_width(value, key.width);
         return true;
     }
 
     std::istream& in_;
     std::string line_;
     std::size_t pos_ = 0;
+    int32_t line_no_ = 0;
+    int32_t near_line_ = 0;  // the first line starting with '&' that does not open the group
+    std::string near_;       // how that line starts
+    DirectiveProblem problem_;
 };
 
 // Formatted line: text directly followed by an integer right-justified in 10 columns.
@@ -216,11 +351,27 @@ std::string fixed_width(std::string_view value, std::size_t width) {
     return out;
 }
 
-bool read_directives(std::istream& in, Directives& d) {
+bool read_directives(std::istream& in, Directives& d, DirectiveProblem* problem) {
     Directives read = d;
-    if (!GroupReader(in).read(read)) return false;
+    GroupReader reader(in);
+    if (!reader.read(read)) {
+        if (problem != nullptr) *problem = reader.problem();
+        return false;
+    }
     d = read;
     return true;
+}
+
+std::vector<std::string> directive_warnings(const Directives& d) {
+    std::vector<std::string> warnings;
+    const std::string_view inbreed = trim_leading(d.INBREED);
+    if (!inbreed.empty() && upper(inbreed[0]) == 'Y' && d.INBREED != "YES ") {
+        const std::string given = std::string(trim_trailing(d.INBREED));
+        warnings.push_back("INBREED='" + given +
+                           "' is not 'YES': no inbreeding coefficients will be computed; write "
+                           "INBREED='YES' to compute them");
+    }
+    return warnings;
 }
 
 void derive_birth_date_mode(Directives& d, const RunDate& date, Settings& s) {
@@ -265,13 +416,14 @@ std::string resolve_name(std::string_view name, const Environment& env) {
 
 namespace {
 
-// The names of the pedigree and trace files; counts a missing one.
+// The names of the pedigree and trace files; a missing one adds to `reasons`.
 void echo_file_names(Listing& listing, const Directives& d, const Environment& env,
-                     FileNames& names, int32_t& errors) {
+                     FileNames& names, std::vector<std::string>& reasons) {
     names.ped = resolved(d.PED_FILE, env);
     if (names.ped.empty()) {
         formatted(listing, "No total pedigree file specified........ ");
-        ++errors;
+        reasons.push_back(
+            "no pedigree file is named (PED_FILE is blank): name it, e.g. PED_FILE='ped.txt'");
     } else {
         formatted(listing, "Name of pedigree file .................. " + names.ped);
     }
@@ -279,16 +431,19 @@ void echo_file_names(Listing& listing, const Directives& d, const Environment& e
     names.prob = resolved(d.PROB_FILE, env);
     if (names.prob.empty()) {
         formatted(listing, "No file with individuals to trace        ");
-        ++errors;
+        reasons.push_back(
+            "no file of individuals to trace is named (PROB_FILE is blank): name it, e.g. "
+            "PROB_FILE='sel.txt'");
     } else {
         formatted(listing, "Name of file with individuals to trace . " + names.prob);
     }
     free_blank(listing);
 }
 
-// OPT1 (an illegal value stops the run at once), OPT2, GPRUNE and INBREED; counts rejected
-// values.
-void echo_options(Listing& listing, Directives& d, Settings& s, int32_t& errors) {
+// OPT1 (an illegal value stops the run at once, its cause put in `stop_cause` when given),
+// OPT2, GPRUNE and INBREED; rejected values add to `reasons`.
+void echo_options(Listing& listing, Directives& d, Settings& s, std::vector<std::string>& reasons,
+                  std::string* stop_cause) {
     if (d.OPT1 > 0) {
         text_and_number(listing, "Option 1 specified.......................", d.OPT1);
     } else {
@@ -299,6 +454,10 @@ void echo_options(Listing& listing, Directives& d, Settings& s, int32_t& errors)
     } else if (d.OPT1 == 2) {
         formatted(listing, "(Trace + breed proportions + heterozygosity)");
     } else {
+        if (stop_cause != nullptr)
+            *stop_cause = "OPT1=" + std::to_string(d.OPT1) +
+                          " is not allowed: use 1 (trace only) or 2 (trace, breed proportions and "
+                          "heterozygosity)";
         fatal_stop(listing,
                    {"but only 1 or 2 is legal options         ",
                     "1 -> trace only                          ",
@@ -320,7 +479,9 @@ void echo_options(Listing& listing, Directives& d, Settings& s, int32_t& errors)
         formatted(listing, "but only 1 or 2 is legal options         ");
         formatted(listing, "1 -> Using original ID's                  ");
         formatted(listing, "2 -> Using renumbered ID's                ");
-        ++errors;
+        reasons.push_back("OPT2=" + std::to_string(d.OPT2) +
+                          " is not allowed: use 1 (output files with original IDs) or 2 (with "
+                          "renumbered IDs)");
     }
 
     if (d.GPRUNE == 0) {
@@ -334,7 +495,9 @@ void echo_options(Listing& listing, Directives& d, Settings& s, int32_t& errors)
         free_blank(listing);
         text_and_number(listing, "Pruning to max. generation back from data: ", d.GPRUNE);
         text_and_number(listing, "But max. no. of generation to look back is:", d.MAX_NIV);
-        ++errors;
+        reasons.push_back("GPRUNE=" + std::to_string(d.GPRUNE) +
+                          " is above MAX_NIV=" + std::to_string(d.MAX_NIV) +
+                          ": set GPRUNE at most MAX_NIV or raise MAX_NIV");
     }
 
     s.inbreed = d.INBREED == "YES ";
@@ -393,13 +556,19 @@ void echo_sort_variable(Listing& listing, Directives& d, const Settings& s) {
 }  // namespace
 
 void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
-                     FileNames& names) {
-    int32_t errors = 0;
-    echo_file_names(listing, d, env, names, errors);
-    echo_options(listing, d, s, errors);
-    if (errors > 0)
+                     FileNames& names, std::string* stop_cause) {
+    std::vector<std::string> reasons;
+    echo_file_names(listing, d, env, names, reasons);
+    echo_options(listing, d, s, reasons, stop_cause);
+    if (!reasons.empty()) {
+        if (stop_cause != nullptr) {
+            stop_cause->clear();
+            for (const std::string& reason : reasons)
+                *stop_cause += (stop_cause->empty() ? "" : "; ") + reason;
+        }
         fatal_stop(listing, {" ", "Error(s) found in the directive file"},
                    StopEnd::program_terminates);
+    }
 
     echo_breed_proportions(listing, d, env, s, names);
     echo_sort_variable(listing, d, s);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <vector>
 
 #include "listing/listing.hpp"
 
@@ -44,10 +45,24 @@ struct Directives {
 // Cuts or blank-pads a text value to `width` characters.
 std::string fixed_width(std::string_view value, std::size_t width);
 
+// Why the group could not be read: where, the key concerned and a sentence for the breeder
+// saying what is wrong and what to do.
+struct DirectiveProblem {
+    int32_t line = 0;  // line number within standard input, from 1; 0 when not known
+    std::string key;   // the key as written, may be empty
+    std::string text;  // a complete sentence for a breeder: what is wrong and what to do
+};
+
 // Reads the DIRECTIVES group from `in` into `d` (keys absent from the group keep their
-// values); false on a read failure: an unknown key, a value that does not fit its key's type,
-// or the end of input before the closing "/".
-bool read_directives(std::istream& in, Directives& d);
+// values); false on a read failure: no group, an unknown key, a value that does not fit its
+// key's type, or the end of input before the closing "/". On a failure `d` is unchanged and
+// `problem`, when given, tells what went wrong (line 0 when no group was found and no line
+// starts with "&").
+bool read_directives(std::istream& in, Directives& d, DirectiveProblem* problem = nullptr);
+
+// Sentences on values that are accepted but probably not meant: INBREED that starts with Y or
+// y (after leading blanks) but is not exactly YES, so no inbreeding is computed.
+std::vector<std::string> directive_warnings(const Directives& d);
 
 // Settings derived from the directives.
 struct Settings {
@@ -82,8 +97,9 @@ std::string resolve_name(std::string_view name, const Environment& env);
 
 // Prints the echo of the directives, validates them and resolves the input names; completes
 // OPT1, OPT2, GPRUNE and MIN_ACC_BD. Throws FatalStop on an illegal OPT1 or rejected
-// directives.
+// directives; before it does, `stop_cause`, when given, receives the reason as a sentence (the
+// reasons joined by "; " when several directives are rejected).
 void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
-                     FileNames& names);
+                     FileNames& names, std::string* stop_cause = nullptr);
 
 }  // namespace kinstrom

@@ -1,10 +1,15 @@
 #include "run/driver.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "diagnostics/diagnostics.hpp"
 #include "genetics/genetics.hpp"
 #include "listing/listing.hpp"
 #include "listing/progress.hpp"
@@ -16,6 +21,7 @@
 #include "run/directives.hpp"
 #include "run/files.hpp"
 #include "trace/tracing.hpp"
+#include "trace/untraceable.hpp"
 
 namespace kinstrom {
 
@@ -67,14 +73,70 @@ void banner(Listing& listing) {
     }
 }
 
-void run_phases(std::istream& in, Listing& listing, Progress& progress) {
+// "1 thing", "2 things".
+std::string counted(int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Why individuals cannot be traced back to PHGs: loops (with their members' lines, read again
+// from the pedigree file), lines longer than MAX_NIV, individuals below a loop.
+std::vector<std::string> explain_untraceable(const Pedigree& pedigree, int32_t MAX_NIV,
+                                             const std::string& ped_name) {
+    const UntraceableCauses causes = untraceable_causes(pedigree, MAX_NIV);
+    std::vector<int64_t> lines;
+    if (!causes.loops.empty()) {
+        std::ifstream in(ped_name, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        lines = record_lines(text, loop_member_ids(causes, pedigree));
+    }
+    return untraceable_messages(causes, pedigree, lines, MAX_NIV);
+}
+
+// What standard error says of the stops after the pedigree statistics; the untraceable
+// individuals are explained in lines of their own (errors when the run stops for them,
+// warnings otherwise).
+StatisticsStops stop_causes(const Pedigree& pedigree, const ErrorFiles& errors, const Directives& d,
+                            const FileNames& names, Diagnostics& diagnostics) {
+    StatisticsStops out;
+    const int32_t untraceable = errors.ERROR[6], marked = errors.ERROR[7];
+    if (untraceable > 0) {
+        for (const std::string& line : explain_untraceable(pedigree, d.MAX_NIV, names.ped)) {
+            if (marked > 0) {
+                diagnostics.error({{}, 0, 0, line});
+            } else {
+                diagnostics.warning(line);
+            }
+        }
+    }
+    out.untraceable.text = std::to_string(marked) + " of the individuals marked for tracing (" +
+                           std::to_string(untraceable) +
+                           " individuals in all) cannot be traced back to PHGs within MAX_NIV=" +
+                           std::to_string(d.MAX_NIV) + " generations; they are listed in " +
+                           errors.files[5].name();
+    const Table& missing = pedigree.PHG_ERRLIST;
+    std::string codes;
+    for (int32_t k = 1; k <= missing.LAST && k <= Diagnostics::SHOWN; ++k)
+        codes += (k > 1 ? ", " : "") + std::to_string(missing[k].ID);
+    if (missing.LAST > Diagnostics::SHOWN) codes += ", ...";
+    out.missing_phgs.text =
+        counted(missing.LAST, "PHG code", "PHG codes") + " of the pedigree file (" + codes +
+        (missing.LAST == 1 ? ") has" : ") have") + " no breed proportions in " + names.bprop +
+        ": add them to that file (they are listed in " + errors.files[6].name() + ")";
+    return out;
+}
+
+void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics) {
     progress.begin("directives and files");
     listing.first_page();
     banner(listing);
 
     Directives d;
-    if (!read_directives(in, d))
-        fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates);
+    DirectiveProblem problem;
+    if (!read_directives(in, d, &problem))
+        fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
+                   {"<stdin>", problem.line, 0, problem.text});
+    for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
     Settings settings;
     derive_birth_date_mode(d, listing.date(), settings);
 
@@ -87,7 +149,13 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress) {
 
     const Environment env = Environment::read();
     FileNames names;
-    echo_directives(listing, d, settings, env, names);
+    std::string why;
+    try {
+        echo_directives(listing, d, settings, env, names, &why);
+    } catch (FatalStop& stop) {
+        stop.cause.text = why;
+        throw;
+    }
     check_input_files(listing, names);
 
     RunFiles files;
@@ -106,7 +174,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress) {
                                    settings.ANE_MIN_DIFF,
                                    settings.dob_check,
                                    settings.use_bprop};
-    read_input(listing, read_options, inputs, files.errors, pedigree);
+    read_input(listing, read_options, inputs, files.errors, pedigree, diagnostics);
 
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
@@ -117,7 +185,16 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress) {
     write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
     progress.begin("pedigree statistics");
-    const bool inbreeding = pedigree_statistics(listing, pedigree, files.errors, settings.inbreed);
+    const bool inbreeding =
+        pedigree_statistics(listing, pedigree, files.errors, settings.inbreed,
+                            stop_causes(pedigree, files.errors, d, names, diagnostics));
+    if (settings.inbreed && !inbreeding)
+        diagnostics.warning(
+            "INBREED='YES', but no inbreeding coefficients are computed: " +
+            counted(files.errors.ERROR[8], "doubtful birth date or sort value",
+                    "doubtful birth dates or sort values") +
+            " (born before, or too soon after, a parent, or out of the accepted range) in " +
+            files.errors.file(8).name() + "; correct them to get the inbreeding column of .PED");
 
     progress.begin("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);
@@ -149,27 +226,39 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress) {
 
 }  // namespace
 
-int run(std::istream& in, std::FILE* out) {
+int run(std::istream& in, std::FILE* out, std::FILE* err) {
     RunDate date;
     dattim(date);
     Listing listing(out, date);
+    Diagnostics diagnostics(err);
     int status = 0;
     Progress progress = Progress::from_environment();
+    StopCause cause;
     try {
-        run_phases(in, listing, progress);
+        run_phases(in, listing, progress, diagnostics);
     } catch (const FatalStop& stop) {
         status = stop.status;
+        cause = stop.cause;
     } catch (const std::bad_alloc&) {
         // Tables name themselves when they cannot be allocated; this is any other request.
         print_allocation_failure(listing, "memory", false);
         status = STOP_CODE;
+        cause.text = allocation_cause("memory");
     }
     progress.end();
+    diagnostics.finish();
+    if (status != 0) {
+        if (cause.text.empty()) cause.text = "the run stopped; the listing says why";
+        diagnostics.error(cause);
+    }
     if (!listing.flush()) {
-        std::fputs("kinstrom: writing the listing failed\n", stderr);
+        diagnostics.error({{},
+                           0,
+                           0,
+                           std::string("writing the listing failed on standard output: ") +
+                               std::strerror(errno)});
         return STOP_CODE;
     }
-    if (status != 0) std::fprintf(stderr, "kinstrom: run stopped, exit status %d\n", status);
     return status;
 }
 

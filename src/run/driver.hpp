@@ -12,7 +12,8 @@
 
 namespace kinstrom {
 
-// Runs the program with the directives on `in` and the listing on `out`.
-int run(std::istream& in, std::FILE* out);
+// Runs the program with the directives on `in`, the listing on `out` and the messages for the
+// user on `err`.
+int run(std::istream& in, std::FILE* out, std::FILE* err = stderr);
 
 }  // namespace kinstrom

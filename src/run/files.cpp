@@ -63,7 +63,10 @@ void check_outputs_apart(Listing& listing, const FileNames& names, const RunFile
         const auto id = file_id(output.name);
         if (!id || std::find(inputs.begin(), inputs.end(), *id) == inputs.end()) continue;
         fatal_stop(listing, {" ", "File " + output.name + " is both input and output"},
-                   StopEnd::program_terminates);
+                   StopEnd::program_terminates,
+                   {output.name, 0, 0,
+                    "this output file is also an input file of the run: writing it would destroy "
+                    "the input; rename the trace file or the input file"});
     }
 }
 
@@ -72,7 +75,13 @@ void check_outputs_apart(Listing& listing, const FileNames& names, const RunFile
 void check_input_files(Listing& listing, const FileNames& names) {
     for (const std::string* name : {&names.ped, &names.prob, &names.bprop}) {
         if (name->empty() || exists(*name)) continue;
-        fatal_stop(listing, {" ", "File " + *name + " not found"}, StopEnd::program_terminates);
+        struct stat st {};
+        const bool folder = ::stat(name->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        fatal_stop(listing, {" ", "File " + *name + " not found"}, StopEnd::program_terminates,
+                   {*name, 0, 0,
+                    folder ? "this is a folder, not a file: name the file in the directives"
+                           : "no such file: check the name in the directives (relative names are "
+                             "taken from the folder the run starts in, or from PBS_O_WORKDIR)"});
     }
 }
 

@@ -11,11 +11,12 @@
 #   setup             bash script run in the work folder before the run (optional)
 #   expected/status   the exit status
 #   expected/listing  standard output, with the work folder's path written as @WORK@
+#   expected/stderr   standard error, likewise (optional: without it, standard error is empty)
 #   expected/files/   every regular file the run leaves besides the inputs, byte for byte
 # The input files must be left as they were.
 # The run's clock is fixed: SOURCE_DATE_EPOCH=1796450637 (5 December 2026 06:03:57) and TZ=UTC.
-# Phase lines go to standard error (KINSTROM_PROGRESS=1) and inbreeding runs on three threads
-# (KINSTROM_THREADS=3): neither may change what the run prints or writes.
+# Phase lines are off (KINSTROM_PROGRESS=0) and inbreeding runs on three threads
+# (KINSTROM_THREADS=3), which may not change what the run prints or writes.
 set -u
 bin=$1
 case_dir=$2
@@ -26,7 +27,7 @@ mkdir -p "$work" "$tmp/out"
 [ -d "$case_dir/input" ] && cp -R "$case_dir/input/." "$work/"
 (cd "$work" && find . -type f | sort) > "$tmp/inputs"
 
-env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC KINSTROM_PROGRESS=1
+env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC KINSTROM_PROGRESS=0
     KINSTROM_THREADS=3)
 if [ -f "$case_dir/env" ]; then
     while IFS= read -r line || [ -n "$line" ]; do
@@ -47,6 +48,11 @@ if [ "$status" != "$(cat "$case_dir/expected/status")" ]; then
 fi
 if ! sed "s|$work|@WORK@|g" "$tmp/out/listing" | diff -u "$case_dir/expected/listing" -; then
     echo "listing differs"
+    fail=1
+fi
+[ -f "$case_dir/expected/stderr" ] && want_err=$case_dir/expected/stderr || want_err=/dev/null
+if ! sed "s|$work|@WORK@|g" "$tmp/out/stderr" | diff -u "$want_err" -; then
+    echo "standard error differs"
     fail=1
 fi
 (cd "$work" && find . -type f | sort) | comm -23 - "$tmp/inputs" > "$tmp/left"

@@ -25,9 +25,9 @@ std::string name240(const std::string& s) {
     return s + std::string(240 - s.size(), ' ');
 }
 
-bool read(const std::string& input, Directives& d) {
+bool read(const std::string& input, Directives& d, DirectiveProblem* problem = nullptr) {
     std::istringstream in(input);
-    return read_directives(in, d);
+    return read_directives(in, d, problem);
 }
 
 TEST(DirectiveReading, DefaultsAndEveryKey) {
@@ -100,10 +100,65 @@ TEST(DirectiveReading, FailuresLeaveValuesUnchanged) {
     // clang-format on
     for (const char* input : rows) {
         Directives d, before;
+        DirectiveProblem problem;
         d.OPT1 = before.OPT1 = 7;
         d.PED_FILE = before.PED_FILE = name240("kept");
-        EXPECT_FALSE(read(input, d)) << '"' << input << '"';
+        EXPECT_FALSE(read(input, d, &problem)) << '"' << input << '"';
+        EXPECT_NE(problem.text, "") << '"' << input << '"';
         EXPECT_EQ(all_fields(d), all_fields(before)) << '"' << input << '"';
+    }
+}
+
+// What the breeder is told on a rejected group, a doubtful INBREED or a stop of the echo: the
+// line, the key as written and a distinctive part of the text ("" when nothing is told).
+TEST(DirectiveDiagnostics, Reasons) {
+    const std::tuple<std::string, int32_t, std::string, std::string> rows[] = {
+        {"", 0, "", "no &DIRECTIVES group found on standard input; the directives are read"},
+        {"x\n&DIRECTIVE OPT1=2 /", 2, "", "line 2 starts with \"&DIRECTIVE\", which does not"},
+        {"x\n&DIRECTIVES\n OPT1=2, INBREEDING='YES' /", 3, "INBREEDING", "; did you mean INBREED?"},
+        {"&DIRECTIVES opt3=2 /", 1, "opt3", "unknown key opt3; did you mean OPT1 or OPT2?"},
+        {"&DIRECTIVES FOO=1 /", 1, "FOO", "known keys are MAX_NIV, MAX_A, MAX_PHG, PED_FILE"},
+        {"&DIRECTIVES\nOPT1=2.5/", 2, "OPT1", "OPT1 takes a whole number, found 2.5; write"},
+        {"&DIRECTIVES Gprune=-2147483649 /", 1, "Gprune", "is outside the range -2147483648 to"},
+        {"&DIRECTIVES\n\nPED_FILE=ped.txt/", 3, "PED_FILE",
+         "quoted with ' or \", e.g. PED_FILE='ped.txt'"},
+        {"&DIRECTIVES PED_FILE=/d/p /", 1, "PED_FILE", "PED_FILE=/d/p is not quoted; texts are"},
+        {"&DIRECTIVES OPT1=2,\n prob_file=\"s\n/\n", 2, "prob_file", "opened with \" never ends"},
+        {"x\n&DIRECTIVES OPT1=2\n\n", 3, "", "group opened on line 2 is not closed by / before"},
+        {"&DIRECTIVES OPT1=2 ! two\n/", 1, "", "found \"!\" where a key or the closing / was"},
+        {"&DIRECTIVES OPT1 2 /", 1, "OPT1", "expected = after OPT1, found \"2\"; write OPT1="},
+        {"&DIRECTIVES OPT2=\n2 /", 1, "OPT2", "no value after OPT2=; write a whole number"},
+        {"&DIRECTIVES PED_FILE='a'b /", 1, "PED_FILE", "found \"b\" right after the value of"},
+        {"&DIRECTIVES INBREED='yes' /", 0, "",
+         "INBREED='yes' is not 'YES': no inbreeding coefficients will be computed; write INBREED"},
+        {"&DIRECTIVES INBREED=' Y' /", 0, "", "INBREED=' Y' is not 'YES'"},
+        {"&DIRECTIVES INBREED='NO' /", 0, "", ""},
+        {"&DIRECTIVES INBREED='YES' /", 0, "", ""},
+        {"&DIRECTIVES OPT1=3 /", 0, "", "OPT1=3 is not allowed: use 1 (trace only) or 2 (trace,"},
+        {"&DIRECTIVES PED_FILE=' ', OPT2=5, MAX_NIV=4, GPRUNE=6 /", 0, "",
+         "e.g. PED_FILE='ped.txt'; OPT2=5 is not allowed: use 1 (output files with original IDs) "
+         "or 2 (with renumbered IDs); GPRUNE=6 is above MAX_NIV=4: set GPRUNE at most MAX_NIV"},
+        {"&DIRECTIVES PROB_FILE='' /", 0, "", "(PROB_FILE is blank): name it"},
+    };
+    for (const auto& [group, line, key, part] : rows) {
+        Directives d;
+        DirectiveProblem problem;
+        std::string got, cause;
+        if (read(group, d, &problem)) {
+            for (const std::string& warning : directive_warnings(d)) got += warning;
+            CapturedListing out;
+            Settings s;
+            FileNames names;
+            try {
+                echo_directives(out.listing, d, s, Environment{}, names, &cause);
+            } catch (const FatalStop&) {
+                got += cause;  // a cause only counts with a stop
+            }
+        }
+        EXPECT_EQ(std::tie(problem.line, problem.key), std::tie(line, key)) << group;
+        got += problem.text;  // all the texts told, which "" expects to be none
+        EXPECT_TRUE(part.empty() ? got.empty() : got.find(part) != std::string::npos)
+            << group << " -> " << got;
     }
 }
 

@@ -170,7 +170,8 @@ TEST(Dates, MinimumAgeOfEachParent) {
             errors.file(kind).open(s.listing, s.path("err" + std::to_string(kind)));
         Pedigree p;
         const ReadOptions o{10, 10, 0, 1, 20261205, {sire_days, dam_days}, true, false};
-        read_input(s.listing, o, {{"ped", ped}, {"prob", prob}, {}}, errors, p);
+        Diagnostics quiet;
+        read_input(s.listing, o, {{"ped", ped}, {"prob", prob}, {}}, errors, p, quiet);
         EXPECT_EQ(errors.ERROR[8], errors_found) << sire_days << " " << dam_days;
         std::fclose(ped), std::fclose(prob);
     }
