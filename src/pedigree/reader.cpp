@@ -168,8 +168,9 @@ std::string likely_cause(std::string_view text, std::string_view token, std::siz
 
 StopCause invalid_input_cause(std::string_view text, const RecordReader& r, InputKind kind,
                               int32_t nobs, int32_t n_bpop, const std::string& file,
-                              const std::string& refused) {
-    std::size_t at = r.value_offset();
+                              const std::string& refused, bool first_value) {
+    // A refused first value (an ID of 0) is told at the record's start, whatever was read after.
+    const std::size_t at = first_value ? r.record_offset() : r.value_offset();
     const bool at_end =
         at >= text.size() || text.find_first_not_of(" \t\r\n,", at) == std::string_view::npos;
     // At the end of the file the place is just after the record's last value.
@@ -179,7 +180,7 @@ StopCause invalid_input_cause(std::string_view text, const RecordReader& r, Inpu
     const std::size_t token_end = rest.find_first_of(" \t\r\n,");
     const std::string_view token = rest.substr(0, token_end);
     const std::string_view line = rest.substr(0, rest.find('\n'));
-    const int32_t value = r.value_number();
+    const int32_t value = first_value ? 1 : r.value_number();
     std::string t = "record " + std::to_string(nobs) + ": ";
     if (!refused.empty()) {
         t += quoted_bytes(token) + " " + refused;

@@ -112,7 +112,7 @@ LineColumn line_column(std::string_view text, std::size_t offset);
 // record's code.
 StopCause invalid_input_cause(std::string_view text, const RecordReader& r, InputKind kind,
                               int32_t nobs, int32_t n_bpop, const std::string& file,
-                              const std::string& refused = {});
+                              const std::string& refused = {}, bool first_value = false);
 
 // The scanning functions are inline: they run for every number of files with millions of lines.
 

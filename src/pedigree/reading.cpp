@@ -159,14 +159,15 @@ class Reading {
     }
 
     [[noreturn]] void bad_record(const RecordReader& r, InputKind kind, int32_t nobs,
-                                 const std::string& refused = {}) {
+                                 const std::string& refused = {}, bool first_value = false) {
         const InputSource& in = kind == InputKind::pedigree ? in_.ped
                                 : kind == InputKind::trace  ? in_.prob
                                                             : in_.bprop;
         const std::string_view text = kind == InputKind::pedigree ? ped_text_.text()
                                       : kind == InputKind::trace  ? trace_text_
                                                                   : bprop_text_.text();
-        StopCause cause = invalid_input_cause(text, r, kind, nobs, o_.N_BPOP, in.name, refused);
+        StopCause cause =
+            invalid_input_cause(text, r, kind, nobs, o_.N_BPOP, in.name, refused, first_value);
         if (kind == InputKind::breeds && refused.empty() && r.value_number() > 1 &&
             r.wrapped_value() != 0)
             cause.text += "; the record has fewer values than N_BPOP + 1 = " +
@@ -179,7 +180,9 @@ class Reading {
     // than it needs, proportions that do not sum to 1.
     void check_proportions(const RecordReader& r, int32_t nobs, int64_t id) {
         const std::string_view text = bprop_text_.text();
-        if (r.wrapped_value() != 0) wrapped_record(text, in_.bprop.name, r, nobs);
+        if (r.wrapped_value() != 0)
+            wrapped_record(text, in_.bprop.name, r, nobs,
+                           " (or is N_BPOP larger than the proportions on each line?)");
         const int64_t line = line_column(text, r.record_offset()).line;
         if (r.more_on_line())
             d_.finding("breed-proportion records with more values than N_BPOP + 1",
@@ -201,12 +204,13 @@ class Reading {
         bad_record(batch.reader(), InputKind::pedigree, batch.bad,
                    batch.bad_zero ? "is not an individual's ID: 0 and the IDs below it are PHG "
                                     "codes, an individual's ID is above 0"
-                                  : "");
+                                  : "",
+                   batch.bad_zero);
     }
 
     // A record that runs over a line end: counted, the first few told in full.
     void wrapped_record(std::string_view text, const std::string& name, const RecordReader& r,
-                        int32_t nobs) {
+                        int32_t nobs, const char* hint = "") {
         const char* kind = "records running over a line end";
         if (!d_.shown(kind)) {
             d_.finding(kind, {});
@@ -219,7 +223,7 @@ class Reading {
                        std::to_string(on_line) + (on_line == 1 ? " value" : " values") +
                        " on its line; the " + ordinal(r.wrapped_value()) + " was taken from line " +
                        std::to_string(line_column(text, r.wrapped_offset()).line) +
-                       ": is a value missing on that line?",
+                       ": is a value missing on that line?" + hint,
                    {name, line, 0});
     }
 

@@ -3,6 +3,7 @@
 
 #include "capture.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <random>
@@ -152,29 +153,144 @@ TEST(Dates, DaysBetween) {
 // Many IDs at once give what llist gives one ID after another: the same positions, records,
 // SORT values and lookups, through growth of the index (the tables start without room), taken
 // in order or grouped by part of the index.
+// A reading of the three input files (no breed-proportion file when `bp` is empty): the stop's
+// cause as "FILE:LINE:COLUMN: TEXT" ("" without a stop), the warnings, the kind-8 count.
+struct Read {
+    std::string stop, warnings;
+    int32_t error8 = 0;
+};
+Read read_files(const std::string& ped, const std::string& prob, const std::string& bp,
+                const ReadOptions& o) {
+    Scratch s;
+    Read out;
+    std::FILE* f[3] = {};
+    for (const int k : {0, 1, 2}) {
+        f[k] = std::fopen(s.path(std::to_string(k)).c_str(), "w+");
+        std::fputs((k == 0 ? ped : k == 1 ? prob : bp).c_str(), f[k]);
+        std::rewind(f[k]);
+    }
+    ErrorFiles errors;
+    for (int kind = 1; kind <= ERROR_KINDS; ++kind)
+        errors.file(kind).open(s.listing, s.path("err" + std::to_string(kind)));
+    Pedigree p;
+    Capture err;
+    Diagnostics d(err.file);
+    try {
+        read_input(s.listing, o, {{"ped", f[0]}, {"prob", f[1]}, {bp.empty() ? "" : "bp", f[2]}},
+                   errors, p, d);
+    } catch (const FatalStop& stop) {
+        const StopCause& c = stop.cause;
+        out.stop =
+            c.file + ":" + std::to_string(c.line) + ":" + std::to_string(c.column) + ": " + c.text;
+    }
+    d.finish();
+    out.warnings = err.text();
+    out.error8 = errors.ERROR[8];
+    for (std::FILE* file : f) std::fclose(file);
+    return out;
+}
+
+const ReadOptions TRACE_ONLY{100, 10, 0, 1, 2147483647, {1, 1}, false, false};
+
 // Each parent is held to its own minimum age: the sire to MIN_D_SBD, the dam to MIN_D_DBD.
 TEST(Dates, MinimumAgeOfEachParent) {
     const std::tuple<int32_t, int32_t, int32_t> rows[] = {
         {30, 90, 1}, {90, 30, 1}, {30, 30, 0}, {90, 90, 2}};  // sire's, dam's minimum; errors
     for (const auto& [sire_days, dam_days, errors_found] : rows) {
-        Scratch s;
-        std::FILE* ped = std::fopen(s.path("ped").c_str(), "w+");
-        std::FILE* prob = std::fopen(s.path("prob").c_str(), "w+");
-        ASSERT_TRUE(ped != nullptr && prob != nullptr);
         // Both parents born 60 days before their offspring.
-        std::fputs("1 0 0 20000101\n2 0 0 20000101\n3 1 2 20000301\n", ped);
-        std::fputs("3\n", prob);
-        std::rewind(ped), std::rewind(prob);
-        ErrorFiles errors;
-        for (int kind = 1; kind <= ERROR_KINDS; ++kind)
-            errors.file(kind).open(s.listing, s.path("err" + std::to_string(kind)));
-        Pedigree p;
         const ReadOptions o{10, 10, 0, 1, 20261205, {sire_days, dam_days}, true, false};
-        Diagnostics quiet;
-        read_input(s.listing, o, {{"ped", ped}, {"prob", prob}, {}}, errors, p, quiet);
-        EXPECT_EQ(errors.ERROR[8], errors_found) << sire_days << " " << dam_days;
-        std::fclose(ped), std::fclose(prob);
+        EXPECT_EQ(
+            read_files("1 0 0 20000101\n2 0 0 20000101\n3 1 2 20000301\n", "3\n", "", o).error8,
+            errors_found)
+            << sire_days << " " << dam_days;
     }
+}
+
+// What standard error says of an input record that stops the run.
+TEST(Messages, InvalidInputCauses) {
+    const ReadOptions breeds{100, 10, 2, 1, 2147483647, {1, 1}, false, true};
+    const struct {
+        const char *ped, *prob, *bp, *stop;
+    } rows[] = {
+        {"ID SIRE DAM BORN\n1 0 0 1\n", "1\n", "",
+         "ped:1:1: record 1: found \"ID\" where the individual's ID, an integer was expected; the "
+         "first line looks like a header line: remove it"},
+        {"\n\n1 0 0 1\nA7 0 0 1\n", "1\n", "",
+         "ped:4:1: record 2: found \"A7\" where the "
+         "individual's ID, an integer was expected; IDs are integers: map alphanumeric"},
+        {"1;0;0;1\n", "1\n", "",
+         "ped:1:1: record 1: found \"1;0;0;1\" where the individual's "
+         "ID, an integer was expected; values seem to be separated by ';'"},
+        {"1 0 0 1\n2 NA 0 1\n", "1\n", "",
+         "ped:2:3: record 2: found \"NA\" where the sire's ID, "
+         "an integer was expected; a missing value written NA: write an unknown parent as a PHG"},
+        {"\xef\xbb\xbf"
+         "1 0 0 1\n",
+         "1\n", "", "the file begins with a byte-order mark"},
+        {"\x1f\x8b\x08\x00\x01", "1\n", "", "the file looks compressed (gzip)"},
+        {"1 0 0 99999999999\n", "1\n", "",
+         "ped:1:7: record 1: found \"99999999999\" where the "
+         "sort variable (birth date), an integer was expected; the number is too large: the sort"},
+        {"1 0 0 1\n2 0,,0 1\n", "1\n", "",
+         "ped:2:5: record 2: found \",\" where the dam's ID, an "
+         "integer was expected; an empty value between two commas"},
+        {"1 0 0 1\n0 1 1 1\n", "1\n", "", "ped:2:1: record 2: \"0\" is not an individual's ID"},
+        {"1 0 0 1\n2 1 0\n", "1\n", "", "ped:2:6: record 2: the file ends where the sort variable"},
+        {"1 -1 -1 1\n", "1\n", "-1 0.5 0.5\n1 0.5 0.5\n",
+         "bp:2:1: record 2: \"1\" is not a PHG "
+         "code: PHG codes in the breed-proportion file are below 0"},
+        {"1 -1 -1 1\n", "1\n", "-1 0.5\n",
+         "bp:1:7: record 1: the file ends where breed "
+         "proportion 2 of 2, a real number was expected; the record has fewer values than "
+         "N_BPOP + 1 = 3 on its line: N_BPOP or the file is likely wrong"},
+        {"1 0 0 1\n", "1\nx\n", "",
+         "prob:2:1: record 2: found \"x\" where the ID of an individual "
+         "to trace, an integer was expected"},
+    };
+    for (const auto& r : rows) {
+        const std::string stop = read_files(r.ped, r.prob, r.bp, *r.bp ? breeds : TRACE_ONLY).stop;
+        EXPECT_NE(stop.find(r.stop), std::string::npos) << r.stop << "\n" << stop;
+    }
+}
+
+// Warnings of the reading phase; the run goes on.
+TEST(Messages, ReadingWarnings) {
+    const ReadOptions breeds{100, 10, 2, 1, 2147483647, {1, 1}, false, true};
+    const ReadOptions dates{100, 10, 0, 19000101, 20261205, {1, 1}, true, false};
+    const std::string records = "1 0 0 1\n2 0\n0 1\n3 1 2 5\n4 3 1 6\n";
+    const struct {
+        std::string ped, prob, bp;
+        const ReadOptions& o;
+        std::string warnings;
+    } rows[] = {
+        {records, "3\n", "", TRACE_ONLY,
+         "kinstrom: ped:2: warning: record 2 (line 2) has 2 values on its line; the 3rd was taken "
+         "from line 3: is a value missing on that line?\n"
+         "kinstrom: ped: warning: individual 1 is a dam of 4 and a sire elsewhere: check the "
+         "parents' order\n"},
+        {"1 0 0 19990231\n2 0 0 20000101\n", "2\n", "", dates,
+         "kinstrom: ped: warning: record 1: the birth date 19990231 of individual 1 is no "
+         "calendar date (yyyymmdd)\n"},
+        {"1 -1 -2 1\n", "1\n", "-1 0.5 0.5 0.25\n-2 0.5 0.25\n", breeds,
+         "kinstrom: bp:1: warning: record 1 has more values on its line than the 3 it needs (a "
+         "PHG code and N_BPOP proportions): is N_BPOP too small?\n"
+         "kinstrom: bp:2: warning: the breed proportions of PHG -2 sum to 0.75, not 1\n"},
+        {"1 0 0 1\n", "7\n8\n", "", TRACE_ONLY,
+         "kinstrom: prob: warning: none of the 2 IDs of the trace file is in the pedigree file: "
+         "nothing is traced\n"},
+    };
+    for (const auto& r : rows) {
+        const Read got = read_files(r.ped, r.prob, r.bp, r.o);
+        EXPECT_EQ(got.stop, "");
+        EXPECT_EQ(got.warnings, r.warnings);
+    }
+    // Many findings of a kind: the first 5 and the count.
+    std::string wrapped;
+    for (int i = 1; i <= 7; ++i) wrapped += std::to_string(i) + " 0 0\n1\n";
+    const std::string w = read_files(wrapped, "1\n", "", TRACE_ONLY).warnings;
+    EXPECT_EQ(std::count(w.begin(), w.end(), '\n'), 6);
+    EXPECT_NE(w.find("warning: 7 records running over a line end in all; the first 5 are shown"),
+              std::string::npos);
 }
 
 TEST(TableBatches, SameAsOneAfterAnother) {
