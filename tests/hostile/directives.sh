@@ -29,6 +29,11 @@ check() {
         tail -n 3 "$work/$name.stderr"
         fail=1
     fi
+    # Every stop says its cause on standard error.
+    if [ "$status" = 16 ] && ! grep -q '^kinstrom: .*error: ..' "$work/$name.stderr"; then
+        echo "FAIL $name: no cause on standard error"
+        fail=1
+    fi
 }
 
 # row NAME STATUS LAST_LINE ASSIGNMENTS: checks a directive group with the given assignments.
@@ -65,4 +70,10 @@ printf "&DIRECTIVES PED_FILE='pedigree.txt',\0 PROB_FILE='trace.txt' /\n" > "$wo
 check nul 16 " Program terminates"
 printf "&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt'\n" > "$work/open.dir"
 check open 16 " Program terminates"
+grep -q 'not closed by / before the end of input' "$work/open.stderr" || { echo "FAIL open: cause"; fail=1; }
+grep -q 'outside the range' "$work/long_value.stderr" || { echo "FAIL long_value: cause"; fail=1; }
+# Arguments are ignored, and said to be.
+(cd "$work" && "$bin" --frobnicate < open.dir > /dev/null 2> args.stderr)
+grep -q "^kinstrom: warning: argument '--frobnicate' ignored" "$work/args.stderr" ||
+    { echo "FAIL args: no warning"; fail=1; }
 exit $fail

@@ -33,6 +33,10 @@ for blocks in $limits; do
         echo "FAIL limit $blocks KiB: status $status, failed file '$failed', last line '$last'"
         fail=1
     fi
+    # Standard error names the file and the system's reason (under a limit of 0 standard error,
+    # a file here, cannot be written either).
+    [ "$blocks" = 0 ] || grep -q "^kinstrom: $failed: error: cannot write the file: File too large" "$work/stderr" ||
+        { echo "FAIL limit $blocks KiB: standard error: $(cat "$work/stderr")"; fail=1; }
     seen="$seen $(basename "$failed")"
 done
 # The limits reach more than one kind of file.
