@@ -1,6 +1,5 @@
 #include "pedigree/reading.hpp"
 
-#include <chrono>
 #include <cmath>
 #include <functional>
 
@@ -43,12 +42,12 @@ std::string short_real(double v) {
     return buf;
 }
 
-bool is_calendar_date(const SplitDate& d) {
-    if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
-    return std::chrono::year_month_day(std::chrono::year(d.year),
-                                       std::chrono::month(static_cast<unsigned>(d.month)),
-                                       std::chrono::day(static_cast<unsigned>(d.day)))
-        .ok();
+// Month 1 to 12 and a day the month has (29 February in leap years only).
+inline bool is_calendar_date(const SplitDate& d) {
+    static constexpr int32_t DAYS[13] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > DAYS[d.month]) return false;
+    if (d.month != 2 || d.day < 29) return true;
+    return (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
 }
 
 // The records of the total pedigree file, a batch at a time, so that the IDs of a whole batch
@@ -328,6 +327,7 @@ class Reading {
     // Total pedigree file, second pass: parents linked, every record checked.
     void link_pedigree() {
         keys_.reserve(3 * batch_);
+        roles_.assign(static_cast<std::size_t>(p_.XLIST.LAST) + 1, 0);
         if (keep_records_) {
             // The records as the first pass read them, every individual where it was entered.
             const std::size_t n = record_positions_.size();
@@ -440,22 +440,33 @@ class Reading {
     void set_parent(int32_t l, int32_t i, int32_t position) {
         (i == 1 ? p_.XLIST[l].SIRE : p_.XLIST[l].DAM) = position;
         // Both parents the same individual is an inconsistent record of its own (kind 4).
-        if (position > 0 && !(i == 2 && p_.XLIST[l].SIRE == position)) note_role(position, i, l);
+        if (position <= 0) return;
+        const auto at = static_cast<std::size_t>(position);
+        if (at >= roles_.size()) roles_.resize(std::max(at + 1, roles_.size() * 2), 0);
+        const auto role = static_cast<uint8_t>(i);
+        // Both parents the same individual is an inconsistent record of its own (kind 4).
+        if ((roles_[at] | role) == 3 && roles_[at] != 3 &&
+            !(i == 2 && p_.XLIST[l].SIRE == position))
+            note_role(position, i, l);
+        roles_[at] |= role;
+    }
+
+    // Out of line: it runs for the rare record it tells about.
+    [[gnu::cold, gnu::noinline]] void not_a_date(int32_t nobs, const Record& x) {
+        d_.finding("birth dates that are no calendar dates",
+                   "record " + std::to_string(nobs) + ": the birth date " + std::to_string(x.SORT) +
+                       " of individual " + std::to_string(x.ID) + " is no calendar date (yyyymmdd)",
+                   {in_.ped.name, 0, 0});
     }
 
     // An individual that is a sire in one record and a dam in another.
-    void note_role(int32_t parent, int32_t i, int32_t offspring) {
-        const auto at = static_cast<std::size_t>(parent);
-        if (roles_.size() <= at) roles_.resize(std::max(at + 1, roles_.size() * 2), 0);
-        const auto role = static_cast<uint8_t>(i);
-        if ((roles_[at] | role) == 3 && roles_[at] != 3)
-            d_.finding("individuals that are a sire in one record and a dam in another",
-                       "individual " + std::to_string(p_.XLIST[parent].ID) + " is a " +
-                           (i == 1 ? "sire" : "dam") + " of " +
-                           std::to_string(p_.XLIST[offspring].ID) + " and a " +
-                           (i == 1 ? "dam" : "sire") + " elsewhere: check the parents' order",
-                       {in_.ped.name, 0, 0});
-        roles_[at] |= role;
+    [[gnu::cold, gnu::noinline]] void note_role(int32_t parent, int32_t i, int32_t offspring) {
+        d_.finding("individuals that are a sire in one record and a dam in another",
+                   "individual " + std::to_string(p_.XLIST[parent].ID) + " is a " +
+                       (i == 1 ? "sire" : "dam") + " of " + std::to_string(p_.XLIST[offspring].ID) +
+                       " and a " + (i == 1 ? "dam" : "sire") +
+                       " elsewhere: check the parents' order",
+                   {in_.ped.name, 0, 0});
     }
 
     void insert_parent(int32_t nobs, int64_t id, int32_t i, int64_t parent_id, int32_t l1) {
@@ -499,12 +510,7 @@ class Reading {
         known_ = x.SORT >= o_.MIN_ACC_BD;
         if (known_ && o_.dob_check) {
             DOB_ = split_date(x.SORT);
-            if (!is_calendar_date(DOB_))
-                d_.finding("birth dates that are no calendar dates",
-                           "record " + std::to_string(nobs) + ": the birth date " +
-                               std::to_string(x.SORT) + " of individual " + std::to_string(x.ID) +
-                               " is no calendar date (yyyymmdd)",
-                           {in_.ped.name, 0, 0});
+            if (!is_calendar_date(DOB_)) not_a_date(nobs, x);
         }
         if (x.SORT > o_.MAX_ACC_BD) {
             ++e_.ERROR[8];
