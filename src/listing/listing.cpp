@@ -207,15 +207,17 @@ void print_allocation_failure(Listing& listing, std::string_view what, bool stat
     if (status_line) listing.free(FreeLine().text("ierr = ").i32(1));
 }
 
-void allocation_failure(Listing& listing, std::string_view what, bool status_line) {
+void allocation_failure(Listing& listing, std::string_view what, bool status_line, uint64_t bytes) {
     print_allocation_failure(listing, what, status_line);
-    fatal_stop(listing, {}, StopEnd::as_is, {{}, 0, 0, allocation_cause(what)});
+    fatal_stop(listing, {}, StopEnd::as_is, {{}, 0, 0, allocation_cause(what, bytes)});
 }
 
-std::string allocation_cause(std::string_view what) {
-    return "not enough memory for " + std::string(what) +
-           "; run on a machine with more memory, or lower MAX_A and MAX_PHG to what the "
-           "pedigree needs";
+std::string allocation_cause(std::string_view what, uint64_t bytes) {
+    const std::string size =
+        bytes == 0 ? std::string() : " (" + std::to_string((bytes + 1048575) / 1048576) + " MiB)";
+    return "not enough memory for " + std::string(what) + size +
+           "; run on a machine with more memory, or check the directives that size the tables "
+           "(MAX_A, MAX_PHG, N_BPOP)";
 }
 
 void read_failure(Listing& listing, std::string_view file_name) {

@@ -181,10 +181,11 @@ enum class StopEnd { as_is, program_terminates, the_program_terminates };
 // A table that cannot be allocated: " Error when allocating <what>", followed by the line
 // "ierr = " and the status where the table reports one. The stop has no closing line.
 void print_allocation_failure(Listing& listing, std::string_view what, bool status_line);
+// `bytes`: the size of the request, when known (0 otherwise).
 [[noreturn]] void allocation_failure(Listing& listing, std::string_view what,
-                                     bool status_line = true);
+                                     bool status_line = true, uint64_t bytes = 0);
 // The standard-error text of an allocation failure.
-std::string allocation_cause(std::string_view what);
+std::string allocation_cause(std::string_view what, uint64_t bytes = 0);
 
 // An input file that cannot be opened or read: names it and stops the run.
 [[noreturn]] void read_failure(Listing& listing, std::string_view file_name);

@@ -637,14 +637,15 @@ class Reading {
 void BreedProportions::create(Listing& listing, int32_t n_bpop, int32_t n_phg1) {
     n_bpop_ = n_bpop;
     unit_ = false;
+    const uint64_t bytes = uint64_t(std::max(n_bpop, 0)) * (uint64_t(std::max(n_phg1, 0)) + 1) * 8;
     try {
         values_.assign(static_cast<std::size_t>(std::max(n_bpop, 0)) *
                            (static_cast<std::size_t>(std::max(n_phg1, 0)) + 1),
                        0.0);
     } catch (const std::bad_alloc&) {
-        allocation_failure(listing, "B_PROP");
+        allocation_failure(listing, "B_PROP", true, bytes);
     } catch (const std::length_error&) {
-        allocation_failure(listing, "B_PROP");
+        allocation_failure(listing, "B_PROP", true, bytes);
     }
 }
 

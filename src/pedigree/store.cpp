@@ -100,7 +100,7 @@ void Table::reserve(Listing& listing, int64_t n) {
     try {
         records_.reserve(wanted + 1);
     } catch (const std::bad_alloc&) {
-        allocation_failure(listing, name_);
+        allocation_failure(listing, name_, true, (uint64_t{wanted} + 1) * sizeof(Record));
     }
     make_room(listing, wanted);
 }
