@@ -126,17 +126,44 @@ StatisticsStops stop_causes(const Pedigree& pedigree, const ErrorFiles& errors, 
     return out;
 }
 
+// The directive group, or the stop with the line and reason; warnings for doubtful values.
+void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagnostics,
+                          Directives& d) {
+    DirectiveProblem problem;
+    if (!read_directives(in, d, &problem))
+        fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
+                   {"<stdin>", problem.line, 0, problem.text});
+    for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
+}
+
+// The echo of the directives; its stops carry the reasons the echo found.
+void echo_with_cause(Listing& listing, Directives& d, Settings& settings, const Environment& env,
+                     FileNames& names) {
+    std::string why;
+    try {
+        echo_directives(listing, d, settings, env, names, &why);
+    } catch (FatalStop& stop) {
+        stop.cause.text = why;
+        throw;
+    }
+}
+
+void inbreeding_dropped(Diagnostics& diagnostics, const ErrorFiles& errors) {
+    diagnostics.warning(
+        "INBREED='YES', but no inbreeding coefficients are computed: " +
+        counted(errors.ERROR[8], "doubtful birth date or sort value",
+                "doubtful birth dates or sort values") +
+        " (born before, or too soon after, a parent, or out of the accepted range) in " +
+        errors.files[7].name() + "; correct them to get the inbreeding column of .PED");
+}
+
 void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics) {
     progress.begin("directives and files");
     listing.first_page();
     banner(listing);
 
     Directives d;
-    DirectiveProblem problem;
-    if (!read_directives(in, d, &problem))
-        fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
-                   {"<stdin>", problem.line, 0, problem.text});
-    for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
+    read_directive_group(in, listing, diagnostics, d);
     Settings settings;
     derive_birth_date_mode(d, listing.date(), settings);
 
@@ -149,13 +176,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
 
     const Environment env = Environment::read();
     FileNames names;
-    std::string why;
-    try {
-        echo_directives(listing, d, settings, env, names, &why);
-    } catch (FatalStop& stop) {
-        stop.cause.text = why;
-        throw;
-    }
+    echo_with_cause(listing, d, settings, env, names);
     check_input_files(listing, names);
 
     RunFiles files;
@@ -188,13 +209,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const bool inbreeding =
         pedigree_statistics(listing, pedigree, files.errors, settings.inbreed,
                             stop_causes(pedigree, files.errors, d, names, diagnostics));
-    if (settings.inbreed && !inbreeding)
-        diagnostics.warning(
-            "INBREED='YES', but no inbreeding coefficients are computed: " +
-            counted(files.errors.ERROR[8], "doubtful birth date or sort value",
-                    "doubtful birth dates or sort values") +
-            " (born before, or too soon after, a parent, or out of the accepted range) in " +
-            files.errors.file(8).name() + "; correct them to get the inbreeding column of .PED");
+    if (settings.inbreed && !inbreeding) inbreeding_dropped(diagnostics, files.errors);
 
     progress.begin("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);

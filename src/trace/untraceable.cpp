@@ -49,10 +49,15 @@ std::string individuals(int32_t k) {
     return int_text(k) + (k == 1 ? " individual" : " individuals");
 }
 
-}  // namespace
+// The strongly connected parts of the parent graph, with the longest line of each individual
+// and whether it lies on a loop.
+struct Parts {
+    std::vector<int32_t> number, low;
+    std::vector<uint8_t> on_loop;
+    std::vector<int32_t> loop_starts;  // the lowest position of each loop
+};
 
-UntraceableCauses untraceable_causes(const Pedigree& pedigree, int32_t MAX_NIV) {
-    const Table& X = pedigree.XLIST;
+Parts parts_of(const Table& X) {
     const auto n = static_cast<std::size_t>(std::max(X.LAST, 0)) + 1;
     // The strongly connected parts of the parent graph, found by one depth-first walk that keeps
     // its own stack. While an individual's part is open, number[i] is its place in the walk
@@ -60,15 +65,20 @@ UntraceableCauses untraceable_causes(const Pedigree& pedigree, int32_t MAX_NIV) 
     // complete when the walk leaves the first of its individuals; its parents' parts are
     // complete before it. Then number[i] is minus the part's number and low[i] the longest line
     // from i back to the PHGs, LINE_LOOP when a line never ends.
-    std::vector<int32_t> number(n, 0), low(n, 0);
-    std::vector<uint8_t> on_loop(n, 0);
+    Parts out;
+    std::vector<int32_t>& number = out.number;
+    std::vector<int32_t>& low = out.low;
+    std::vector<uint8_t>& on_loop = out.on_loop;
+    number.assign(n, 0);
+    low.assign(n, 0);
+    on_loop.assign(n, 0);
     std::vector<int32_t> open;  // the individuals of the open parts, in walk order
     struct Frame {
         int32_t i;
         uint8_t next;  // parent to look at next: 0 sire, 1 dam, 2 none left
     };
     std::vector<Frame> walk;
-    std::vector<int32_t> loop_starts;  // the lowest position of each loop
+    std::vector<int32_t>& loop_starts = out.loop_starts;
     int32_t places = 0, parts = 0;
     const auto enter = [&](int32_t i) {
         const auto si = static_cast<std::size_t>(i);
@@ -125,13 +135,23 @@ UntraceableCauses untraceable_causes(const Pedigree& pedigree, int32_t MAX_NIV) 
         }
     }
 
+    return out;
+}
+
+}  // namespace
+
+UntraceableCauses untraceable_causes(const Pedigree& pedigree, int32_t MAX_NIV) {
+    const Table& X = pedigree.XLIST;
+    Parts parts = parts_of(X);
+    const std::vector<int32_t>& low = parts.low;
+    std::vector<int32_t>& loop_starts = parts.loop_starts;
     UntraceableCauses c;
     for (int32_t i = 1; i <= X.LAST; ++i) {
         const Record& r = X[i];
         if (r.ID <= 0) continue;
         const auto si = static_cast<std::size_t>(i);
         const bool marked = is_set(r.MARKED);
-        if (on_loop[si] != 0) {
+        if (parts.on_loop[si] != 0) {
             ++c.on_loop;
             c.on_loop_marked += marked ? 1 : 0;
         } else if (low[si] == LINE_LOOP) {
@@ -149,7 +169,7 @@ UntraceableCauses untraceable_causes(const Pedigree& pedigree, int32_t MAX_NIV) 
     std::partial_sort(loop_starts.begin(), loop_starts.begin() + static_cast<std::ptrdiff_t>(kept),
                       loop_starts.end());
     for (std::size_t k = 0; k < kept; ++k)
-        c.loops.push_back(loop_through(X, number, loop_starts[k]));
+        c.loops.push_back(loop_through(X, parts.number, loop_starts[k]));
     return c;
 }
 
