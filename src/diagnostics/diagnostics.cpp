@@ -78,6 +78,10 @@ std::string quoted_bytes(std::string_view bytes, std::size_t max) {
     return out;
 }
 
+std::string counted(int64_t n, std::string_view one, std::string_view many) {
+    return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
 std::string ordinal(int64_t n) {
     const int64_t tens = n % 100, units = n % 10;
     const char* suffix = (tens >= 11 && tens <= 13) ? "th"

@@ -65,4 +65,7 @@ std::string quoted_bytes(std::string_view bytes, std::size_t max = 40);
 // The n-th in words for the messages: 1st, 2nd, 3rd, 4th, ...
 std::string ordinal(int64_t n);
 
+// A count and its noun: "1 value", "2 values".
+std::string counted(int64_t n, std::string_view one, std::string_view many);
+
 }  // namespace kinstrom

@@ -127,12 +127,11 @@ bool is_id(InputKind kind, int32_t value) {
 // The likely cause of an unreadable value `token` (empty at the end of the file).
 std::string likely_cause(std::string_view text, std::string_view token, std::size_t at,
                          std::string_view line, InputKind kind, int32_t value, int32_t nobs,
-                         bool at_end, bool null_value) {
+                         bool null_value) {
     if (const char* packed = compression(text))
         return std::string("the file looks compressed (") + packed + "): decompress it first";
     if (text.substr(0, 3) == "\xef\xbb\xbf" && at < 3)
         return "the file begins with a byte-order mark: save it as plain text without one";
-    if (at_end) return "the record is cut short by the end of the file";
     if (null_value) return "an empty value between two commas";
     for (const char sep : {';', '|'})
         if (line.find(sep) != std::string_view::npos)
@@ -189,7 +188,7 @@ StopCause invalid_input_cause(std::string_view text, const RecordReader& r, Inpu
     } else {
         t += "found " + quoted_bytes(token.empty() ? rest.substr(0, 1) : token) + " where " +
              expected_value(kind, value, n_bpop) + " was expected";
-        const std::string cause = likely_cause(text, token, at, line, kind, value, nobs, at_end,
+        const std::string cause = likely_cause(text, token, at, line, kind, value, nobs,
                                                token.empty() && rest.substr(0, 1) == ",");
         if (!cause.empty()) t += "; " + cause;
     }

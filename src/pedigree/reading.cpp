@@ -36,6 +36,9 @@ int64_t count_lines(std::string_view text) {
     return n;
 }
 
+// Why an ID of 0 is refused where an individual's ID belongs.
+constexpr const char* ZERO_ID = "is not an individual's ID: 0 and the IDs below it are PHG codes";
+
 std::string short_real(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", v);
@@ -129,7 +132,9 @@ class Reading {
             // its first record cannot be read.
             if (in_.bprop.file == nullptr)
                 ill_input(listing_, in_.bprop.name, 1,
-                          {in_.bprop.name, 0, 0,
+                          {{},
+                           0,
+                           0,
                            "BPROP_FILE is named but N_BPOP is 0: give N_BPOP, the number of "
                            "breed proportions on each record of the file"});
             bprop_text_.load(listing_, in_.bprop.file, in_.bprop.name);
@@ -182,28 +187,27 @@ class Reading {
         if (r.wrapped_value() != 0)
             wrapped_record(text, in_.bprop.name, r, nobs,
                            " (or is N_BPOP larger than the proportions on each line?)");
-        const int64_t line = line_column(text, r.record_offset()).line;
+        // Counting lines costs a pass over the text before the record: only for a finding.
+        const auto line = [&] { return line_column(text, r.record_offset()).line; };
         if (r.more_on_line())
             d_.finding("breed-proportion records with more values than N_BPOP + 1",
                        "record " + std::to_string(nobs) + " has more values on its line than the " +
                            std::to_string(int64_t{o_.N_BPOP} + 1) +
                            " it needs (a PHG code and N_BPOP proportions): is N_BPOP too small?",
-                       {in_.bprop.name, line, 0});
+                       {in_.bprop.name, line(), 0});
         double sum = 0;
         for (const double v : B_PROP1_) sum += v;
         if (!(std::abs(sum - 1.0) <= 1e-6))
             d_.finding("PHGs whose breed proportions do not sum to 1",
                        "the breed proportions of PHG " + std::to_string(id) + " sum to " +
                            short_real(sum) + ", not 1",
-                       {in_.bprop.name, line, 0});
+                       {in_.bprop.name, line(), 0});
     }
 
     // The stop at a pedigree record the batches could not take.
     [[noreturn]] void bad_pedigree_record(const PedBatches& batch) {
         bad_record(batch.reader(), InputKind::pedigree, batch.bad,
-                   batch.bad_zero ? "is not an individual's ID: 0 and the IDs below it are PHG "
-                                    "codes, an individual's ID is above 0"
-                                  : "",
+                   batch.bad_zero ? std::string(ZERO_ID) + ", an individual's ID is above 0" : "",
                    batch.bad_zero);
     }
 
@@ -219,8 +223,8 @@ class Reading {
         const int32_t on_line = r.wrapped_value() - 1;
         d_.finding(kind,
                    "record " + std::to_string(nobs) + " (line " + std::to_string(line) + ") has " +
-                       std::to_string(on_line) + (on_line == 1 ? " value" : " values") +
-                       " on its line; the " + ordinal(r.wrapped_value()) + " was taken from line " +
+                       counted(on_line, "value", "values") + " on its line; the " +
+                       ordinal(r.wrapped_value()) + " was taken from line " +
                        std::to_string(line_column(text, r.wrapped_offset()).line) +
                        ": is a value missing on that line?" + hint,
                    {name, line, 0});
@@ -237,7 +241,7 @@ class Reading {
         }
         if (nobs == 0)
             ill_input(listing_, in_.bprop.name, 1,
-                      {in_.bprop.name, 0, 0, "the breed-proportion file holds no records"});
+                      {{}, 0, 0, "the breed-proportion file holds no records"});
         p_.N_PHG1 = nobs + 1;  // one spare place for the dummy PHG
     }
 
@@ -320,8 +324,7 @@ class Reading {
             }
         }
         if (batch.records() == 0)
-            ill_input(listing_, in_.ped.name, 1,
-                      {in_.ped.name, 0, 0, "the pedigree file holds no records"});
+            ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
     }
 
     // Total pedigree file, second pass: parents linked, every record checked.
@@ -439,7 +442,6 @@ class Reading {
 
     void set_parent(int32_t l, int32_t i, int32_t position) {
         (i == 1 ? p_.XLIST[l].SIRE : p_.XLIST[l].DAM) = position;
-        // Both parents the same individual is an inconsistent record of its own (kind 4).
         if (position <= 0) return;
         const auto at = static_cast<std::size_t>(position);
         if (at >= roles_.size()) roles_.resize(std::max(at + 1, roles_.size() * 2), 0);
@@ -591,10 +593,7 @@ class Reading {
                 }
             }
         }
-        if (bad != 0)
-            bad_record(
-                bad_reader, InputKind::trace, bad,
-                bad_zero ? "is not an individual's ID: 0 and the IDs below it are PHG codes" : "");
+        if (bad != 0) bad_record(bad_reader, InputKind::trace, bad, bad_zero ? ZERO_ID : "");
         if (p_.N_PROB == 0)
             d_.warning(nobs == 0 ? "the trace file holds no IDs: nothing is traced"
                                  : "none of the " + std::to_string(nobs) +
@@ -637,11 +636,11 @@ class Reading {
 void BreedProportions::create(Listing& listing, int32_t n_bpop, int32_t n_phg1) {
     n_bpop_ = n_bpop;
     unit_ = false;
-    const uint64_t bytes = uint64_t(std::max(n_bpop, 0)) * (uint64_t(std::max(n_phg1, 0)) + 1) * 8;
+    const std::size_t count = static_cast<std::size_t>(std::max(n_bpop, 0)) *
+                              (static_cast<std::size_t>(std::max(n_phg1, 0)) + 1);
+    const uint64_t bytes = uint64_t{count} * sizeof(double);
     try {
-        values_.assign(static_cast<std::size_t>(std::max(n_bpop, 0)) *
-                           (static_cast<std::size_t>(std::max(n_phg1, 0)) + 1),
-                       0.0);
+        values_.assign(count, 0.0);
     } catch (const std::bad_alloc&) {
         allocation_failure(listing, "B_PROP", true, bytes);
     } catch (const std::length_error&) {

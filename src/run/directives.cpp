@@ -440,10 +440,9 @@ void echo_file_names(Listing& listing, const Directives& d, const Environment& e
     free_blank(listing);
 }
 
-// OPT1 (an illegal value stops the run at once, its cause put in `stop_cause` when given),
-// OPT2, GPRUNE and INBREED; rejected values add to `reasons`.
-void echo_options(Listing& listing, Directives& d, Settings& s, std::vector<std::string>& reasons,
-                  std::string* stop_cause) {
+// OPT1 (an illegal value stops the run at once), OPT2, GPRUNE and INBREED; rejected values add
+// to `reasons`.
+void echo_options(Listing& listing, Directives& d, Settings& s, std::vector<std::string>& reasons) {
     if (d.OPT1 > 0) {
         text_and_number(listing, "Option 1 specified.......................", d.OPT1);
     } else {
@@ -454,15 +453,17 @@ void echo_options(Listing& listing, Directives& d, Settings& s, std::vector<std:
     } else if (d.OPT1 == 2) {
         formatted(listing, "(Trace + breed proportions + heterozygosity)");
     } else {
-        if (stop_cause != nullptr)
-            *stop_cause = "OPT1=" + std::to_string(d.OPT1) +
-                          " is not allowed: use 1 (trace only) or 2 (trace, breed proportions and "
-                          "heterozygosity)";
         fatal_stop(listing,
                    {"but only 1 or 2 is legal options         ",
                     "1 -> trace only                          ",
                     "2 -> trace + breed proportions + heterozygosity"},
-                   StopEnd::program_terminates);
+                   StopEnd::program_terminates,
+                   {{},
+                    0,
+                    0,
+                    "OPT1=" + std::to_string(d.OPT1) +
+                        " is not allowed: use 1 (trace only) or 2 (trace, breed proportions and "
+                        "heterozygosity)"});
     }
     free_blank(listing);
 
@@ -556,18 +557,16 @@ void echo_sort_variable(Listing& listing, Directives& d, const Settings& s) {
 }  // namespace
 
 void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
-                     FileNames& names, std::string* stop_cause) {
+                     FileNames& names) {
     std::vector<std::string> reasons;
     echo_file_names(listing, d, env, names, reasons);
-    echo_options(listing, d, s, reasons, stop_cause);
+    echo_options(listing, d, s, reasons);
     if (!reasons.empty()) {
-        if (stop_cause != nullptr) {
-            stop_cause->clear();
-            for (const std::string& reason : reasons)
-                *stop_cause += (stop_cause->empty() ? "" : "; ") + reason;
-        }
+        StopCause cause;
+        for (const std::string& reason : reasons)
+            cause.text += (cause.text.empty() ? "" : "; ") + reason;
         fatal_stop(listing, {" ", "Error(s) found in the directive file"},
-                   StopEnd::program_terminates);
+                   StopEnd::program_terminates, std::move(cause));
     }
 
     echo_breed_proportions(listing, d, env, s, names);

@@ -97,9 +97,9 @@ std::string resolve_name(std::string_view name, const Environment& env);
 
 // Prints the echo of the directives, validates them and resolves the input names; completes
 // OPT1, OPT2, GPRUNE and MIN_ACC_BD. Throws FatalStop on an illegal OPT1 or rejected
-// directives; before it does, `stop_cause`, when given, receives the reason as a sentence (the
-// reasons joined by "; " when several directives are rejected).
+// directives, its cause the reason as a sentence (the reasons joined by "; " when several
+// directives are rejected).
 void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
-                     FileNames& names, std::string* stop_cause = nullptr);
+                     FileNames& names);
 
 }  // namespace kinstrom

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -14,6 +12,7 @@
 #include "listing/listing.hpp"
 #include "listing/progress.hpp"
 #include "output/output.hpp"
+#include "pedigree/reader.hpp"
 #include "pedigree/reading.hpp"
 #include "reports/closing.hpp"
 #include "reports/error_reports.hpp"
@@ -73,22 +72,16 @@ void banner(Listing& listing) {
     }
 }
 
-// "1 thing", "2 things".
-std::string counted(int64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // Why individuals cannot be traced back to PHGs: loops (with their members' lines, read again
 // from the pedigree file), lines longer than MAX_NIV, individuals below a loop.
-std::vector<std::string> explain_untraceable(const Pedigree& pedigree, int32_t MAX_NIV,
-                                             const std::string& ped_name) {
+std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& pedigree,
+                                             int32_t MAX_NIV, const InputSource& ped) {
     const UntraceableCauses causes = untraceable_causes(pedigree, MAX_NIV);
     std::vector<int64_t> lines;
     if (!causes.loops.empty()) {
-        std::ifstream in(ped_name, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        lines = record_lines(text, loop_member_ids(causes, pedigree));
+        InputText text;
+        text.load(listing, ped.file, ped.name);
+        lines = record_lines(text.text(), loop_member_ids(causes, pedigree));
     }
     return untraceable_messages(causes, pedigree, lines, MAX_NIV);
 }
@@ -96,12 +89,14 @@ std::vector<std::string> explain_untraceable(const Pedigree& pedigree, int32_t M
 // What standard error says of the stops after the pedigree statistics; the untraceable
 // individuals are explained in lines of their own (errors when the run stops for them,
 // warnings otherwise).
-StatisticsStops stop_causes(const Pedigree& pedigree, const ErrorFiles& errors, const Directives& d,
-                            const FileNames& names, Diagnostics& diagnostics) {
+StatisticsStops stop_causes(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
+                            const Directives& d, const InputSources& inputs,
+                            Diagnostics& diagnostics) {
     StatisticsStops out;
     const int32_t untraceable = errors.ERROR[6], marked = errors.ERROR[7];
     if (untraceable > 0) {
-        for (const std::string& line : explain_untraceable(pedigree, d.MAX_NIV, names.ped)) {
+        for (const std::string& line :
+             explain_untraceable(listing, pedigree, d.MAX_NIV, inputs.ped)) {
             if (marked > 0) {
                 diagnostics.error({{}, 0, 0, line});
             } else {
@@ -121,7 +116,7 @@ StatisticsStops stop_causes(const Pedigree& pedigree, const ErrorFiles& errors, 
     if (missing.LAST > Diagnostics::SHOWN) codes += ", ...";
     out.missing_phgs.text =
         counted(missing.LAST, "PHG code", "PHG codes") + " of the pedigree file (" + codes +
-        (missing.LAST == 1 ? ") has" : ") have") + " no breed proportions in " + names.bprop +
+        (missing.LAST == 1 ? ") has" : ") have") + " no breed proportions in " + inputs.bprop.name +
         ": add them to that file (they are listed in " + errors.files[6].name() + ")";
     return out;
 }
@@ -134,18 +129,6 @@ void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagn
         fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
                    {"<stdin>", problem.line, 0, problem.text});
     for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
-}
-
-// The echo of the directives; its stops carry the reasons the echo found.
-void echo_with_cause(Listing& listing, Directives& d, Settings& settings, const Environment& env,
-                     FileNames& names) {
-    std::string why;
-    try {
-        echo_directives(listing, d, settings, env, names, &why);
-    } catch (FatalStop& stop) {
-        stop.cause.text = why;
-        throw;
-    }
 }
 
 void inbreeding_dropped(Diagnostics& diagnostics, const ErrorFiles& errors) {
@@ -176,7 +159,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
 
     const Environment env = Environment::read();
     FileNames names;
-    echo_with_cause(listing, d, settings, env, names);
+    echo_directives(listing, d, settings, env, names);
     check_input_files(listing, names);
 
     RunFiles files;
@@ -208,7 +191,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     progress.begin("pedigree statistics");
     const bool inbreeding =
         pedigree_statistics(listing, pedigree, files.errors, settings.inbreed,
-                            stop_causes(pedigree, files.errors, d, names, diagnostics));
+                            stop_causes(listing, pedigree, files.errors, d, inputs, diagnostics));
     if (settings.inbreed && !inbreeding) inbreeding_dropped(diagnostics, files.errors);
 
     progress.begin("order, generations, walks");

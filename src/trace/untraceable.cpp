@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "diagnostics/diagnostics.hpp"
 #include "listing/numbers.hpp"
 #include "pedigree/reader.hpp"
 #include "trace/tracing.hpp"
@@ -46,7 +47,7 @@ std::vector<LoopStep> loop_through(const Table& X, const std::vector<int32_t>& p
 }
 
 std::string individuals(int32_t k) {
-    return int_text(k) + (k == 1 ? " individual" : " individuals");
+    return counted(k, "individual", "individuals");
 }
 
 // The strongly connected parts of the parent graph, with the longest line of each individual

@@ -143,16 +143,16 @@ TEST(DirectiveDiagnostics, Reasons) {
     for (const auto& [group, line, key, part] : rows) {
         Directives d;
         DirectiveProblem problem;
-        std::string got, cause;
+        std::string got;
         if (read(group, d, &problem)) {
             for (const std::string& warning : directive_warnings(d)) got += warning;
             CapturedListing out;
             Settings s;
             FileNames names;
             try {
-                echo_directives(out.listing, d, s, Environment{}, names, &cause);
-            } catch (const FatalStop&) {
-                got += cause;  // a cause only counts with a stop
+                echo_directives(out.listing, d, s, Environment{}, names);
+            } catch (const FatalStop& stop) {
+                got += stop.cause.text;
             }
         }
         EXPECT_EQ(std::tie(problem.line, problem.key), std::tie(line, key)) << group;
