@@ -8,7 +8,10 @@
 #   VARIANT=full       full, noinbreed, phg500, several of them (blank or comma separated) or all
 #   BENCH_DIR=DIR      where run folders are generated once and kept (default bench/data)
 #   SEED=1             seed of the generator
-#   BASELINE=BINARY    another kinstrom build, run interleaved with the current one
+#   BASELINE=BINARY    another kinstrom build, run interleaved with the current one; "self": the
+#                      current build itself (with SUMMARY=1, the cost of the summary and report)
+#   SUMMARY=1          the current build also writes --summary and --report (beside the work
+#                      folder, so that the run folders still compare)
 set -euo pipefail
 export LC_ALL=C
 
@@ -18,7 +21,8 @@ seed=${SEED:-1}
 data=${BENCH_DIR:-$root/bench/data}
 mkdir -p "$data" && data=$(cd "$data" && pwd)
 baseline=${BASELINE:-}
-if [ -n "$baseline" ]; then
+summary=${SUMMARY:-0}
+if [ -n "$baseline" ] && [ "$baseline" != self ]; then
     [ -x "$baseline" ] || { echo "BASELINE is not an executable file: $baseline" >&2; exit 2; }
     baseline=$(realpath "$baseline")
 fi
@@ -81,6 +85,7 @@ if ! { cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DKINS
     exit 1
 fi
 current=$root/build-bench/kinstrom
+[ "$baseline" != self ] || baseline=$current
 floor=$root/build-bench/bench/kinstrom_floor
 
 # Generates the run folder DIR with gen_pedigree.py (further arguments passed on) unless it is
@@ -131,6 +136,7 @@ prepare() {
 # WORK.stderr.R.
 run_once() {
     local bin=$1 work=$2 r=$3 t0 t1 status=0 rss=-
+    shift 3
     rm -rf "$work" && mkdir "$work"
     for f in pedigree.txt trace.txt breeds.txt directives; do
         if [ -e "$(dirname "$work")/$f" ]; then ln -s "../$f" "$work/$f"; fi
@@ -139,7 +145,7 @@ run_once() {
         KINSTROM_PROGRESS=1)
     [ -n "$timer" ] && cmd+=("$timer" -v -o "$work.time")
     t0=$EPOCHREALTIME
-    (cd "$work" && "${cmd[@]}" "$bin" < directives > listing.txt 2> "$work.stderr.$r") ||
+    (cd "$work" && "${cmd[@]}" "$bin" "$@" < directives > listing.txt 2> "$work.stderr.$r") ||
         status=$?
     t1=$EPOCHREALTIME
     [ -n "$timer" ] && rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work.time")
@@ -263,7 +269,10 @@ for size in "${sizes[@]}"; do
             order=(current baseline)
             ((r % 2)) || order=(baseline current)   # alternate which binary goes first
             for who in "${order[@]}"; do
-                if [ "$who" = current ]; then
+                if [ "$who" = current ] && [ "$summary" = 1 ]; then
+                    run_once "$current" "$dir/current" "$r" --summary "$dir/current.summary.json" \
+                        --report "$dir/current.report.html"
+                elif [ "$who" = current ]; then
                     run_once "$current" "$dir/current" "$r"
                 elif [ -n "$baseline" ]; then
                     run_once "$baseline" "$dir/baseline" "$r"

@@ -1,11 +1,11 @@
 #include "diagnostics/diagnostics.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kinstrom {
 
 void Diagnostics::print(const char* severity, const std::string& text, const Place& place) {
-    if (out_ == nullptr) return;
     std::string line = "kinstrom: ";
     if (!place.file.empty()) {
         line += place.file + ":";
@@ -18,6 +18,8 @@ void Diagnostics::print(const char* severity, const std::string& text, const Pla
     line += severity;
     line += ": ";
     line += text;
+    messages_.push_back({std::strcmp(severity, "error") == 0, place, text, line});
+    if (out_ == nullptr) return;
     line += '\n';
     // Standard error is the user's: a failed write there cannot be reported anywhere else.
     std::fputs(line.c_str(), out_);

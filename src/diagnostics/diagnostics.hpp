@@ -50,12 +50,22 @@ class Diagnostics {
     };
     const std::vector<Count>& counts() const { return counts_; }
 
+    // Every message printed, in order.
+    struct Message {
+        bool error;
+        Place place;
+        std::string text;
+        std::string line;  // as printed, without its line end
+    };
+    const std::vector<Message>& messages() const { return messages_; }
+
   private:
     void print(const char* severity, const std::string& text, const Place& place);
     Count& count_of(std::string_view kind);
 
     std::FILE* out_;
     std::vector<Count> counts_;
+    std::vector<Message> messages_;
 };
 
 // At most `max` bytes of `bytes`, with bytes that do not print as \xNN (and \ as \\), in

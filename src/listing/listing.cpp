@@ -1,5 +1,6 @@
 #include "listing/listing.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -132,10 +133,7 @@ Row& Row::real(double v, int width, int decimals) {
 // ---------------------------------------------------------------------------------------------
 // The listing
 
-int32_t Listing::heading(int32_t new_page) {
-    std::string line = new_page != 0 ? "1" : " ";
-    line += "Kinstrom ver. 2";
-    line.append(77 - line.size(), ' ');
+std::string Listing::date_text() const {
     Row date;
     date.integer(date_.day, 4)
         .text("-")
@@ -148,7 +146,18 @@ int32_t Listing::heading(int32_t new_page) {
         .integer(date_.minute, 2, 2)
         .text(":")
         .integer(date_.second, 2, 2);
-    line.append(date.str().substr(1));
+    std::string text = date.str().substr(1);
+    text.erase(0, text.find_first_not_of(' '));
+    return text;
+}
+
+int32_t Listing::heading(int32_t new_page) {
+    std::string line = new_page != 0 ? "1" : " ";
+    line += "Kinstrom ver. 2";
+    // The date right-aligned in 23 columns after column 77.
+    const std::string date = date_text();
+    line.append(77 - line.size() + 23 - std::min<std::size_t>(date.size(), 23), ' ');
+    line.append(date);
     raw(line);
     raw("");
     return 2;

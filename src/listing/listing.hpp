@@ -116,6 +116,8 @@ class Listing {
     Listing(std::FILE* out, const RunDate& date) : out_(out), date_(date) {}
 
     const RunDate& date() const { return date_; }
+    // The date and time as the page headings print them: "5-12-2026 - 06:03:57".
+    std::string date_text() const;
 
     // Page bookkeeping. The page line count (lines used on the current page) changes only
     // through these; the writers below never change it. Each section of the listing says how

@@ -19,12 +19,15 @@ void OutFile::open(Listing& listing, std::string name, bool read_back) {
     listing_ = &listing;
     name_ = std::move(name);
     used_ = 0;
+    records_ = 0;
     file_ = std::fopen(name_.c_str(), read_back ? "w+" : "w");
     if (file_ == nullptr) fail();
+    on_disk_ = true;
 }
 
 void OutFile::record(const FreeLine& line) {
     const std::string& s = line.str();
+    ++records_;
     if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(BUFFER_BYTES);
     if (BUFFER_BYTES - used_ > s.size()) {
         // The record and its newline fit into the buffer.
@@ -82,6 +85,7 @@ void OutFile::discard() {
     used_ = 0;
     buffer_.reset();
     if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
+    on_disk_ = false;
     if (std::remove(name_.c_str()) != 0) fail();
 }
 

@@ -30,6 +30,9 @@ class OutFile {
     void open(Listing& listing, std::string name, bool read_back = false);
 
     const std::string& name() const { return name_; }
+    // Whether the file was created and not deleted again, and the records appended to it.
+    bool on_disk() const { return on_disk_; }
+    int64_t records() const { return records_; }
 
     // Appends one free-format record (built with FreeLine(true)).
     void record(const FreeLine& line);
@@ -57,6 +60,8 @@ class OutFile {
     std::size_t used_ = 0;            // bytes of buffer_ not yet written
     Listing* listing_ = nullptr;
     std::string name_;
+    int64_t records_ = 0;
+    bool on_disk_ = false;
 };
 
 }  // namespace kinstrom

@@ -23,18 +23,17 @@ Progress Progress::from_environment() {
 
 void Progress::begin(const char* phase) {
     end();
-    if (!show_) return;
     phase_ = phase;
     last_percent_ = -1;
     start_ = std::chrono::steady_clock::now();
-    if (terminal_) {
+    if (show_ && terminal_) {
         std::fprintf(stderr, "kinstrom: %-28s", phase_);
         std::fflush(stderr);
     }
 }
 
 void Progress::advance(int64_t done, int64_t total) {
-    if (phase_ == nullptr || !terminal_ || total <= 0) return;
+    if (phase_ == nullptr || !show_ || !terminal_ || total <= 0) return;
     const int percent = static_cast<int>(done * 100 / total);
     if (percent == last_percent_) return;
     last_percent_ = percent;
@@ -45,10 +44,12 @@ void Progress::advance(int64_t done, int64_t total) {
 void Progress::end() {
     if (phase_ == nullptr) return;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start_;
-    std::fprintf(stderr, "%skinstrom: %-28s %9.3f s\n", terminal_ ? "\r" : "", phase_,
+    phases_.push_back({phase_, took.count()});
+    phase_ = nullptr;
+    if (!show_) return;
+    std::fprintf(stderr, "%skinstrom: %-28s %9.3f s\n", terminal_ ? "\r" : "", phases_.back().name,
                  took.count());
     std::fflush(stderr);
-    phase_ = nullptr;
 }
 
 }  // namespace kinstrom

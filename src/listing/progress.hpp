@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace kinstrom {
 
@@ -24,12 +25,20 @@ class Progress {
     // Ends the phase under way, printing its time.
     void end();
 
+    // Every phase ended so far with its wall time, shown or not.
+    struct Phase {
+        const char* name;
+        double seconds;
+    };
+    const std::vector<Phase>& phases() const { return phases_; }
+
   private:
     bool show_ = false;
     bool terminal_ = false;
     const char* phase_ = nullptr;
     int last_percent_ = -1;
     std::chrono::steady_clock::time_point start_{};
+    std::vector<Phase> phases_;
 };
 
 }  // namespace kinstrom

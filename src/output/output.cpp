@@ -109,6 +109,13 @@ void write_ped_record(const OutputOptions& options, const Pedigree& pedigree,
     PED.record(line);
 }
 
+void add_to_cohort(ContributionSums& by_cohort, int32_t i, const std::vector<double>& ANDEL) {
+    const int32_t c = by_cohort.cohort[at(i)];
+    if (c < 0) return;
+    double* sums = by_cohort.sums.data() + at(c) * ANDEL.size();
+    for (std::size_t b = 0; b < ANDEL.size(); ++b) sums[b] += ANDEL[b];
+}
+
 }  // namespace
 
 bool phg_in_tables(const Pedigree& pedigree, const OutputResults& results, int32_t k) {
@@ -125,7 +132,7 @@ void write_missing_phgs(const Pedigree& pedigree, ErrorFiles& errors) {
 
 void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedigree& pedigree,
                            const GeneticValues& genetics, OutputFiles files, OutputResults& results,
-                           Progress& progress) {
+                           Progress& progress, ContributionSums* by_cohort) {
     Table& X = pedigree.XLIST;
     try {
         results.ND_PHG.assign(2 * (at(pedigree.N_PHG1) + 1), 0);
@@ -152,6 +159,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
         if (breeds) {
             breeds->of(i);
             write_contributions(options, r, i, *breeds, files, results.sums, line);
+            if (by_cohort != nullptr) add_to_cohort(*by_cohort, i, breeds->ANDEL);
         }
     }
 }

@@ -49,6 +49,13 @@ struct BreedSums {
 // precision (9.9999998E-14): the threshold the stored files were made with.
 inline const double WRITE_THRESHOLD = static_cast<double>(1.0e-13f);
 
+// Sums of the contributions (ANDEL) of the traced individuals by cohort, for the run summary:
+// cohort[i] is the cohort of position i (-1: none); sums holds N_BPOP values per cohort.
+struct ContributionSums {
+    std::vector<int32_t> cohort;
+    std::vector<double> sums;
+};
+
 // What the output stage leaves for the closing reports.
 struct OutputResults {
     std::vector<int32_t> ND_PHG;  // ND_PHG[2 * k + 0] as sire, [2 * k + 1] as dam, k = 1 ..
@@ -66,10 +73,10 @@ bool phg_in_tables(const Pedigree& pedigree, const OutputResults& results, int32
 void write_missing_phgs(const Pedigree& pedigree, ErrorFiles& errors);
 
 // .PED and, with OPT1 = 2, .BCONTRIB and .HET, in position order; counts the direct links of
-// the PHGs.
+// the PHGs. With OPT1 = 2 and `by_cohort`, adds up the contributions by cohort.
 void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedigree& pedigree,
                            const GeneticValues& genetics, OutputFiles files, OutputResults& results,
-                           Progress& progress);
+                           Progress& progress, ContributionSums* by_cohort = nullptr);
 
 // .PHG_RENUM without a breed-proportion file, when OPT1 or OPT2 is 2: the PHGs of the tables in
 // their output order IW2.

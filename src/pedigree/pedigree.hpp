@@ -56,6 +56,10 @@ struct Pedigree {
     int32_t N_INDIVIDUALS = 0;   // distinct IDs of the pedigree file's first column
     int32_t N_PHG_PRINTED = 0;   // PHGs as the pedigree statistics count them
     int32_t DUMMY_POSITION = 0;  // PHG_LIST position of the dummy PHG, 0 until needed
+    // Records of each input file, -1 until the file is read to its end.
+    int32_t N_PED_RECORDS = -1;
+    int32_t N_PROB_RECORDS = -1;
+    int32_t N_BPROP_RECORDS = -1;
 
     // Sets `flag` on every individual at most `generations` generations back from one of
     // `sources` (breadth first, so along its shortest line); the sources themselves are left

@@ -242,6 +242,7 @@ class Reading {
         if (nobs == 0)
             ill_input(listing_, in_.bprop.name, 1,
                       {{}, 0, 0, "the breed-proportion file holds no records"});
+        p_.N_BPROP_RECORDS = nobs;
         p_.N_PHG1 = nobs + 1;  // one spare place for the dummy PHG
     }
 
@@ -325,6 +326,7 @@ class Reading {
         }
         if (batch.records() == 0)
             ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
+        p_.N_PED_RECORDS = batch.records();
     }
 
     // Total pedigree file, second pass: parents linked, every record checked.
@@ -594,6 +596,7 @@ class Reading {
             }
         }
         if (bad != 0) bad_record(bad_reader, InputKind::trace, bad, bad_zero ? ZERO_ID : "");
+        p_.N_PROB_RECORDS = nobs;
         if (p_.N_PROB == 0)
             d_.warning(nobs == 0 ? "the trace file holds no IDs: nothing is traced"
                                  : "none of the " + std::to_string(nobs) +

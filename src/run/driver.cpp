@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -19,12 +20,21 @@
 #include "reports/statistics.hpp"
 #include "run/directives.hpp"
 #include "run/files.hpp"
+#include "summary/summary.hpp"
 #include "trace/tracing.hpp"
 #include "trace/untraceable.hpp"
 
 namespace kinstrom {
 
 namespace {
+
+// What the phases leave behind, kept past a fatal stop for the run summary.
+struct RunState {
+    bool summary = false;  // a summary or report is asked for
+    RunRecord record;
+    RunFiles files;
+    Pedigree pedigree;
+};
 
 constexpr const char* BANNER[] = {
     "",
@@ -91,12 +101,12 @@ std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& p
 // warnings otherwise).
 StatisticsStops stop_causes(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
                             const Directives& d, const InputSources& inputs,
-                            Diagnostics& diagnostics) {
+                            Diagnostics& diagnostics, RunRecord& record) {
     StatisticsStops out;
     const int32_t untraceable = errors.ERROR[6], marked = errors.ERROR[7];
     if (untraceable > 0) {
-        for (const std::string& line :
-             explain_untraceable(listing, pedigree, d.MAX_NIV, inputs.ped)) {
+        record.untraceable = explain_untraceable(listing, pedigree, d.MAX_NIV, inputs.ped);
+        for (const std::string& line : record.untraceable) {
             if (marked > 0) {
                 diagnostics.error({{}, 0, 0, line});
             } else {
@@ -131,22 +141,69 @@ void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagn
     for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
 }
 
-void inbreeding_dropped(Diagnostics& diagnostics, const ErrorFiles& errors) {
-    diagnostics.warning(
-        "INBREED='YES', but no inbreeding coefficients are computed: " +
-        counted(errors.ERROR[8], "doubtful birth date or sort value",
-                "doubtful birth dates or sort values") +
-        " (born before, or too soon after, a parent, or out of the accepted range) in " +
-        errors.files[7].name() + "; correct them to get the inbreeding column of .PED");
+std::string doubtful_dates(const ErrorFiles& errors) {
+    return counted(errors.ERROR[8], "doubtful birth date or sort value",
+                   "doubtful birth dates or sort values") +
+           " (born before, or too soon after, a parent, or out of the accepted range) in " +
+           errors.files[7].name();
 }
 
-void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics) {
+void inbreeding_dropped(Diagnostics& diagnostics, const ErrorFiles& errors) {
+    diagnostics.warning(
+        "INBREED='YES', but no inbreeding coefficients are computed: " + doubtful_dates(errors) +
+        "; correct them to get the inbreeding column of .PED");
+}
+
+std::string trimmed(std::string_view text) {
+    const std::size_t end = text.find_last_not_of(' ');
+    return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
+}
+
+// Every directive in force, in the order of the echo.
+std::vector<DirectiveValue> directive_values(const Directives& d) {
+    const auto number = [](const char* key, int32_t v) {
+        return DirectiveValue{key, false, v, {}};
+    };
+    const auto text = [](const char* key, const std::string& v) {
+        return DirectiveValue{key, true, 0, trimmed(v)};
+    };
+    return {number("MAX_NIV", d.MAX_NIV),
+            number("MAX_A", d.MAX_A),
+            number("MAX_PHG", d.MAX_PHG),
+            text("PED_FILE", d.PED_FILE),
+            text("PROB_FILE", d.PROB_FILE),
+            text("BPROP_FILE", d.BPROP_FILE),
+            number("N_BPOP", d.N_BPOP),
+            number("OPT1", d.OPT1),
+            number("OPT2", d.OPT2),
+            number("GPRUNE", d.GPRUNE),
+            text("DOB_CHECK", d.DOB_CHECK),
+            number("MIN_ACC_BD", d.MIN_ACC_BD),
+            number("MAX_ACC_BD", d.MAX_ACC_BD),
+            number("MIN_D_SBD", d.MIN_D_SBD),
+            number("MIN_D_DBD", d.MIN_D_DBD),
+            text("INBREED", d.INBREED)};
+}
+
+// The names of the base populations whose contributions the summary gives by cohort.
+std::vector<std::string> base_population_names(const Pedigree& pedigree, bool use_bprop) {
+    std::vector<std::string> names;
+    for (int32_t b = 1; b <= pedigree.N_BPOP; ++b)
+        names.push_back(use_bprop ? std::to_string(b) : std::to_string(pedigree.PHG_LIST[b].ID));
+    return names;
+}
+
+void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics,
+                RunState& state) {
+    RunRecord& record = state.record;
     progress.begin("directives and files");
     listing.first_page();
     banner(listing);
 
     Directives d;
     read_directive_group(in, listing, diagnostics, d);
+    record.directives_read = true;
+    record.directives = directive_values(d);
     Settings settings;
     derive_birth_date_mode(d, listing.date(), settings);
 
@@ -160,13 +217,16 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const Environment env = Environment::read();
     FileNames names;
     echo_directives(listing, d, settings, env, names);
+    record.directives = directive_values(d);
+    record.inputs = {{"pedigree", names.ped}, {"trace", names.prob}};
+    if (!names.bprop.empty()) record.inputs.push_back({"breed_proportions", names.bprop});
     check_input_files(listing, names);
 
-    RunFiles files;
+    RunFiles& files = state.files;
     open_files(listing, d, names, files);
 
     progress.begin("reading the input");
-    Pedigree pedigree;
+    Pedigree& pedigree = state.pedigree;
     const InputSources inputs{{names.ped, files.ped.get()},
                               {names.prob, files.prob.get()},
                               {names.bprop, files.bprop.get()}};
@@ -189,10 +249,16 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
     progress.begin("pedigree statistics");
-    const bool inbreeding =
-        pedigree_statistics(listing, pedigree, files.errors, settings.inbreed,
-                            stop_causes(listing, pedigree, files.errors, d, inputs, diagnostics));
-    if (settings.inbreed && !inbreeding) inbreeding_dropped(diagnostics, files.errors);
+    note_statistics(record, pedigree, files.errors);
+    if (!settings.inbreed)
+        record.inbreeding_reason = "not asked for: INBREED='" + trimmed(d.INBREED) + "'";
+    const bool inbreeding = pedigree_statistics(
+        listing, pedigree, files.errors, settings.inbreed,
+        stop_causes(listing, pedigree, files.errors, d, inputs, diagnostics, record));
+    if (settings.inbreed && !inbreeding) {
+        inbreeding_dropped(diagnostics, files.errors);
+        record.inbreeding_reason = doubtful_dates(files.errors);
+    }
 
     progress.begin("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);
@@ -201,13 +267,24 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
         progress.begin("inbreeding");
         inbreeding_coefficients(pedigree, genetics.order, progress, {env.threads, 0});
     }
+    ContributionSums* by_cohort = nullptr;
+    if (state.summary) {
+        progress.begin("summary values");
+        note_traced_values(record, pedigree, genetics.K_GEN, genetics.order, inbreeding,
+                           settings.dob_check, d.OPT1 == 2);
+        if (d.OPT1 == 2) {
+            record.base_populations = base_population_names(pedigree, settings.use_bprop);
+            by_cohort = &record.contributions;
+        }
+    }
 
     progress.begin("writing the traced pedigree");
     const OutputOptions output{d.OPT1, d.OPT2, inbreeding, settings.use_bprop};
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults results;
-    write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress);
+    write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress,
+                          by_cohort);
     progress.begin("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
     write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
@@ -222,9 +299,68 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     progress.end();
 }
 
+// What the run left behind for the summary: the input files' records, the error kinds and the
+// files on disk.
+void note_run_end(RunState& state) {
+    RunRecord& record = state.record;
+    const Pedigree& p = state.pedigree;
+    for (FileRecord& input : record.inputs) {
+        const std::string& role = input.role;
+        input.records = role == "pedigree" ? p.N_PED_RECORDS
+                        : role == "trace"  ? p.N_PROB_RECORDS
+                                           : p.N_BPROP_RECORDS;
+    }
+    note_error_kinds(record, state.files.errors);
+    RunFiles& f = state.files;
+    record.files_written.clear();
+    for (int kind = 1; kind <= ERROR_KINDS; ++kind) {
+        const OutFile& e = f.errors.file(kind);
+        if (e.on_disk())
+            record.files_written.push_back(
+                {"error_" + std::to_string(kind), e.name(), e.records()});
+    }
+    const std::pair<const char*, const OutFile*> outputs[] = {{"PED", &f.PED},
+                                                              {"PRUNE", &f.PRUNE},
+                                                              {"BCONTRIB", &f.BCONTRIB},
+                                                              {"HET", &f.HET},
+                                                              {"PHG_RENUM", &f.PHG_RENUM}};
+    for (const auto& [role, file] : outputs)
+        if (file->on_disk()) record.files_written.push_back({role, file->name(), file->records()});
+}
+
+// Writes the summary and the report asked for; the exit status, 16 when one cannot be written.
+int write_summary_files(const RunOptions& options, RunState& state, const Progress& progress,
+                        Diagnostics& diagnostics, int status, int listing_fd) {
+    note_run_end(state);
+    std::vector<std::string> run_files;
+    for (const FileRecord& f : state.record.inputs) run_files.push_back(f.name);
+    for (const FileRecord& f : state.record.files_written) run_files.push_back(f.name);
+    const auto write = [&](const std::string& path, const std::string& bytes, const char* what) {
+        std::string error;
+        if (same_file_as_any(path, run_files, listing_fd)) {
+            diagnostics.error({path, 0, 0,
+                               std::string("the ") + what +
+                                   " was not written: this is the listing, an input or an output "
+                                   "file of the run; give the " +
+                                   what + " a name of its own"});
+            status = STOP_CODE;
+            return;
+        }
+        if (replace_file(path, bytes, error)) return;
+        diagnostics.error({path, 0, 0, std::string("the ") + what + " was not written: " + error});
+        status = STOP_CODE;
+    };
+    if (!options.summary.empty()) {
+        const nlohmann::ordered_json doc =
+            summary_json(state.record, progress.phases(), diagnostics, status);
+        write(options.summary, doc.dump(2) + "\n", "summary");
+    }
+    return status;
+}
+
 }  // namespace
 
-int run(std::istream& in, std::FILE* out, std::FILE* err) {
+int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& options) {
     RunDate date;
     dattim(date);
     Listing listing(out, date);
@@ -232,8 +368,11 @@ int run(std::istream& in, std::FILE* out, std::FILE* err) {
     int status = 0;
     Progress progress = Progress::from_environment();
     StopCause cause;
+    RunState state;
+    state.summary = !options.summary.empty() || !options.report.empty();
+    state.record.run_date = listing.date_text();
     try {
-        run_phases(in, listing, progress, diagnostics);
+        run_phases(in, listing, progress, diagnostics, state);
     } catch (const FatalStop& stop) {
         status = stop.status;
         cause = stop.cause;
@@ -255,8 +394,10 @@ int run(std::istream& in, std::FILE* out, std::FILE* err) {
                            0,
                            std::string("writing the listing failed on standard output: ") +
                                std::strerror(errno)});
-        return STOP_CODE;
+        status = STOP_CODE;
     }
+    if (state.summary)
+        status = write_summary_files(options, state, progress, diagnostics, status, ::fileno(out));
     return status;
 }
 

@@ -9,11 +9,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <istream>
+#include <string>
 
 namespace kinstrom {
 
+// Files asked for on the command line, written at the end of every run; empty: not written.
+struct RunOptions {
+    std::string summary;  // the run summary, JSON
+    std::string report;   // the report, one HTML page
+};
+
 // Runs the program with the directives on `in`, the listing on `out` and the messages for the
 // user on `err`.
-int run(std::istream& in, std::FILE* out, std::FILE* err = stderr);
+int run(std::istream& in, std::FILE* out, std::FILE* err = stderr, const RunOptions& options = {});
 
 }  // namespace kinstrom

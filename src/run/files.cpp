@@ -108,6 +108,14 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
     for (const Output& output : outputs) output.file->open(listing, output.name, output.read_back);
 }
 
+bool same_file_as_any(const std::string& name, const std::vector<std::string>& others, int fd) {
+    const auto id = file_id(name);
+    if (!id) return false;
+    if (file_id(fd) == id) return true;
+    return std::any_of(others.begin(), others.end(),
+                       [&](const std::string& other) { return file_id(other) == id; });
+}
+
 void close_files(RunFiles& files) {
     for (OutFile& f : files.errors.files) f.close();
     files.PED.close();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "listing/outfile.hpp"
 #include "pedigree/errors.hpp"
@@ -45,5 +46,9 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
 
 // Closes every output file still open, checking each; the end of a run.
 void close_files(RunFiles& files);
+
+// Whether the existing file `name` is one of `others` or the open file `fd`, whatever names
+// lead to them.
+bool same_file_as_any(const std::string& name, const std::vector<std::string>& others, int fd);
 
 }  // namespace kinstrom

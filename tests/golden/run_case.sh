@@ -20,59 +20,83 @@
 set -u
 bin=$1
 case_dir=$2
+here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 trap 'chmod -R u+w "$tmp" 2>/dev/null; rm -rf "$tmp"' EXIT
-work=$tmp/work
-mkdir -p "$work" "$tmp/out"
-[ -d "$case_dir/input" ] && cp -R "$case_dir/input/." "$work/"
-(cd "$work" && find . -type f | sort) > "$tmp/inputs"
-
-env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC KINSTROM_PROGRESS=0
-    KINSTROM_THREADS=3)
-if [ -f "$case_dir/env" ]; then
-    while IFS= read -r line || [ -n "$line" ]; do
-        [ -n "$line" ] && env_args+=("${line//@WORK@/$work}")
-    done < "$case_dir/env"
-fi
-if [ -f "$case_dir/setup" ]; then
-    (cd "$work" && bash "$case_dir/setup") || { echo "setup failed"; exit 1; }
-fi
-
-(cd "$work" && env "${env_args[@]}" "$bin" < "$case_dir/directives" > "$tmp/out/listing" 2> "$tmp/out/stderr")
-status=$?
 fail=0
-if [ "$status" != "$(cat "$case_dir/expected/status")" ]; then
-    echo "exit status $status, expected $(cat "$case_dir/expected/status")"
-    cat "$tmp/out/stderr"
-    fail=1
-fi
-if ! sed "s|$work|@WORK@|g" "$tmp/out/listing" | diff -u "$case_dir/expected/listing" -; then
-    echo "listing differs"
-    fail=1
-fi
-[ -f "$case_dir/expected/stderr" ] && want_err=$case_dir/expected/stderr || want_err=/dev/null
-if ! sed "s|$work|@WORK@|g" "$tmp/out/stderr" | diff -u "$want_err" -; then
-    echo "standard error differs"
-    fail=1
-fi
-(cd "$work" && find . -type f | sort) | comm -23 - "$tmp/inputs" > "$tmp/left"
-(cd "$case_dir/expected/files" 2>/dev/null && find . -type f | sort) > "$tmp/wanted"
-if ! diff -u "$tmp/wanted" "$tmp/left"; then
-    echo "the files left differ (- expected, + left by the run)"
-    fail=1
-fi
-# No run changes its input files.
-while IFS= read -r f; do
-    if ! cmp -s "$case_dir/input/$f" "$work/$f"; then
-        echo "input file $f was changed or removed by the run"
+
+# run_once NAME [OPTION...]: runs the case in the fresh work folder $tmp/NAME; standard output
+# and error go to $tmp/NAME.out/, the exit status to $status.
+run_once() {
+    local name=$1
+    shift
+    work=$tmp/$name
+    out=$tmp/$name.out
+    mkdir -p "$work" "$out"
+    [ -d "$case_dir/input" ] && cp -R "$case_dir/input/." "$work/"
+    (cd "$work" && find . -type f | sort) > "$tmp/inputs"
+    local env_args=(-u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC
+        KINSTROM_PROGRESS=0 KINSTROM_THREADS=3)
+    if [ -f "$case_dir/env" ]; then
+        while IFS= read -r line || [ -n "$line" ]; do
+            [ -n "$line" ] && env_args+=("${line//@WORK@/$work}")
+        done < "$case_dir/env"
+    fi
+    if [ -f "$case_dir/setup" ]; then
+        (cd "$work" && bash "$case_dir/setup") || { echo "setup failed"; exit 1; }
+    fi
+    (cd "$work" && env "${env_args[@]}" "$bin" "$@" < "$case_dir/directives" > "$out/listing" \
+        2> "$out/stderr")
+    status=$?
+}
+
+# Compares what the last run_once printed and left with expected/.
+compare() {
+    if [ "$status" != "$(cat "$case_dir/expected/status")" ]; then
+        echo "exit status $status, expected $(cat "$case_dir/expected/status")"
+        cat "$out/stderr"
         fail=1
     fi
-done < "$tmp/inputs"
-while IFS= read -r f; do
-    if [ -f "$work/$f" ] && ! cmp -s "$case_dir/expected/files/$f" "$work/$f"; then
-        echo "file $f differs:"
-        diff -u "$case_dir/expected/files/$f" "$work/$f" | head -n 40
+    if ! sed "s|$work|@WORK@|g" "$out/listing" | diff -u "$case_dir/expected/listing" -; then
+        echo "listing differs"
         fail=1
     fi
-done < "$tmp/wanted"
+    [ -f "$case_dir/expected/stderr" ] && want_err=$case_dir/expected/stderr || want_err=/dev/null
+    if ! sed "s|$work|@WORK@|g" "$out/stderr" | diff -u "$want_err" -; then
+        echo "standard error differs"
+        fail=1
+    fi
+    (cd "$work" && find . -type f | sort) | comm -23 - "$tmp/inputs" > "$tmp/left"
+    (cd "$case_dir/expected/files" 2>/dev/null && find . -type f | sort) > "$tmp/wanted"
+    if ! diff -u "$tmp/wanted" "$tmp/left"; then
+        echo "the files left differ (- expected, + left by the run)"
+        fail=1
+    fi
+    # No run changes its input files.
+    while IFS= read -r f; do
+        if ! cmp -s "$case_dir/input/$f" "$work/$f"; then
+            echo "input file $f was changed or removed by the run"
+            fail=1
+        fi
+    done < "$tmp/inputs"
+    while IFS= read -r f; do
+        if [ -f "$work/$f" ] && ! cmp -s "$case_dir/expected/files/$f" "$work/$f"; then
+            echo "file $f differs:"
+            diff -u "$case_dir/expected/files/$f" "$work/$f" | head -n 40
+            fail=1
+        fi
+    done < "$tmp/wanted"
+}
+
+run_once plain
+compare
+# Again with a summary (written outside the work folder): the listing, the messages and the
+# files stay the same, and the summary agrees with them.
+run_once with_summary --summary "$tmp/summary.json"
+compare
+if ! (cd "$work" && /usr/bin/python3 "$here/../summary/check_summary.py" "$tmp/summary.json" \
+    "$out/listing" "$out/stderr" "$status"); then
+    echo "the summary does not agree with the run"
+    fail=1
+fi
 exit $fail

@@ -1,0 +1,384 @@
+#include "summary/summary.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace kinstrom {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::size_t at(int64_t p) {
+    return static_cast<std::size_t>(p);
+}
+
+// Upper bounds of the inbreeding classes after "exactly 0".
+constexpr std::array<double, 6> CLASS_UP_TO = {1.0 / 32, 1.0 / 16, 1.0 / 8, 0.25, 0.5, 1.0};
+
+void add_to_group(GroupValues& g, float F, bool inbreeding, float K_GEN) {
+    ++g.individuals;
+    g.K_GEN.add(K_GEN);
+    if (!inbreeding) return;
+    g.F.add(F);
+    if (F > 0.0f) ++g.inbred;
+    std::size_t c = 0;
+    if (F > 0.0f) {
+        c = 1;
+        while (c < CLASS_UP_TO.size() && double{F} > CLASS_UP_TO[c - 1]) ++c;
+    }
+    ++g.classes[c];
+}
+
+// The longest line back to the PHGs of each traced individual, by position; PHGs are
+// generation 0.
+std::vector<int32_t> generations(const Pedigree& pedigree, const TracedOrder& order) {
+    std::vector<int32_t> gen(at(pedigree.XLIST.LAST) + 1, 0);
+    for (const int32_t p : order.order) {
+        const Record& r = pedigree.XLIST[p];
+        const int32_t s = r.SIRE > 0 ? gen[at(r.SIRE)] : 0;
+        const int32_t d = r.DAM > 0 ? gen[at(r.DAM)] : 0;
+        gen[at(p)] = std::max(s, d) + 1;
+    }
+    return gen;
+}
+
+json number_or_null(bool known, double x) {
+    return known ? json(x) : json(nullptr);
+}
+
+json moments_json(const Moments& m) {
+    if (m.n == 0) return nullptr;
+    return {{"mean", m.mean},
+            {"sd", m.n > 1 ? json(std::sqrt(m.m2 / static_cast<double>(m.n - 1))) : json(nullptr)},
+            {"min", m.min},
+            {"max", m.max}};
+}
+
+json group_json(const GroupValues& g, bool inbreeding) {
+    json classes = nullptr;
+    if (inbreeding) {
+        classes = json::array();
+        classes.push_back({{"above", nullptr}, {"up_to", 0.0}, {"individuals", g.classes[0]}});
+        for (std::size_t c = 1; c < g.classes.size(); ++c)
+            classes.push_back({{"above", c == 1 ? 0.0 : CLASS_UP_TO[c - 2]},
+                               {"up_to", CLASS_UP_TO[c - 1]},
+                               {"individuals", g.classes[c]}});
+    }
+    return {{"individuals", g.individuals},
+            {"inbreeding", inbreeding ? moments_json(g.F) : json(nullptr)},
+            {"inbred", inbreeding ? json(g.inbred) : json(nullptr)},
+            {"known_generations", moments_json(g.K_GEN)},
+            {"distribution", classes}};
+}
+
+json message_json(const Diagnostics::Message& m) {
+    return {
+        {"file", m.place.file.empty() ? json(nullptr) : json(m.place.file)},
+        {"line", m.place.line > 0 ? json(m.place.line) : json(nullptr)},
+        {"column", m.place.line > 0 && m.place.column > 0 ? json(m.place.column) : json(nullptr)},
+        {"text", m.text},
+        {"message", m.line}};
+}
+
+json cohorts_json(const RunRecord& r) {
+    json rows = json::array();
+    const std::size_t n_bpop = r.base_populations.size();
+    for (std::size_t c = 0; c < r.cohorts.size(); ++c) {
+        const Cohort& k = r.cohorts[c];
+        const auto n = static_cast<double>(k.individuals);
+        json contributions = json::array();
+        for (std::size_t b = 0; b < n_bpop; ++b)
+            contributions.push_back(r.contributions.sums[c * n_bpop + b] / n);
+        const bool F = r.inbreeding_computed;
+        rows.push_back({{"cohort", k.key},
+                        {"individuals", k.individuals},
+                        {"inbreeding_mean", number_or_null(F, k.F_sum / n)},
+                        {"inbreeding_max", number_or_null(F, k.F_max)},
+                        {"inbred_share", number_or_null(F, static_cast<double>(k.inbred) / n)},
+                        {"known_generations_mean", k.K_GEN_sum / n},
+                        {"both_parents_known_share", static_cast<double>(k.both_parents_known) / n},
+                        {"contributions", contributions}});
+    }
+    return {{"by", r.by_birth_year ? "birth_year" : "generation"},
+            {"without_cohort", r.without_cohort},
+            {"base_populations", r.base_populations},
+            {"rows", rows}};
+}
+
+constexpr const char* STATISTICS_KEYS[12] = {"individuals",
+                                             "inserted",
+                                             "phgs",
+                                             "to_trace",
+                                             "phgs_with_repeated_information",
+                                             "repeated_pedigree_information",
+                                             "inconsistent_pedigree_information",
+                                             "to_trace_not_in_pedigree",
+                                             "not_traceable_to_phgs",
+                                             "not_traceable_to_trace",
+                                             "phgs_without_breed_proportions",
+                                             "doubtful_sort_values"};
+
+constexpr const char* ERROR_KIND_WHAT[ERROR_KINDS] = {
+    "repeated breed proportions of a PHG",
+    "repeated pedigree records of an individual",
+    "parents not in the file as individuals, inserted",
+    "inconsistent pedigree records (an individual its own parent, or one parent twice)",
+    "individuals to trace not in the pedigree file",
+    "individuals that cannot be traced back to PHGs",
+    "PHG codes without breed proportions",
+    "doubtful birth dates or sort values"};
+
+json file_size(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace
+
+void Moments::add(double x) {
+    ++n;
+    if (n == 1) {
+        min = max = x;
+    } else {
+        min = std::min(min, x);
+        max = std::max(max, x);
+    }
+    const double delta = x - mean;
+    mean += delta / static_cast<double>(n);
+    m2 += delta * (x - mean);
+}
+
+void note_statistics(RunRecord& record, const Pedigree& pedigree, const ErrorFiles& errors) {
+    const auto& E = errors.ERROR;
+    record.statistics = std::array<int64_t, 12>{int64_t{pedigree.N_INDIVIDUALS} + pedigree.N_INS,
+                                                pedigree.N_INS,
+                                                pedigree.N_PHG_PRINTED,
+                                                pedigree.N_PROB,
+                                                E[1],
+                                                E[2],
+                                                int64_t{E[3]} + E[4],
+                                                E[5],
+                                                E[6],
+                                                E[7],
+                                                pedigree.PHG_ERRLIST.LAST,
+                                                E[8]};
+}
+
+void note_error_kinds(RunRecord& record, const ErrorFiles& errors) {
+    record.error_kinds.clear();
+    for (int kind = 1; kind <= ERROR_KINDS; ++kind) {
+        const OutFile& f = errors.files[at(kind - 1)];
+        if (f.name().empty()) return;  // not opened
+        // The findings are the file's records: the counters ERROR(k) count other things for
+        // some kinds (kind 3 repeated records with other parents, kind 7 marked individuals
+        // that cannot be traced).
+        record.error_kinds.push_back({f.records(), f.name(), f.on_disk()});
+    }
+}
+
+void note_traced_values(RunRecord& record, const Pedigree& pedigree,
+                        const std::vector<float>& K_GEN, const TracedOrder& order, bool inbreeding,
+                        bool by_birth_year, bool contributions) {
+    const Table& X = pedigree.XLIST;
+    record.inbreeding_computed = inbreeding;
+    record.by_birth_year = by_birth_year;
+    std::vector<int32_t> gen;
+    if (!by_birth_year) gen = generations(pedigree, order);
+    // The cohort of each traced individual: its key, or no cohort for an unknown birth date.
+    const auto key_of = [&](int32_t i, int32_t& key) {
+        if (!by_birth_year) {
+            key = gen[at(i)];
+            return true;
+        }
+        key = X[i].SORT / 10000;
+        return X[i].SORT > 0;
+    };
+    int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        int32_t key = 0;
+        if (!is_set(X[i].TRACED) || !key_of(i, key)) continue;
+        lo = std::min(lo, key);
+        hi = std::max(hi, key);
+    }
+    std::vector<int32_t> slot(lo <= hi ? at(int64_t{hi} - lo + 1) : 0, -1);
+    std::vector<int32_t>& cohort = record.contributions.cohort;
+    if (contributions) cohort.assign(at(X.LAST) + 1, -1);
+    std::vector<uint8_t> phg_seen(at(pedigree.PHG_LIST.LAST) + 1, 0);
+    std::vector<Cohort> rows;
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        const Record& r = X[i];
+        if (!is_set(r.TRACED)) continue;
+        const float F = inbreeding ? pedigree.F[at(i)] : 0.0f;
+        const float k = K_GEN[at(i)];
+        ++record.traced_individuals;
+        add_to_group(record.traced, F, inbreeding, k);
+        if (is_set(r.MARKED)) add_to_group(record.marked, F, inbreeding, k);
+        for (const int32_t parent : {r.SIRE, r.DAM})
+            if (parent < 0) phg_seen[at(-parent)] = 1;
+        int32_t key = 0;
+        if (!key_of(i, key)) {
+            ++record.without_cohort;
+            continue;
+        }
+        int32_t& s = slot[at(int64_t{key} - lo)];
+        if (s < 0) {
+            s = static_cast<int32_t>(rows.size());
+            rows.push_back({key});
+        }
+        Cohort& c = rows[at(s)];
+        ++c.individuals;
+        c.F_sum += double{F};
+        c.F_max = std::max(c.F_max, double{F});
+        if (F > 0.0f) ++c.inbred;
+        c.K_GEN_sum += double{k};
+        if (r.SIRE > 0 && r.DAM > 0) ++c.both_parents_known;
+        if (contributions) cohort[at(i)] = s;
+    }
+    record.traced_marked = record.marked.individuals;
+    record.traced_phgs = std::count(phg_seen.begin(), phg_seen.end(), uint8_t{1});
+    // Rows by key; the contribution sums follow the rows' order of first appearance.
+    std::vector<int32_t> by_key;
+    for (const int32_t s : slot)
+        if (s >= 0) by_key.push_back(s);
+    record.cohorts.clear();
+    std::vector<int32_t> place(rows.size());
+    for (std::size_t j = 0; j < by_key.size(); ++j) {
+        record.cohorts.push_back(rows[at(by_key[j])]);
+        place[at(by_key[j])] = static_cast<int32_t>(j);
+    }
+    if (contributions) {
+        for (int32_t& c : cohort)
+            if (c >= 0) c = place[at(c)];
+        record.contributions.sums.assign(rows.size() * at(pedigree.N_BPOP), 0.0);
+    }
+    record.traced_known = true;
+    record.values_known = true;
+}
+
+nlohmann::ordered_json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases,
+                                    const Diagnostics& diagnostics, int exit_status) {
+    json doc;
+    doc["format"] = "kinstrom-summary";
+    doc["format_version"] = 1;
+    doc["program"] = {{"name", "kinstrom"}, {"version", "2"}};
+    doc["run_date"] = r.run_date;
+    doc["exit_status"] = exit_status;
+    json stop = nullptr, warnings = json::array();
+    for (const Diagnostics::Message& m : diagnostics.messages()) {
+        if (!m.error) warnings.push_back(message_json(m));
+    }
+    // The stop's cause is the last error printed.
+    if (exit_status != 0) {
+        const auto& all = diagnostics.messages();
+        const auto last = std::find_if(all.rbegin(), all.rend(),
+                                       [](const Diagnostics::Message& m) { return m.error; });
+        if (last != all.rend()) stop = message_json(*last);
+    }
+    doc["stop"] = stop;
+    json phase_list = json::array();
+    for (const Progress::Phase& p : phases)
+        phase_list.push_back({{"name", p.name}, {"seconds", p.seconds}});
+    doc["phases"] = phase_list;
+    json kinds = json::array();
+    for (const Diagnostics::Count& c : diagnostics.counts())
+        kinds.push_back({{"kind", c.kind},
+                         {"count", c.count},
+                         {"shown", std::min(c.count, Diagnostics::SHOWN)}});
+    doc["warnings"] = {{"messages", warnings}, {"kinds", kinds}};
+
+    json directives = nullptr;
+    if (r.directives_read) {
+        directives = json::object();
+        for (const DirectiveValue& v : r.directives)
+            directives[v.key] = v.is_text ? json(v.text) : json(v.number);
+    }
+    doc["directives"] = directives;
+    json inputs = json::array();
+    for (const FileRecord& f : r.inputs)
+        inputs.push_back({{"role", f.role},
+                          {"name", f.name},
+                          {"bytes", file_size(f.name)},
+                          {"records", f.records >= 0 ? json(f.records) : json(nullptr)}});
+    doc["inputs"] = inputs;
+    json written = json::array();
+    for (const FileRecord& f : r.files_written)
+        written.push_back({{"role", f.role}, {"name", f.name}, {"records", f.records}});
+    doc["files_written"] = written;
+
+    json statistics = nullptr;
+    if (r.statistics) {
+        statistics = json::object();
+        for (std::size_t k = 0; k < r.statistics->size(); ++k)
+            statistics[STATISTICS_KEYS[k]] = (*r.statistics)[k];
+    }
+    doc["statistics"] = statistics;
+    json error_kinds = json::array();
+    for (std::size_t k = 0; k < r.error_kinds.size(); ++k) {
+        const ErrorKindRecord& e = r.error_kinds[k];
+        error_kinds.push_back({{"kind", k + 1},
+                               {"what", ERROR_KIND_WHAT[k]},
+                               {"count", e.count},
+                               {"file", e.on_disk ? json(e.file) : json(nullptr)}});
+    }
+    doc["error_kinds"] = error_kinds;
+    doc["traced"] = r.traced_known ? json{{"individuals", r.traced_individuals},
+                                          {"marked", r.traced_marked},
+                                          {"phgs", r.traced_phgs}}
+                                   : json(nullptr);
+    doc["inbreeding"] = {
+        {"computed", r.inbreeding_computed},
+        {"reason", r.inbreeding_computed ? json(nullptr) : json(r.inbreeding_reason)}};
+    doc["coefficients"] = r.values_known
+                              ? json{{"marked", group_json(r.marked, r.inbreeding_computed)},
+                                     {"traced", group_json(r.traced, r.inbreeding_computed)}}
+                              : json(nullptr);
+    doc["cohorts"] = r.values_known ? cohorts_json(r) : json(nullptr);
+    doc["untraceable"] = r.untraceable;
+    return doc;
+}
+
+bool replace_file(const std::string& path, const std::string& bytes, std::string& error) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        error = std::string("cannot create a new file in its folder: ") + std::strerror(errno);
+        return false;
+    }
+    // mkstemp makes the file readable by its owner alone; give it the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    std::size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        std::remove(temporary.c_str());
+        error = std::string("cannot write it: ") + std::strerror(err != 0 ? err : EIO);
+    }
+    return ok;
+}
+
+}  // namespace kinstrom
