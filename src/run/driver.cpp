@@ -15,6 +15,7 @@
 #include "output/output.hpp"
 #include "pedigree/reader.hpp"
 #include "pedigree/reading.hpp"
+#include "report/report.hpp"
 #include "reports/closing.hpp"
 #include "reports/error_reports.hpp"
 #include "reports/statistics.hpp"
@@ -350,11 +351,15 @@ int write_summary_files(const RunOptions& options, RunState& state, const Progre
         diagnostics.error({path, 0, 0, std::string("the ") + what + " was not written: " + error});
         status = STOP_CODE;
     };
-    if (!options.summary.empty()) {
-        const nlohmann::ordered_json doc =
-            summary_json(state.record, progress.phases(), diagnostics, status);
-        write(options.summary, doc.dump(2) + "\n", "summary");
-    }
+    // The report first: when it cannot be written, the summary tells so.
+    if (!options.report.empty())
+        write(options.report,
+              report_html(summary_json(state.record, progress.phases(), diagnostics, status)),
+              "report");
+    if (!options.summary.empty())
+        write(options.summary,
+              summary_json(state.record, progress.phases(), diagnostics, status).dump(2) + "\n",
+              "summary");
     return status;
 }
 

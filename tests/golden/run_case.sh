@@ -90,10 +90,11 @@ compare() {
 
 run_once plain
 compare
-# Again with a summary (written outside the work folder): the listing, the messages and the
-# files stay the same, and the summary agrees with them.
-run_once with_summary --summary "$tmp/summary.json"
+# Again with a summary and a report (written outside the work folder): the listing, the
+# messages and the files stay the same, and the summary agrees with them.
+run_once with_summary --summary "$tmp/summary.json" --report "$tmp/report.html"
 compare
+[ -s "$tmp/report.html" ] || { echo "no report"; fail=1; }
 if ! (cd "$work" && /usr/bin/python3 "$here/../summary/check_summary.py" "$tmp/summary.json" \
     "$out/listing" "$out/stderr" "$status"); then
     echo "the summary does not agree with the run"

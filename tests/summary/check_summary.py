@@ -111,9 +111,17 @@ def check_messages(s, stderr):
 
 
 def check_files(s):
+    over_lines = any(k["kind"] == "records running over a line end" for k in s["warnings"]["kinds"])
     for f in s["inputs"]:
         expect(f["bytes"] is None or f["bytes"] == os.path.getsize(f["name"]),
                f"size of {f['name']}")
+        if f["records"] is None:
+            continue
+        with open(f["name"], encoding="latin-1") as text:
+            lines = sum(1 for line in text if line.split())
+        # One record per line, unless one ran over a line end (a warning says so).
+        expect(f["records"] == lines or (over_lines and f["records"] < lines),
+               f"{f['name']}: {f['records']} records, {lines} lines")
     for f in s["files_written"]:
         expect(os.path.isfile(f["name"]), f"{f['name']} listed but not on disk")
     for k in s["error_kinds"]:

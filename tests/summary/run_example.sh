@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The example run with --summary and --report: the listing, the messages and the files are the
+# bytes of the run without them, and the summary agrees with the run (its realistic, small
+# inbreeding coefficients put every class and count to the test).
+#
+#   run_example.sh KINSTROM EXAMPLES_DIR
+set -u
+bin=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail=0
+for run in plain with; do
+    mkdir "$tmp/$run" && cp "$2"/*.txt "$2/directives" "$tmp/$run/"
+done
+export SOURCE_DATE_EPOCH=1796450637 TZ=UTC KINSTROM_PROGRESS=0
+(cd "$tmp/plain" && "$bin" < directives > listing 2> stderr) || { echo "FAIL: plain run"; exit 1; }
+(cd "$tmp/with" &&
+    "$bin" --summary ../summary.json --report ../report.html < directives > listing 2> stderr)
+status=$?
+[ "$status" = 0 ] || { echo "FAIL: the run with a summary and report exited with $status"; fail=1; }
+diff -r "$tmp/plain" "$tmp/with" || { echo "FAIL: the options changed the run"; fail=1; }
+grep -q '<svg' "$tmp/report.html" || { echo "FAIL: no chart in the report"; fail=1; }
+(cd "$tmp/with" && /usr/bin/python3 "$(dirname "$0")/check_summary.py" ../summary.json listing \
+    stderr "$status") || fail=1
+exit $fail
