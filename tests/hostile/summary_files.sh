@@ -56,4 +56,27 @@ echo "earlier" > s.json
 check "summary over an earlier one" $? 0 ""
 python3 -c 'import json, sys; json.load(open("s.json"))' || { echo "FAIL: s.json"; fail=1; }
 same_as_plain "summary over an earlier one" s.json
+
+# A full disk (a file-size limit that the run's files fit under and the report does not) while
+# the report is written: no report, and the earlier one whole.
+largest=$(stat -c %s plain/listing plain/files/* | sort -n | tail -n 1)
+blocks=$((largest / 1024 + 1))
+"$bin" --report r.html < directives > /dev/null 2> stderr
+[ "$(stat -c %s r.html)" -gt $((blocks * 1024)) ] ||
+    { echo "FAIL: the report is not larger than the run's files; this check needs it to be"; fail=1; }
+echo "earlier" > r.html
+(trap '' XFSZ && ulimit -f "$blocks" &&
+    exec "$bin" --report r.html < directives 2> stderr) | cat > listing
+check "report on a full disk" "${PIPESTATUS[0]}" 16 \
+    "^kinstrom: r.html: error: the report was not written: cannot write it: File too large"
+[ "$(cat r.html)" = earlier ] || { echo "FAIL: the earlier report was not kept whole"; fail=1; }
+same_as_plain "report on a full disk" r.html
+
+# The summary tells when the report could not be written.
+"$bin" --report nowhere/r.html --summary s.json < directives > listing 2> stderr
+check "report in a missing folder" $? 16 "^kinstrom: nowhere/r.html: error: the report was not"
+python3 -c 'import json, sys
+s = json.load(open("s.json"))
+sys.exit(not (s["exit_status"] == 16 and "report was not written" in s["stop"]["text"]))' ||
+    { echo "FAIL: the summary does not tell that the report was not written"; fail=1; }
 exit $fail
