@@ -1,18 +1,21 @@
 // Fuzz target: a whole run on small input files. The first byte chooses one of eight directive
 // groups; the rest holds the pedigree file, the trace file and the breed-proportion file,
 // separated by '|' (a byte no valid file holds). The run works in a folder of its own, made
-// once and removed at exit; its listing goes to /dev/null. Fatal stops end a run with status
-// 16, as they end the program.
+// once and removed at exit; its listing goes to /dev/null, its summary and report beside its
+// files. Fatal stops end a run with status 16, as they end the program.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include <nlohmann/json.hpp>
 
 #include "run/driver.hpp"
 
@@ -74,7 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!write_file("ped", files[0]) || !write_file("sel", files[1]) || !write_file("bp", files[2]))
         std::abort();
     std::istringstream in(directives);
-    const int status = kinstrom::run(in, null_listing);
+    const int status = kinstrom::run(in, null_listing, stderr, {"summary.json", "report.html"});
     if (status != 0 && status != 16) std::abort();
+    // Every run leaves a summary that reads back with its status.
+    std::ifstream summary("summary.json");
+    const auto doc = nlohmann::json::parse(summary, nullptr, false);
+    if (doc.is_discarded() || doc.value("exit_status", -1) != status) std::abort();
     return 0;
 }

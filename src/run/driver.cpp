@@ -15,7 +15,6 @@
 #include "output/output.hpp"
 #include "pedigree/reader.hpp"
 #include "pedigree/reading.hpp"
-#include "report/report.hpp"
 #include "reports/closing.hpp"
 #include "reports/error_reports.hpp"
 #include "reports/statistics.hpp"
@@ -353,12 +352,13 @@ int write_summary_files(const RunOptions& options, RunState& state, const Progre
     };
     // The report first: when it cannot be written, the summary tells so.
     if (!options.report.empty())
-        write(options.report,
-              report_html(summary_json(state.record, progress.phases(), diagnostics, status)),
-              "report");
+        write(
+            options.report,
+            summary_text(SummaryForm::report, state.record, progress.phases(), diagnostics, status),
+            "report");
     if (!options.summary.empty())
         write(options.summary,
-              summary_json(state.record, progress.phases(), diagnostics, status).dump(2) + "\n",
+              summary_text(SummaryForm::json, state.record, progress.phases(), diagnostics, status),
               "summary");
     return status;
 }

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <limits>
 
+#include <nlohmann/json.hpp>
+
+#include "report/report.hpp"
+
 namespace kinstrom {
 
 namespace {
@@ -265,8 +269,10 @@ void note_traced_values(RunRecord& record, const Pedigree& pedigree,
     record.values_known = true;
 }
 
-nlohmann::ordered_json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases,
-                                    const Diagnostics& diagnostics, int exit_status) {
+namespace {
+
+json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases,
+                  const Diagnostics& diagnostics, int exit_status) {
     json doc;
     doc["format"] = "kinstrom-summary";
     doc["format_version"] = 1;
@@ -345,6 +351,15 @@ nlohmann::ordered_json summary_json(const RunRecord& r, const std::vector<Progre
     doc["cohorts"] = r.values_known ? cohorts_json(r) : json(nullptr);
     doc["untraceable"] = r.untraceable;
     return doc;
+}
+
+}  // namespace
+
+std::string summary_text(SummaryForm form, const RunRecord& record,
+                         const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
+                         int exit_status) {
+    const json doc = summary_json(record, phases, diagnostics, exit_status);
+    return form == SummaryForm::report ? report_html(doc) : doc.dump(2) + "\n";
 }
 
 bool replace_file(const std::string& path, const std::string& bytes, std::string& error) {

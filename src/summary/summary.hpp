@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "diagnostics/diagnostics.hpp"
 #include "genetics/genetics.hpp"
 #include "listing/progress.hpp"
@@ -102,10 +100,11 @@ void note_traced_values(RunRecord& record, const Pedigree& pedigree,
                         const std::vector<float>& K_GEN, const TracedOrder& order, bool inbreeding,
                         bool by_birth_year, bool contributions);
 
-// The summary document.
-nlohmann::ordered_json summary_json(const RunRecord& record,
-                                    const std::vector<Progress::Phase>& phases,
-                                    const Diagnostics& diagnostics, int exit_status);
+// The summary document as JSON text, and the report page drawn from that document.
+enum class SummaryForm { json, report };
+std::string summary_text(SummaryForm form, const RunRecord& record,
+                         const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
+                         int exit_status);
 
 // Writes `bytes` to a new file beside `path` and renames it to `path`, so that a reader never
 // sees half a file. False with `error` set when that fails.
