@@ -38,15 +38,19 @@ std::string text(const json& obj, const char* key) {
     return v.is_string() ? v.get<std::string>() : std::string();
 }
 
+// A number, or none for null and for what is not a finite number.
 std::optional<double> number(const json& v) {
     if (!v.is_number()) return std::nullopt;
-    return v.get<double>();
+    const double d = v.get<double>();
+    if (!std::isfinite(d)) return std::nullopt;
+    return d;
 }
 
 long long integer(const json& v) {
     if (v.is_number_unsigned()) return static_cast<long long>(v.get<unsigned long long>());
     if (v.is_number_integer()) return v.get<long long>();
-    if (v.is_number_float()) return std::llround(std::clamp(v.get<double>(), -1e18, 1e18));
+    if (v.is_number_float() && std::isfinite(v.get<double>()))
+        return std::llround(std::clamp(v.get<double>(), -1e18, 1e18));
     return 0;
 }
 

@@ -236,7 +236,7 @@ double max_value(const Chart& chart, int axis) {
     for (const Series& s : chart.series) {
         if (axis >= 0 && s.axis != axis) continue;
         for (const auto& v : s.values)
-            if (v) m = std::max(m, *v);
+            if (v && std::isfinite(*v)) m = std::max(m, *v);
     }
     return m;
 }
@@ -244,7 +244,8 @@ double max_value(const Chart& chart, int axis) {
 }  // namespace
 
 Ticks nice_ticks(double lo, double hi, int target) {
-    if (!(hi > lo)) hi = lo + 1;
+    if (!std::isfinite(lo)) lo = 0;
+    if (!std::isfinite(hi) || !(hi > lo)) hi = lo + 1;
     double step = nice_step((hi - lo) / std::max(1, target - 1));
     double first = std::floor(lo / step + 1e-9) * step;
     auto count = static_cast<long long>(std::ceil((hi - first) / step - 1e-9));
