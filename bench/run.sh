@@ -32,11 +32,11 @@ sizes=("$@")
 [[ $seed =~ ^[0-9]+$ ]] || { echo "SEED must be a number" >&2; exit 2; }
 IFS=', ' read -r -a variants <<< "${VARIANT:-full}"
 ((${#variants[@]})) || variants=(full)
-[ "${variants[*]}" = all ] && variants=(full noinbreed phg500)
+[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst)
 for v in "${variants[@]}"; do
     case $v in
-        full | noinbreed | phg500) ;;
-        *) echo "not a variant: $v (full, noinbreed, phg500 or all)" >&2; exit 2 ;;
+        full | noinbreed | phg500 | gz | zst) ;;
+        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst or all)" >&2; exit 2 ;;
     esac
 done
 
@@ -128,7 +128,31 @@ prepare() {
             dir=$base-phg500
             generate "$dir" "$n" --phg-codes year
             ;;
+        gz | zst) # the noinbreed run folder with its pedigree file compressed, under its name
+            prepare "$n" noinbreed
+            local plain=$dir
+            dir=$base-$variant
+            [ -f "$dir/directives" ] && return
+            rm -rf "$dir.tmp" && mkdir "$dir.tmp"
+            for f in trace.txt breeds.txt; do ln -s "../$(basename "$base")/$f" "$dir.tmp/$f"; done
+            cp "$plain/directives" "$dir.tmp/"
+            echo "== compressing the pedigree file with ${packer[$variant]}"
+            ${packer[$variant]} -c "$base/pedigree.txt" > "$dir.tmp/pedigree.txt"
+            rm -rf "$dir" && mv "$dir.tmp" "$dir"
+            ;;
     esac
+}
+
+# The compressors of the compressed variants, and their decompression alone (to /dev/null):
+# what reading a compressed pedigree may cost on top of reading the plain one.
+declare -A packer=([gz]="gzip" [zst]="zstd -q")
+declare -A unpacker=([gz]="gzip -dc" [zst]="zstd -q -dc")
+unpack_once() {
+    local dir=$1 t0 t1
+    t0=$EPOCHREALTIME
+    ${unpacker[$variant]} "$dir/pedigree.txt" > /dev/null
+    t1=$EPOCHREALTIME
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", b - a }' >> "$dir/unpack.results"
 }
 
 # Run R of BINARY in a fresh work folder WORK beside the input files; appends
@@ -156,10 +180,12 @@ run_once() {
 # Run R of the floor on the pedigree file of DIR; appends its own time to DIR/floor.results
 # and keeps its output in DIR/floor.out.R.
 floor_once() {
-    local dir=$1 r=$2 out=$1/floor.out.$2
-    if ! "$floor" "$dir/pedigree.txt" > "$out" 2>&1; then
+    local dir=$1 r=$2 out=$1/floor.out.$2 ped=$1/pedigree.txt
+    # A compressed pedigree: the floor of the plain one.
+    [ -z "${unpacker[$variant]:-}" ] || ped=$data/ped-$n-s$seed/pedigree.txt
+    if ! "$floor" "$ped" > "$out" 2>&1; then
         cat "$out" >&2
-        echo "kinstrom_floor failed on $dir/pedigree.txt" >&2
+        echo "kinstrom_floor failed on $ped" >&2
         exit 1
     fi
     sed -n 's/^kinstrom_floor: time \([0-9.]*\) s$/\1/p' "$out" >> "$dir/floor.results"
@@ -263,7 +289,7 @@ for size in "${sizes[@]}"; do
     n=$(animals "$size")
     for variant in "${variants[@]}"; do
         prepare "$n" "$variant"
-        rm -f "$dir"/{current,baseline,floor}.results "$dir"/{current,baseline}.time \
+        rm -f "$dir"/{current,baseline,floor,unpack}.results "$dir"/{current,baseline}.time \
             "$dir"/{current,baseline}.stderr.* "$dir"/floor.out.*
         for ((r = 1; r <= runs; r++)); do
             order=(current baseline)
@@ -279,6 +305,7 @@ for size in "${sizes[@]}"; do
                 fi
             done
             floor_once "$dir" "$r"
+            [ -z "${unpacker[$variant]:-}" ] || unpack_once "$dir"
         done
         echo "== $size, variant $variant ($(basename "$dir"))"
         printf "%-6s %-9s %5s %10s %10s %10s %10s %6s\n" size binary runs median_s min_s max_s \
@@ -299,6 +326,13 @@ for size in "${sizes[@]}"; do
             fi
         else
             phase_table "$dir" current
+        fi
+        if [ -f "$dir/unpack.results" ]; then
+            sort -g "$dir/unpack.results" | awk -v what="${unpacker[$variant]}" '
+                { t[NR] = $1 }
+                END { printf "       %-32s%10.3f\n", "decompression alone, median s",
+                      NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+                      printf "       (%s pedigree.txt > /dev/null)\n", what }'
         fi
     done
 done

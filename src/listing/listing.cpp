@@ -229,12 +229,10 @@ std::string allocation_cause(std::string_view what, uint64_t bytes) {
            "(MAX_A, MAX_PHG, N_BPOP)";
 }
 
-void read_failure(Listing& listing, std::string_view file_name) {
-    const int err = errno;
-    fatal_stop(
-        listing, {" ", "Error when reading file " + std::string(file_name)},
-        StopEnd::program_terminates,
-        {std::string(file_name), 0, 0, std::string("cannot read the file: ") + std::strerror(err)});
+void read_failure(Listing& listing, std::string_view file_name, std::string cause) {
+    if (cause.empty()) cause = std::string("cannot read the file: ") + std::strerror(errno);
+    fatal_stop(listing, {" ", "Error when reading file " + std::string(file_name)},
+               StopEnd::program_terminates, {std::string(file_name), 0, 0, std::move(cause)});
 }
 
 void ill_input(Listing& listing, std::string_view file_name, int32_t nobs, StopCause cause) {

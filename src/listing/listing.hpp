@@ -190,7 +190,9 @@ void print_allocation_failure(Listing& listing, std::string_view what, bool stat
 std::string allocation_cause(std::string_view what, uint64_t bytes = 0);
 
 // An input file that cannot be opened or read: names it and stops the run.
-[[noreturn]] void read_failure(Listing& listing, std::string_view file_name);
+// `cause`: what standard error says; the system's reason (errno) when empty.
+[[noreturn]] void read_failure(Listing& listing, std::string_view file_name,
+                               std::string cause = {});
 
 // Invalid-input abort: names the file and record and stops the run.
 [[noreturn]] void ill_input(Listing& listing, std::string_view file_name, int32_t nobs,

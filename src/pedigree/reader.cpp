@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "diagnostics/diagnostics.hpp"
 
@@ -30,6 +31,7 @@ void InputText::load(Listing& listing, std::FILE* file, const std::string& name)
             map_ = map;
             map_size_ = size;
             text_ = std::string_view(static_cast<const char*>(map), size);
+            unpack_if_compressed(listing, name);
             return;
         }
     }
@@ -39,6 +41,21 @@ void InputText::load(Listing& listing, std::FILE* file, const std::string& name)
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) copy_.append(buffer, n);
     if (std::ferror(file)) read_failure(listing, name);
     text_ = copy_;
+    unpack_if_compressed(listing, name);
+}
+
+void InputText::unpack_if_compressed(Listing& listing, const std::string& name) {
+    const Packing packing = packing_of(text_);
+    if (packing == Packing::none) return;
+    std::string fault;
+    if (!unpack(packing, text_, unpacked_, fault))
+        read_failure(listing, name,
+                     "cannot read the file, compressed with " + std::string(packing_name(packing)) +
+                         ": " + fault);
+    // Only the decompressed text is kept.
+    if (map_ != nullptr) ::munmap(std::exchange(map_, nullptr), map_size_);
+    std::string().swap(copy_);
+    text_ = unpacked_.text();
 }
 
 bool RecordReader::real(double& v) {
@@ -98,18 +115,16 @@ std::string expected_value(InputKind kind, int32_t value, int32_t n_bpop) {
     return {};
 }
 
-// The file's first bytes when they mark a compressed file.
+// The file's first bytes when they mark a compressed file that is not read as it is.
 const char* compression(std::string_view text) {
     const auto starts = [&](std::string_view magic) {
         return text.substr(0, magic.size()) == magic;
     };
-    if (starts("\x1f\x8b")) return "gzip";
     if (starts("BZh")) return "bzip2";
     if (starts(std::string_view("\xfd"
                                 "7zXZ\0",
                                 6)))
         return "xz";
-    if (starts("\x28\xb5\x2f\xfd")) return "zstd";
     if (starts("PK\x03\x04")) return "zip";
     return nullptr;
 }
@@ -129,7 +144,8 @@ std::string likely_cause(std::string_view text, std::string_view token, std::siz
                          std::string_view line, InputKind kind, int32_t value, int32_t nobs,
                          bool null_value) {
     if (const char* packed = compression(text))
-        return std::string("the file looks compressed (") + packed + "): decompress it first";
+        return std::string("the file looks compressed (") + packed +
+               "): decompress it first (gzip and zstd files are read as they are)";
     if (text.substr(0, 3) == "\xef\xbb\xbf" && at < 3)
         return "the file begins with a byte-order mark: save it as plain text without one";
     if (null_value) return "an empty value between two commas";

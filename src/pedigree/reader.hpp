@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "listing/listing.hpp"
+#include "pedigree/compressed.hpp"
 
 namespace kinstrom {
 
@@ -28,16 +29,20 @@ class InputText {
     InputText& operator=(const InputText&) = delete;
     ~InputText();
 
-    // Maps the open file, or reads it whole when it cannot be mapped; a read error stops the run
-    // with "Error when reading file <name>".
+    // Maps the open file, or reads it whole when it cannot be mapped, and decompresses it when it
+    // is compressed with gzip or zstd; a read error, or compressed data that is damaged or cut
+    // short, stops the run with "Error when reading file <name>".
     void load(Listing& listing, std::FILE* file, const std::string& name);
 
     std::string_view text() const { return text_; }
 
   private:
+    void unpack_if_compressed(Listing& listing, const std::string& name);
+
     void* map_ = nullptr;
     std::size_t map_size_ = 0;
     std::string copy_;
+    Unpacked unpacked_;
     std::string_view text_;
 };
 

@@ -227,7 +227,7 @@ TEST(Messages, InvalidInputCauses) {
         {"\xef\xbb\xbf"
          "1 0 0 1\n",
          "1\n", "", "the file begins with a byte-order mark"},
-        {"\x1f\x8b\x08\x00\x01", "1\n", "", "the file looks compressed (gzip)"},
+        {"BZh91AY&SY", "1\n", "", "the file looks compressed (bzip2): decompress it first"},
         {"1 0 0 99999999999\n", "1\n", "",
          "ped:1:7: record 1: found \"99999999999\" where the "
          "sort variable (birth date), an integer was expected; the number is too large: the sort"},
