@@ -2,18 +2,26 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: all build run test clean
+.PHONY: all configure build program run test install package clean
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+# Everything: the program, its libraries and the tests.
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The program alone (build/kinstrom), without the tests.
+program: configure
+	cmake --build $(BUILD) --target kinstrom -j $(JOBS)
 
 # Runs kinstrom on the bundled example in run/ (a copy of examples/), with its summary and
 # report, and again in run/renumbered/ with renumbered IDs and without breed proportions.
-run: build
+run: program
 	rm -rf run && mkdir -p run/renumbered && cp examples/*.txt run/ && cp examples/*.txt run/renumbered/
 	cp examples/directives run/ && cp examples/directives-renumbered run/renumbered/directives
 	cd run/renumbered && ../../$(BUILD)/kinstrom < directives > listing.txt; \
@@ -27,6 +35,15 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# PREFIX/bin/kinstrom, its manual page PREFIX/share/man/man1/kinstrom.1 and the summary's
+# schema PREFIX/share/kinstrom/summary.schema.json.
+install: program
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the same files under /usr: $(BUILD)/kinstrom_VERSION_ARCH.deb.
+package: program
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) run
