@@ -32,11 +32,12 @@ sizes=("$@")
 [[ $seed =~ ^[0-9]+$ ]] || { echo "SEED must be a number" >&2; exit 2; }
 IFS=', ' read -r -a variants <<< "${VARIANT:-full}"
 ((${#variants[@]})) || variants=(full)
-[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst)
+[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst alltraced)
 for v in "${variants[@]}"; do
     case $v in
-        full | noinbreed | phg500 | gz | zst) ;;
-        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst or all)" >&2; exit 2 ;;
+        full | noinbreed | phg500 | gz | zst | alltraced) ;;
+        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst, alltraced or all)" >&2
+            exit 2 ;;
     esac
 done
 
@@ -127,6 +128,16 @@ prepare() {
         phg500)
             dir=$base-phg500
             generate "$dir" "$n" --phg-codes year
+            ;;
+        alltraced) # the full run folder with every animal of the pedigree traced
+            generate "$base" "$n"
+            dir=$base-alltraced
+            [ -f "$dir/directives" ] && return
+            rm -rf "$dir.tmp" && mkdir "$dir.tmp"
+            for f in pedigree.txt breeds.txt; do ln -s "../$(basename "$base")/$f" "$dir.tmp/$f"; done
+            awk '{ print $1 }' "$base/pedigree.txt" > "$dir.tmp/trace.txt"
+            sed '1s/$/, every animal traced/' "$base/directives" > "$dir.tmp/directives"
+            rm -rf "$dir" && mv "$dir.tmp" "$dir"
             ;;
         gz | zst) # the noinbreed run folder with its pedigree file compressed, under its name
             prepare "$n" noinbreed

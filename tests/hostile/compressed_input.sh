@@ -41,29 +41,23 @@ done
 rm -f big/ped
 
 # Damaged files: each input in turn, cut short or with a byte changed.
-cp "$2/pedigree.txt" "$2/trace.txt" "$2/breeds.txt" .
 full="&DIRECTIVES PED_FILE='p', PROB_FILE='t', BPROP_FILE='b', N_BPOP=3, OPT1=2 /"
-for input in p t b; do
-    for packer in gzip zstd; do
-        for fault in cut changed; do
-            gzip -c pedigree.txt > p && gzip -c trace.txt > t && gzip -c breeds.txt > b
-            "$packer" -q -c "$(sed 's/^p$/pedigree.txt/; s/^t$/trace.txt/; s/^b$/breeds.txt/' <<< "$input")" > packed
-            size=$(stat -c %s packed)
-            if [ "$fault" = cut ]; then
-                head -c $((size * 2 / 3)) packed > "$input"
-                want="the $packer data ends early: the file is cut short (truncated)"
-            else
-                python3 -c 'import sys
-d = bytearray(open("packed", "rb").read()); d[len(d) // 2] ^= 0x5a
-open(sys.argv[1], "wb").write(d)' "$input"
-                want="the $packer data is corrupt"
-            fi
+declare -A source=([p]=pedigree.txt [t]=trace.txt [b]=breeds.txt)
+for packer in gzip zstd; do
+    for fault in "ends early: the file is cut short (truncated)" "is corrupt"; do
+        for input in p t b; do
+            for f in p t b; do "$packer" -q -c "$2/${source[$f]}" > "$f"; done
+            python3 -c 'import sys
+d = bytearray(open(sys.argv[1], "rb").read())
+if sys.argv[2] == "is corrupt": d[len(d) // 2] ^= 0x5a
+else: d = d[:len(d) * 2 // 3]
+open(sys.argv[1], "wb").write(d)' "$input" "$fault"
             "$bin" <<< "$full" > listing 2> stderr
             status=$?
-            if [ "$status" != 16 ] ||
-                ! grep -q "^kinstrom: $input: error: cannot read the file, compressed with $packer: $want" stderr ||
-                ! grep -q "^ Error when reading file $input$" listing; then
-                echo "FAIL: $fault $packer file $input: status $status, standard error: $(cat stderr)"
+            if [ "$status" != 16 ] || ! grep -q "^ Error when reading file $input$" listing ||
+                ! grep -q "^kinstrom: $input: error: cannot read the file, compressed with \
+$packer: the $packer data $fault" stderr; then
+                echo "FAIL: $packer file $input that $fault: status $status: $(cat stderr)"
                 fail=1
             fi
         done

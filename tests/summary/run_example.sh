@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The example run with --summary and --report: the listing, the messages and the files are the
 # bytes of the run without them, and the summary agrees with the run (its realistic, small
-# inbreeding coefficients put every class and count to the test).
+# inbreeding coefficients put every class and count to the test). With a checker folder (where
+# `npm ci` installed check_report.mjs's packages), the report is also opened in headless
+# Chromium, all four charts expected, its screenshot written to OUT.png.
 #
-#   run_example.sh KINSTROM EXAMPLES_DIR
+#   run_example.sh KINSTROM EXAMPLES_DIR [CHECKER_DIR OUT.png]
 set -u
 bin=$1
 tmp=$(mktemp -d)
@@ -22,4 +24,8 @@ diff -r "$tmp/plain" "$tmp/with" || { echo "FAIL: the options changed the run"; 
 grep -q '<svg' "$tmp/report.html" || { echo "FAIL: no chart in the report"; fail=1; }
 (cd "$tmp/with" && /usr/bin/python3 "$(dirname "$0")/check_summary.py" ../summary.json listing \
     stderr "$status") || fail=1
+if [ $# -ge 4 ]; then
+    node "$3/check_report.mjs" "$tmp/report.html" "$4" \
+        --expect-charts inbreeding,generations,composition,distribution || fail=1
+fi
 exit $fail
