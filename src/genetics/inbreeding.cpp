@@ -22,6 +22,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <thread>
@@ -39,6 +40,35 @@ namespace {
 std::size_t at(int32_t p) {
     return static_cast<std::size_t>(p);
 }
+
+// Measurement builds (cmake -DKINSTROM_COUNTS=ON) count what the recursion does and print it
+// on standard error; ordinary builds count nothing.
+#ifdef KINSTROM_COUNTS
+constexpr bool COUNTING = true;
+#else
+constexpr bool COUNTING = false;
+#endif
+#ifndef KINSTROM_CACHE_PER_INDIVIDUAL
+#define KINSTROM_CACHE_PER_INDIVIDUAL 64
+#endif
+
+struct Counts {
+    uint64_t probes = 0;          // cache lookups
+    uint64_t hits = 0;            // lookups that found the pair
+    uint64_t zero_order = 0;      // 0 because the younger one's ancestry starts later
+    uint64_t zero_signature = 0;  // 0 because the ancestry signatures share no bit
+    uint64_t computed = 0;        // pairs expanded and stored
+    uint64_t computed_nonzero = 0;
+
+    void add(const Counts& o) {
+        probes += o.probes;
+        hits += o.hits;
+        zero_order += o.zero_order;
+        zero_signature += o.zero_signature;
+        computed += o.computed;
+        computed_nonzero += o.computed_nonzero;
+    }
+};
 
 // An individual in rank space: its parents' ranks (0 for a PHG), the lowest rank in its
 // ancestry with itself, and its inbreeding coefficient once known.
@@ -189,6 +219,10 @@ class Walker {
                 if (immediate(f.other, nodes_[at(f.young)].dam, v)) f.second = v;
             } else {
                 const float value = 0.5f * (f.first + f.second);
+                if constexpr (COUNTING) {
+                    ++counts_.computed;
+                    counts_.computed_nonzero += value != 0.0f ? 1 : 0;
+                }
                 cache_.store(f.other, f.young, value, turn_);
                 stack_.pop_back();
                 if (stack_.empty()) return value;
@@ -197,6 +231,8 @@ class Walker {
             }
         }
     }
+
+    const Counts& counts() const { return counts_; }
 
   private:
     // The value of (a, b) when the rule, the zero test or the cache gives it at once; else
@@ -213,10 +249,22 @@ class Walker {
         const int32_t young = std::max(a, b), other = std::min(a, b);
         if (nodes_[at(young)].oldest > other ||
             signatures_[at(young)].disjoint(signatures_[at(other)])) {
+            if constexpr (COUNTING) {
+                if (nodes_[at(young)].oldest > other) {
+                    ++counts_.zero_order;
+                } else {
+                    ++counts_.zero_signature;
+                }
+            }
             v = 0.0f;
             return true;
         }
-        if (cache_.find(other, young, v)) return true;
+        const bool found = cache_.find(other, young, v);
+        if constexpr (COUNTING) {
+            ++counts_.probes;
+            counts_.hits += found ? 1 : 0;
+        }
+        if (found) return true;
         stack_.push_back({young, other, 0, 0.0f, 0.0f});
         return false;
     }
@@ -234,6 +282,7 @@ class Walker {
     PairCache& cache_;
     std::vector<Frame> stack_;
     unsigned turn_ = 0;
+    Counts counts_;
 };
 
 // Threads for the inbreeding phase when none are asked for: the processors this process may
@@ -324,8 +373,9 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     std::vector<std::size_t> groups;
     full_sib_groups(ranked, matings, groups);
 
-    const std::size_t wanted =
-        settings.cache_entries != 0 ? settings.cache_entries : 64 * static_cast<std::size_t>(n);
+    const std::size_t wanted = settings.cache_entries != 0
+                                   ? settings.cache_entries
+                                   : KINSTROM_CACHE_PER_INDIVIDUAL * static_cast<std::size_t>(n);
     PairCache cache(n, wanted);
     const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
     // The recursion is at most as deep as the two depths together.
@@ -371,6 +421,21 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
         first = last;
     }
 
+    if constexpr (COUNTING) {
+        Counts all;
+        for (const Walker& w : walkers) all.add(w.counts());
+        std::fprintf(stderr,
+                     "kinstrom: inbreeding counts: traced %d, matings %zu, cache entries %zu, "
+                     "probes %llu, hits %llu, zero by order %llu, zero by signature %llu, "
+                     "computed %llu (non-zero %llu)\n",
+                     n, groups.size() - 1, cache.entries(),
+                     static_cast<unsigned long long>(all.probes),
+                     static_cast<unsigned long long>(all.hits),
+                     static_cast<unsigned long long>(all.zero_order),
+                     static_cast<unsigned long long>(all.zero_signature),
+                     static_cast<unsigned long long>(all.computed),
+                     static_cast<unsigned long long>(all.computed_nonzero));
+    }
     pedigree.F.assign(static_cast<std::size_t>(X.LAST) + 1, 0.0f);
     for (int32_t r = 1; r <= n; ++r)
         pedigree.F[static_cast<std::size_t>(order.order[at(r - 1)])] = nodes[at(r)].F;
