@@ -154,18 +154,13 @@ void inbreeding_dropped(Diagnostics& diagnostics, const ErrorFiles& errors) {
         "; correct them to get the inbreeding column of .PED");
 }
 
-std::string trimmed(std::string_view text) {
-    const std::size_t end = text.find_last_not_of(' ');
-    return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
-}
-
 // Every directive in force, in the order of the echo.
 std::vector<DirectiveValue> directive_values(const Directives& d) {
     const auto number = [](const char* key, int32_t v) {
         return DirectiveValue{key, false, v, {}};
     };
     const auto text = [](const char* key, const std::string& v) {
-        return DirectiveValue{key, true, 0, trimmed(v)};
+        return DirectiveValue{key, true, 0, std::string(trim_trailing(v))};
     };
     return {number("MAX_NIV", d.MAX_NIV),
             number("MAX_A", d.MAX_A),
@@ -251,7 +246,8 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     progress.begin("pedigree statistics");
     note_statistics(record, pedigree, files.errors);
     if (!settings.inbreed)
-        record.inbreeding_reason = "not asked for: INBREED='" + trimmed(d.INBREED) + "'";
+        record.inbreeding_reason =
+            "not asked for: INBREED='" + std::string(trim_trailing(d.INBREED)) + "'";
     const bool inbreeding = pedigree_statistics(
         listing, pedigree, files.errors, settings.inbreed,
         stop_causes(listing, pedigree, files.errors, d, inputs, diagnostics, record));

@@ -196,76 +196,65 @@ void note_traced_values(RunRecord& record, const Pedigree& pedigree,
     const Table& X = pedigree.XLIST;
     record.inbreeding_computed = inbreeding;
     record.by_birth_year = by_birth_year;
-    std::vector<int32_t> gen;
-    if (!by_birth_year) gen = generations(pedigree, order);
-    // The cohort of each traced individual: its key, or no cohort for an unknown birth date.
-    const auto key_of = [&](int32_t i, int32_t& key) {
-        if (!by_birth_year) {
-            key = gen[at(i)];
-            return true;
-        }
-        key = X[i].SORT / 10000;
-        return X[i].SORT > 0;
-    };
-    int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
-    for (int32_t i = 1; i <= X.LAST; ++i) {
-        int32_t key = 0;
-        if (!is_set(X[i].TRACED) || !key_of(i, key)) continue;
-        lo = std::min(lo, key);
-        hi = std::max(hi, key);
+    // The cohort key of each traced individual (its birth year or generation), NONE for an
+    // unknown birth date and outside the traced pedigree; then, in place, its row.
+    constexpr int32_t NONE = std::numeric_limits<int32_t>::min();
+    std::vector<int32_t> row(at(X.LAST) + 1, NONE);
+    if (by_birth_year) {
+        for (int32_t i = 1; i <= X.LAST; ++i)
+            if (is_set(X[i].TRACED) && X[i].SORT > 0) row[at(i)] = X[i].SORT / 10000;
+    } else {
+        row = generations(pedigree, order);
+        for (int32_t i = 0; i <= X.LAST; ++i)
+            if (!is_set(X[i].TRACED)) row[at(i)] = NONE;
     }
-    std::vector<int32_t> slot(lo <= hi ? at(int64_t{hi} - lo + 1) : 0, -1);
-    std::vector<int32_t>& cohort = record.contributions.cohort;
-    if (contributions) cohort.assign(at(X.LAST) + 1, -1);
+    // Rows in the order of their keys.
+    int64_t lo = std::numeric_limits<int64_t>::max(), hi = std::numeric_limits<int64_t>::min();
+    for (const int32_t key : row) {
+        if (key == NONE) continue;
+        lo = std::min<int64_t>(lo, key);
+        hi = std::max<int64_t>(hi, key);
+    }
+    std::vector<int32_t> slot(lo <= hi ? at(hi - lo + 1) : 0, -1);
+    for (const int32_t key : row)
+        if (key != NONE) slot[at(key - lo)] = 0;
+    record.cohorts.clear();
+    for (std::size_t k = 0; k < slot.size(); ++k) {
+        if (slot[k] < 0) continue;
+        slot[k] = static_cast<int32_t>(record.cohorts.size());
+        record.cohorts.push_back({static_cast<int32_t>(lo + static_cast<int64_t>(k))});
+    }
+    for (int32_t& r : row)
+        if (r != NONE) r = slot[at(r - lo)];
+
     std::vector<uint8_t> phg_seen(at(pedigree.PHG_LIST.LAST) + 1, 0);
-    std::vector<Cohort> rows;
     for (int32_t i = 1; i <= X.LAST; ++i) {
         const Record& r = X[i];
         if (!is_set(r.TRACED)) continue;
         const float F = inbreeding ? pedigree.F[at(i)] : 0.0f;
         const float k = K_GEN[at(i)];
-        ++record.traced_individuals;
         add_to_group(record.traced, F, inbreeding, k);
         if (is_set(r.MARKED)) add_to_group(record.marked, F, inbreeding, k);
         for (const int32_t parent : {r.SIRE, r.DAM})
             if (parent < 0) phg_seen[at(-parent)] = 1;
-        int32_t key = 0;
-        if (!key_of(i, key)) {
+        if (row[at(i)] == NONE) {
             ++record.without_cohort;
             continue;
         }
-        int32_t& s = slot[at(int64_t{key} - lo)];
-        if (s < 0) {
-            s = static_cast<int32_t>(rows.size());
-            rows.push_back({key});
-        }
-        Cohort& c = rows[at(s)];
+        Cohort& c = record.cohorts[at(row[at(i)])];
         ++c.individuals;
         c.F_sum += double{F};
         c.F_max = std::max(c.F_max, double{F});
         if (F > 0.0f) ++c.inbred;
         c.K_GEN_sum += double{k};
         if (r.SIRE > 0 && r.DAM > 0) ++c.both_parents_known;
-        if (contributions) cohort[at(i)] = s;
     }
-    record.traced_marked = record.marked.individuals;
     record.traced_phgs = std::count(phg_seen.begin(), phg_seen.end(), uint8_t{1});
-    // Rows by key; the contribution sums follow the rows' order of first appearance.
-    std::vector<int32_t> by_key;
-    for (const int32_t s : slot)
-        if (s >= 0) by_key.push_back(s);
-    record.cohorts.clear();
-    std::vector<int32_t> place(rows.size());
-    for (std::size_t j = 0; j < by_key.size(); ++j) {
-        record.cohorts.push_back(rows[at(by_key[j])]);
-        place[at(by_key[j])] = static_cast<int32_t>(j);
-    }
     if (contributions) {
-        for (int32_t& c : cohort)
-            if (c >= 0) c = place[at(c)];
-        record.contributions.sums.assign(rows.size() * at(pedigree.N_BPOP), 0.0);
+        for (int32_t& r : row) r = r == NONE ? -1 : r;
+        record.contributions.cohort = std::move(row);
+        record.contributions.sums.assign(record.cohorts.size() * at(pedigree.N_BPOP), 0.0);
     }
-    record.traced_known = true;
     record.values_known = true;
 }
 
@@ -337,8 +326,8 @@ json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases
                                {"file", e.on_disk ? json(e.file) : json(nullptr)}});
     }
     doc["error_kinds"] = error_kinds;
-    doc["traced"] = r.traced_known ? json{{"individuals", r.traced_individuals},
-                                          {"marked", r.traced_marked},
+    doc["traced"] = r.values_known ? json{{"individuals", r.traced.individuals},
+                                          {"marked", r.marked.individuals},
                                           {"phgs", r.traced_phgs}}
                                    : json(nullptr);
     doc["inbreeding"] = {

@@ -74,8 +74,7 @@ struct RunRecord {
     std::vector<FileRecord> files_written;
     std::optional<std::array<int64_t, 12>> statistics;  // in the listing's order
     std::vector<ErrorKindRecord> error_kinds;           // kinds 1 .. 8, once the files are open
-    bool traced_known = false;
-    int64_t traced_individuals = 0, traced_marked = 0, traced_phgs = 0;
+    int64_t traced_phgs = 0;  // PHGs that are parents in the traced pedigree
     bool inbreeding_computed = false;
     std::string inbreeding_reason = "the run stopped before the inbreeding phase";
     bool values_known = false;
