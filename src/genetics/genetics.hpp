@@ -50,6 +50,7 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 struct InbreedingSettings {
     unsigned threads = 0;           // 0: the processors the run may use
     std::size_t cache_entries = 0;  // relationships remembered; 0: 64 per traced individual
+    unsigned walks = 0;             // matings each thread walks at once; 0: 8
 };
 
 // Stores F of every traced individual: half the relationship of its sire and dam by the

@@ -8,7 +8,7 @@
 //    dense arrays, and "the higher rank is the younger" is a comparison of two numbers;
 //  - an exact zero without recursion when two individuals can share no ancestor (themselves
 //    included), for then every term of the recursion is 0: when the younger one's ancestry
-//    starts after the older one, or when their ancestry signatures (512 bits, one set for each
+//    starts after the older one, or when their ancestry signatures (384 bits, one set for each
 //    ancestor, as in a Bloom filter) have no bit in common; most pairs the recursion meets in a
 //    large population are of this kind, typically an old individual with a small ancestry;
 //  - one computation per mating: full sibs have the same sire and dam and the same F;
@@ -16,6 +16,10 @@
 //    stored when both its terms are known;
 //  - an 8-way set-associative cache whose entries are single 64-bit words (pair tag and value),
 //    one cache line per set, so that a probe reads one line;
+//  - all an individual's data (parents, oldest ancestor, F, signature) in one cache line;
+//  - most of the time goes in waiting for memory, each pair a line far from the last. So each
+//    thread walks several matings at once: a walk that expands a pair asks for the lines its
+//    two terms will read, and the thread goes on with the next walk while they arrive;
 //  - the individuals of one depth (longest line back to the PHGs) need only the F of earlier
 //    depths, so each depth is shared among threads, which share the cache word by word.
 #include <algorithm>
@@ -51,6 +55,9 @@ constexpr bool COUNTING = false;
 #ifndef KINSTROM_CACHE_PER_INDIVIDUAL
 #define KINSTROM_CACHE_PER_INDIVIDUAL 64
 #endif
+#ifndef KINSTROM_WALKS
+#define KINSTROM_WALKS 8
+#endif
 
 struct Counts {
     uint64_t probes = 0;          // cache lookups
@@ -70,36 +77,37 @@ struct Counts {
     }
 };
 
-// An individual in rank space: its parents' ranks (0 for a PHG), the lowest rank in its
-// ancestry with itself, and its inbreeding coefficient once known.
-struct Node {
+// An individual in rank space, in one cache line: its parents' ranks (0 for a PHG), the
+// lowest rank in its ancestry with itself, its inbreeding coefficient once known, and its
+// ancestry signature: bit h(a) set for every ancestor a and for the individual itself. Two
+// individuals whose signatures share no bit share no ancestor.
+struct alignas(64) Node {
+    static constexpr std::size_t WORDS = 6;
+    static constexpr uint64_t SIGNATURE_BITS = 64 * WORDS;
+
     int32_t sire;
     int32_t dam;
     int32_t oldest;
     float F;
-};
-
-// Ancestry signature: bit h(a) set for every ancestor a and for the individual itself. Two
-// individuals whose signatures share no bit share no ancestor.
-struct alignas(64) Signature {
-    static constexpr std::size_t WORDS = 8;
     std::array<uint64_t, WORDS> bits;
 
-    static Signature of(int32_t rank) {
-        Signature s{};
-        const uint64_t h = (static_cast<uint64_t>(rank) * 0x9e3779b97f4a7c15ULL) >> 55;  // 0 .. 511
-        s.bits[h / 64] = uint64_t{1} << (h % 64);
-        return s;
+    void set_own_bit(int32_t rank) {
+        const uint64_t mixed = (static_cast<uint64_t>(rank) * 0x9e3779b97f4a7c15ULL) >> 32;
+        const uint64_t h = mixed * SIGNATURE_BITS >> 32;  // 0 .. SIGNATURE_BITS - 1
+        bits[h / 64] |= uint64_t{1} << (h % 64);
     }
-    void add(const Signature& other) {
-        for (std::size_t w = 0; w < WORDS; ++w) bits[w] |= other.bits[w];
+    void add_ancestry(const Node& parent) {
+        oldest = std::min(oldest, parent.oldest);
+        for (std::size_t w = 0; w < WORDS; ++w) bits[w] |= parent.bits[w];
     }
-    bool disjoint(const Signature& other) const {
+    bool disjoint(const Node& other) const {
         uint64_t common = 0;
         for (std::size_t w = 0; w < WORDS; ++w) common |= bits[w] & other.bits[w];
         return common == 0;
     }
 };
+static_assert(sizeof(Node) == 64);
+using Nodes = std::vector<Node, TableAllocator<Node>>;
 
 // The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
 // by a bijection of its 2 x rank_bits bits; the low set_bits of the result choose the set and
@@ -163,10 +171,9 @@ class PairCache {
         std::atomic_ref<uint64_t>(set[turn++ % WAYS]).store(e, std::memory_order_relaxed);
     }
 
-    // Asks for the set of a pair to be brought into the processor's cache.
-    void prefetch(int32_t a, int32_t b) const {
-        if (a <= 0 || b <= 0) return;
-        __builtin_prefetch(base(mix(std::min(a, b), std::max(a, b))));
+    // Where the set of the pair (a, b) is, to be asked for ahead of its probe.
+    const uint64_t* set_of(int32_t a, int32_t b) const {
+        return base(mix(std::min(a, b), std::max(a, b)));
     }
 
   private:
@@ -196,93 +203,125 @@ class PairCache {
     std::vector<uint64_t, TableAllocator<uint64_t>> words_;
 };
 
-// One thread's walk of the recursion.
-class Walker {
+// One walk of the recursion: the relationship of a mating's sire and dam, expanded on an
+// explicit stack. `step` goes on until the walk has asked for lines that are not yet at hand
+// (it then returns false, and the thread serves another walk) or until the value is known.
+class Walk {
   public:
-    Walker(const std::vector<Node>& nodes, const std::vector<Signature>& signatures,
-           PairCache& cache, std::size_t depth)
-        : nodes_(nodes), signatures_(signatures), cache_(cache) {
+    Walk(const Nodes& nodes, PairCache& cache, std::size_t depth) : nodes_(&nodes), cache_(&cache) {
         stack_.reserve(depth);
     }
 
-    // cffa of the individuals of ranks a and b.
-    float relationship(int32_t a, int32_t b) {
+    // Starts the walk of cffa(a, b) for matings group `group`; false when it is already known.
+    bool start(int32_t a, int32_t b, std::size_t group, Counts& counts) {
+        group_ = group;
+        return !immediate(a, b, value_, counts);
+    }
+
+    // Goes on with the walk; true once its value is known.
+    bool step(Counts& counts) {
         float v = 0.0f;
-        if (immediate(a, b, v)) return v;
         for (;;) {
             Frame& f = stack_.back();
-            if (f.stage == 0) {
-                f.stage = 1;
-                if (immediate(f.other, nodes_[at(f.young)].sire, v)) f.first = v;
-            } else if (f.stage == 1) {
-                f.stage = 2;
-                if (immediate(f.other, nodes_[at(f.young)].dam, v)) f.second = v;
-            } else {
-                const float value = 0.5f * (f.first + f.second);
-                if constexpr (COUNTING) {
-                    ++counts_.computed;
-                    counts_.computed_nonzero += value != 0.0f ? 1 : 0;
+            switch (f.stage) {
+                case 0: {
+                    // The young one's line was asked for when the frame was pushed; now ask for
+                    // what the two terms will read.
+                    const Node& y = (*nodes_)[at(f.young)];
+                    f.sire = y.sire;
+                    f.dam = y.dam;
+                    // Written here, not in a function of its own: the compiler may drop a
+                    // call whose only work is a prefetch.
+                    for (const int32_t p : {f.sire, f.dam}) {
+                        if (p <= 0 || p == f.other) continue;
+                        __builtin_prefetch(&(*nodes_)[at(p)]);
+                        __builtin_prefetch(cache_->set_of(f.other, p));
+                    }
+                    f.stage = 1;
+                    return false;
                 }
-                cache_.store(f.other, f.young, value, turn_);
-                stack_.pop_back();
-                if (stack_.empty()) return value;
-                Frame& up = stack_.back();
-                (up.stage == 1 ? up.first : up.second) = value;
+                case 1:
+                    f.stage = 2;
+                    if (immediate(f.other, f.sire, v, counts)) f.first = v;
+                    break;
+                case 2:
+                    f.stage = 3;
+                    if (immediate(f.other, f.dam, v, counts)) f.second = v;
+                    break;
+                default: {
+                    const float value = 0.5f * (f.first + f.second);
+                    if constexpr (COUNTING) {
+                        ++counts.computed;
+                        counts.computed_nonzero += value != 0.0f ? 1 : 0;
+                    }
+                    cache_->store(f.other, f.young, value, turn_);
+                    stack_.pop_back();
+                    if (stack_.empty()) {
+                        value_ = value;
+                        return true;
+                    }
+                    Frame& up = stack_.back();
+                    (up.stage == 2 ? up.first : up.second) = value;
+                }
             }
         }
     }
 
-    const Counts& counts() const { return counts_; }
+    float value() const { return value_; }
+    std::size_t group() const { return group_; }
 
   private:
     // The value of (a, b) when the rule, the zero test or the cache gives it at once; else
     // the pair is pushed for expansion.
-    bool immediate(int32_t a, int32_t b, float& v) {
+    bool immediate(int32_t a, int32_t b, float& v, Counts& counts) {
         if (a <= 0 || b <= 0) {
             v = 0.0f;
             return true;
         }
+        const Nodes& nodes = *nodes_;
         if (a == b) {
-            v = 1.0f + nodes_[at(a)].F;
+            v = 1.0f + nodes[at(a)].F;
             return true;
         }
         const int32_t young = std::max(a, b), other = std::min(a, b);
-        if (nodes_[at(young)].oldest > other ||
-            signatures_[at(young)].disjoint(signatures_[at(other)])) {
+        const Node& y = nodes[at(young)];
+        if (y.oldest > other || y.disjoint(nodes[at(other)])) {
             if constexpr (COUNTING) {
-                if (nodes_[at(young)].oldest > other) {
-                    ++counts_.zero_order;
+                if (y.oldest > other) {
+                    ++counts.zero_order;
                 } else {
-                    ++counts_.zero_signature;
+                    ++counts.zero_signature;
                 }
             }
             v = 0.0f;
             return true;
         }
-        const bool found = cache_.find(other, young, v);
+        const bool found = cache_->find(other, young, v);
         if constexpr (COUNTING) {
-            ++counts_.probes;
-            counts_.hits += found ? 1 : 0;
+            ++counts.probes;
+            counts.hits += found ? 1 : 0;
         }
         if (found) return true;
-        stack_.push_back({young, other, 0, 0.0f, 0.0f});
+        stack_.push_back({young, other, 0, 0, 0, 0.0f, 0.0f});
         return false;
     }
 
     struct Frame {
         int32_t young;
         int32_t other;
-        int32_t stage;  // 0: sire term next, 1: dam term next, 2: both known
+        int32_t stage;  // 0: parents not read, 1: sire term next, 2: dam term next, 3: both known
+        int32_t sire;   // the young one's parents
+        int32_t dam;
         float first;
         float second;
     };
 
-    const std::vector<Node>& nodes_;
-    const std::vector<Signature>& signatures_;
-    PairCache& cache_;
+    const Nodes* nodes_;
+    PairCache* cache_;
     std::vector<Frame> stack_;
     unsigned turn_ = 0;
-    Counts counts_;
+    std::size_t group_ = 0;
+    float value_ = 0.0f;
 };
 
 // Threads for the inbreeding phase when none are asked for: the processors this process may
@@ -298,16 +337,14 @@ unsigned thread_count() {
 // The traced individuals by rank (1 .. n, parents first) with their parents' ranks, ancestry
 // signatures and depths (the longest line to a PHG).
 struct RankedPedigree {
-    std::vector<Node> nodes;
-    std::vector<Signature> signatures;
+    Nodes nodes;
     std::vector<int32_t> depth;
     int32_t deepest = 0;
 };
 
 RankedPedigree ranked_pedigree(const Table& X, const TracedOrder& order, int32_t n) {
     RankedPedigree out;
-    out.nodes.assign(at(n) + 1, Node{0, 0, 0, 0.0f});
-    out.signatures.resize(at(n) + 1);
+    out.nodes.assign(at(n) + 1, Node{0, 0, 0, 0.0f, {}});
     out.depth.assign(at(n) + 1, 0);
     for (int32_t r = 1; r <= n; ++r) {
         const Record& rec = X[order.order[at(r - 1)]];
@@ -315,11 +352,10 @@ RankedPedigree ranked_pedigree(const Table& X, const TracedOrder& order, int32_t
         node.sire = rec.SIRE > 0 ? order.rank[at(rec.SIRE)] : 0;
         node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
         node.oldest = r;
-        out.signatures[at(r)] = Signature::of(r);
+        node.set_own_bit(r);
         for (const int32_t p : {node.sire, node.dam}) {
             if (p <= 0) continue;
-            node.oldest = std::min(node.oldest, out.nodes[at(p)].oldest);
-            out.signatures[at(r)].add(out.signatures[at(p)]);
+            node.add_ancestry(out.nodes[at(p)]);
             out.depth[at(r)] = std::max(out.depth[at(r)], out.depth[at(p)]);
         }
         ++out.depth[at(r)];
@@ -368,7 +404,7 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     if (n == 0) return;
 
     RankedPedigree ranked = ranked_pedigree(X, order, n);
-    std::vector<Node>& nodes = ranked.nodes;
+    Nodes& nodes = ranked.nodes;
     std::vector<Mating> matings;
     std::vector<std::size_t> groups;
     full_sib_groups(ranked, matings, groups);
@@ -378,12 +414,12 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
                                    : KINSTROM_CACHE_PER_INDIVIDUAL * static_cast<std::size_t>(n);
     PairCache cache(n, wanted);
     const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
+    const unsigned lanes = settings.walks != 0 ? settings.walks : KINSTROM_WALKS;
     // The recursion is at most as deep as the two depths together.
     const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;
-    std::vector<Walker> walkers;
-    walkers.reserve(threads);
-    for (unsigned t = 0; t < threads; ++t)
-        walkers.emplace_back(nodes, ranked.signatures, cache, stack_depth);
+    std::vector<std::vector<Walk>> walks(threads);
+    for (std::vector<Walk>& mine : walks) mine.assign(lanes, Walk(nodes, cache, stack_depth));
+    std::vector<Counts> counts(threads);
 
     std::atomic<int64_t> done{0};
     const auto total = static_cast<int64_t>(groups.size() - 1);
@@ -395,20 +431,48 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
         while (last + 1 < groups.size() && matings[groups[last]].depth == d) ++last;
         std::atomic<std::size_t> next{first};
         const auto work = [&](unsigned t) {
-            Walker& walker = walkers[t];
-            for (;;) {
-                const std::size_t g0 = next.fetch_add(CHUNK, std::memory_order_relaxed);
-                if (g0 >= last) return;
-                const std::size_t g1 = std::min(g0 + CHUNK, last);
-                for (std::size_t g = g0; g < g1; ++g) {
-                    const Mating& m = matings[groups[g]];
-                    const float F = walker.relationship(m.sire, m.dam) * 0.5f;
-                    for (std::size_t k = groups[g]; k < groups[g + 1]; ++k)
-                        nodes[at(matings[k].rank)].F = F;
+            std::size_t g = 0, chunk_end = 0;  // this thread's groups still to start
+            const auto take = [&](std::size_t& group) {
+                if (g == chunk_end) {
+                    g = next.fetch_add(CHUNK, std::memory_order_relaxed);
+                    if (g >= last) {
+                        g = chunk_end;
+                        return false;
+                    }
+                    chunk_end = std::min(g + CHUNK, last);
+                    const auto size = static_cast<int64_t>(chunk_end - g);
+                    const int64_t now = done.fetch_add(size) + size;
+                    if (t == 0) progress.advance(now, total);
                 }
-                const int64_t now =
-                    done.fetch_add(static_cast<int64_t>(g1 - g0)) + static_cast<int64_t>(g1 - g0);
-                if (t == 0) progress.advance(now, total);
+                group = g++;
+                return true;
+            };
+            const auto finish = [&](std::size_t group, float cffa) {
+                const float F = cffa * 0.5f;
+                for (std::size_t k = groups[group]; k < groups[group + 1]; ++k)
+                    nodes[at(matings[k].rank)].F = F;
+            };
+            std::vector<Walk>& mine = walks[t];
+            std::vector<char> busy(mine.size(), 0);
+            for (bool any = true; any;) {
+                any = false;
+                for (std::size_t w = 0; w < mine.size(); ++w) {
+                    Walk& walk = mine[w];
+                    for (std::size_t group = 0; !busy[w] && take(group);) {
+                        const Mating& m = matings[groups[group]];
+                        if (walk.start(m.sire, m.dam, group, counts[t])) {
+                            busy[w] = 1;
+                        } else {
+                            finish(group, walk.value());
+                        }
+                    }
+                    if (!busy[w]) continue;
+                    any = true;
+                    if (walk.step(counts[t])) {
+                        finish(walk.group(), walk.value());
+                        busy[w] = 0;
+                    }
+                }
             }
         };
         const std::size_t size = last - first;
@@ -423,7 +487,7 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
 
     if constexpr (COUNTING) {
         Counts all;
-        for (const Walker& w : walkers) all.add(w.counts());
+        for (const Counts& c : counts) all.add(c);
         std::fprintf(stderr,
                      "kinstrom: inbreeding counts: traced %d, matings %zu, cache entries %zu, "
                      "probes %llu, hits %llu, zero by order %llu, zero by signature %llu, "

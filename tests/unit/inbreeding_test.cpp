@@ -112,14 +112,16 @@ TEST(InbreedingEngine, GeneratedPedigreeMatchesGlobalMemo) {
     EXPECT_GT(memo.size(), std::size_t{1000000});
 
     for (const InbreedingSettings settings :
-         {InbreedingSettings{}, InbreedingSettings{1, 1 << 16}, InbreedingSettings{2, 1 << 12}}) {
+         {InbreedingSettings{}, InbreedingSettings{1, 1 << 16, 1},
+          InbreedingSettings{2, 1 << 12, 3}}) {
         p.F.assign(at(N) + 1, -1.0f);
         Progress quiet;
         inbreeding_coefficients(p, order, quiet, settings);
         int32_t differ = 0;
         for (int32_t i = 1; i <= N; ++i)
             differ += std::bit_cast<uint32_t>(p.F[at(i)]) != std::bit_cast<uint32_t>(want[at(i)]);
-        EXPECT_EQ(differ, 0) << settings.threads << " threads, cache " << settings.cache_entries;
+        EXPECT_EQ(differ, 0) << settings.threads << " threads, cache " << settings.cache_entries
+                             << ", walks " << settings.walks;
     }
 }
 
