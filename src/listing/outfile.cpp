@@ -41,6 +41,12 @@ void OutFile::record(const FreeLine& line) {
     append("\n", 1);
 }
 
+void OutFile::records(std::string_view text, int64_t count) {
+    records_ += count;
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(BUFFER_BYTES);
+    append(text.data(), text.size());
+}
+
 void OutFile::append(const char* data, std::size_t n) {
     while (n > 0) {
         if (used_ == BUFFER_BYTES && !write_buffer()) fail();

@@ -36,6 +36,8 @@ class OutFile {
 
     // Appends one free-format record (built with FreeLine(true)).
     void record(const FreeLine& line);
+    // Appends `count` records laid out ahead, each with its newline.
+    void records(std::string_view text, int64_t count);
 
     // Read-back of a file opened with `read_back`: flushes what was written and positions the
     // file at its start; then values are read one by one, across line ends.

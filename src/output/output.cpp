@@ -1,8 +1,15 @@
 #include "output/output.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <string>
+#include <thread>
+#include <utility>
 
 namespace kinstrom {
 
@@ -45,9 +52,80 @@ void allocate_sums(Listing& listing, int32_t n_bpop, BreedSums& sums) {
     }
 }
 
+// Records laid out ahead of their writing: their text, newlines included, and their number.
+struct RecordText {
+    std::string text;
+    int64_t records = 0;
+
+    void add(const FreeLine& line) {
+        text += line.str();
+        text += '\n';
+        ++records;
+    }
+};
+
+// .BCONTRIB and .HET records of a run of individuals.
+struct ContributionBlock {
+    static constexpr std::size_t BYTES = std::size_t{1} << 18;  // handed over from this size
+
+    RecordText BCONTRIB, HET;
+    bool full() const { return BCONTRIB.text.size() + HET.text.size() >= BYTES; }
+};
+
+// Blocks of records on their way from the thread that computes the contributions to the one
+// that writes the files, in order, at most a few at a time.
+class BlockQueue {
+  public:
+    // Waits while the queue is full; false when the writer has stopped.
+    bool put(ContributionBlock&& block) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return blocks_.size() < MAX_BLOCKS || stopped_; });
+        if (stopped_) return false;
+        blocks_.push_back(std::move(block));
+        changed_.notify_all();
+        return true;
+    }
+    // The last block has been put, or the computation failed with `error`.
+    void finish(std::exception_ptr error) {
+        const std::lock_guard lock(mutex_);
+        finished_ = true;
+        error_ = std::move(error);
+        changed_.notify_all();
+    }
+    // The writer gives up (its own stop): a waiting producer returns.
+    void stop() {
+        const std::lock_guard lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+    // The next block; with `wait`, waits for it. False when there is none (with `wait`: none
+    // will come). Rethrows the computation's failure once every block before it is taken.
+    bool take(ContributionBlock& block, bool wait) {
+        std::unique_lock lock(mutex_);
+        if (wait) changed_.wait(lock, [&] { return !blocks_.empty() || finished_; });
+        if (blocks_.empty()) {
+            if (finished_ && error_) std::rethrow_exception(std::exchange(error_, nullptr));
+            return false;
+        }
+        block = std::move(blocks_.front());
+        blocks_.pop_front();
+        changed_.notify_all();
+        return true;
+    }
+
+  private:
+    static constexpr std::size_t MAX_BLOCKS = 16;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<ContributionBlock> blocks_;
+    bool finished_ = false;
+    bool stopped_ = false;
+    std::exception_ptr error_;
+};
+
 // .BCONTRIB and .HET records of individual i, and the running sums.
 void write_contributions(const OutputOptions& options, const Record& r, int32_t i,
-                         const BreedValues& values, OutputFiles files, BreedSums& sums,
+                         const BreedValues& values, ContributionBlock& files, BreedSums& sums,
                          FreeLine& line) {
     const auto n = static_cast<int32_t>(values.ANDEL.size());
     for (int32_t j = 1; j <= n; ++j) {
@@ -59,7 +137,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
         } else {
             line.i64(r.ID).i32(j).r64(x);
         }
-        files.BCONTRIB.record(line);
+        files.BCONTRIB.add(line);
         ++sums.NIN_BCONTRIB;
         const std::size_t u = at(j - 1);
         sums.ANDEL_SUM[u] += x;
@@ -84,7 +162,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
             } else {
                 line.i64(r.ID).i32(j1).i32(j2).r64(h);
             }
-            files.HET.record(line);
+            files.HET.add(line);
             ++sums.NIN_HET;
         }
     }
@@ -116,6 +194,36 @@ void add_to_cohort(ContributionSums& by_cohort, int32_t i, const std::vector<dou
     for (std::size_t b = 0; b < ANDEL.size(); ++b) sums[b] += ANDEL[b];
 }
 
+// The contributions of the traced individuals in position order, laid out in blocks: the work
+// of the second thread of write_traced_pedigree.
+void contribution_blocks(const OutputOptions& options, const Pedigree& pedigree,
+                         BreedValues& breeds, BreedSums& sums, ContributionSums* by_cohort,
+                         BlockQueue& queue) {
+    std::exception_ptr error;
+    try {
+        const Table& X = pedigree.XLIST;
+        FreeLine line(true);
+        ContributionBlock block;
+        for (int32_t i = 1; i <= X.LAST; ++i) {
+            const Record& r = X[i];
+            if (!is_set(r.TRACED)) continue;
+            breeds.of(i);
+            write_contributions(options, r, i, breeds, block, sums, line);
+            if (by_cohort != nullptr) add_to_cohort(*by_cohort, i, breeds.ANDEL);
+            if (block.full() && !queue.put(std::exchange(block, {}))) return;
+        }
+        queue.put(std::move(block));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    queue.finish(std::move(error));
+}
+
+void write_block(const ContributionBlock& block, OutputFiles files) {
+    files.BCONTRIB.records(block.BCONTRIB.text, block.BCONTRIB.records);
+    files.HET.records(block.HET.text, block.HET.records);
+}
+
 }  // namespace
 
 bool phg_in_tables(const Pedigree& pedigree, const OutputResults& results, int32_t k) {
@@ -139,14 +247,35 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
     } catch (const std::bad_alloc&) {
         allocation_failure(listing, "vector ND_PHG", false);
     }
+    if (options.OPT1 == 2) allocate_sums(listing, pedigree.N_BPOP, results.sums);
     std::optional<BreedValues> breeds;
-    if (options.OPT1 == 2) {
-        allocate_sums(listing, pedigree.N_BPOP, results.sums);
-        breeds.emplace(listing, pedigree, genetics.order);
+    if (options.OPT1 == 2) breeds.emplace(listing, pedigree, genetics.order);
+    // With contributions, a second thread computes them and lays out their records while this
+    // one writes .PED; every file is written here, in position order.
+    BlockQueue queue;
+    std::thread contributions;
+    if (breeds) {
+        contributions =
+            std::thread(contribution_blocks, std::cref(options), std::cref(pedigree),
+                        std::ref(*breeds), std::ref(results.sums), by_cohort, std::ref(queue));
     }
+    // A stop while writing (a full disk) ends the other thread before it goes on.
+    struct Joiner {
+        BlockQueue& queue;
+        std::thread& thread;
+        ~Joiner() {
+            if (!thread.joinable()) return;
+            queue.stop();
+            thread.join();
+        }
+    } joiner{queue, contributions};
+    ContributionBlock block;
     FreeLine line(true);
     for (int32_t i = 1; i <= X.LAST; ++i) {
-        if ((i & 0xfff) == 0) progress.advance(i, X.LAST);
+        if ((i & 0xfff) == 0) {
+            progress.advance(i, X.LAST);
+            while (queue.take(block, false)) write_block(block, files);
+        }
         Record& r = X[i];
         r.IN_PED = 0;
         if (!is_set(r.TRACED)) continue;
@@ -156,11 +285,10 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
         ++results.ANTAL1;
         ++results.NIN_PED;
         r.IN_PED = FLAG_TRUE;
-        if (breeds) {
-            breeds->of(i);
-            write_contributions(options, r, i, *breeds, files, results.sums, line);
-            if (by_cohort != nullptr) add_to_cohort(*by_cohort, i, breeds->ANDEL);
-        }
+    }
+    if (breeds) {
+        while (queue.take(block, true)) write_block(block, files);
+        contributions.join();
     }
 }
 
