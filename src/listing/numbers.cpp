@@ -1,6 +1,8 @@
 #include "listing/numbers.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -140,7 +142,29 @@ char* write_r32(char* dst, float v) {
 }
 
 char* write_r64(char* dst, double v) {
-    return write_real<15, R64_COLUMNS, 19, 3>(dst, v);
+    // A contribution file holds the same few values again and again (1, 0.5, a breed's share):
+    // the text of each value laid out lately is kept, by the value's bits, in a small table of
+    // each thread. An empty entry holds a NaN that is never kept.
+    struct Entry {
+        uint64_t bits;
+        char text[R64_COLUMNS];
+    };
+    static constexpr uint64_t EMPTY = 0x7ff8'0000'dead'beefULL;
+    static constexpr unsigned ENTRY_BITS = 10;
+    thread_local std::array<Entry, std::size_t{1} << ENTRY_BITS> kept = [] {
+        std::array<Entry, std::size_t{1} << ENTRY_BITS> table;
+        for (Entry& e : table) e.bits = EMPTY;
+        return table;
+    }();
+    const auto bits = std::bit_cast<uint64_t>(v);
+    Entry& e = kept[(bits * 0x9e3779b97f4a7c15ULL) >> (64 - ENTRY_BITS)];
+    if (e.bits != bits) {
+        if (std::isnan(v)) return write_real<15, R64_COLUMNS, 19, 3>(dst, v);
+        write_real<15, R64_COLUMNS, 19, 3>(e.text, v);
+        e.bits = bits;
+    }
+    std::memcpy(dst, e.text, R64_COLUMNS);
+    return dst + R64_COLUMNS;
 }
 
 void append_int_field(std::string& out, int64_t v, int width, int min_digits) {

@@ -64,12 +64,29 @@ struct RecordText {
     }
 };
 
-// .BCONTRIB and .HET records of a run of individuals.
+// A heterozygosity to write: of individual i for base populations j1 and j2.
+struct Heterozygosity {
+    int64_t ID;
+    double h;
+    int32_t i, j1, j2;
+};
+
+// .BCONTRIB records of a run of individuals, and their .HET values: the thread that computes
+// them lays out the first, the one that writes the files the second, so that the two threads
+// share the work about evenly.
 struct ContributionBlock {
     static constexpr std::size_t BYTES = std::size_t{1} << 18;  // handed over from this size
 
-    RecordText BCONTRIB, HET;
-    bool full() const { return BCONTRIB.text.size() + HET.text.size() >= BYTES; }
+    RecordText BCONTRIB;
+    std::vector<Heterozygosity> HET;
+
+    ContributionBlock() {
+        BCONTRIB.text.reserve(BYTES + 1024);
+        HET.reserve(BYTES / 64);
+    }
+    bool full() const {
+        return BCONTRIB.text.size() + HET.size() * sizeof(Heterozygosity) >= BYTES;
+    }
 };
 
 // Blocks of records on their way from the thread that computes the contributions to the one
@@ -156,13 +173,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
             sums.MIN_HET[l] = std::min(sums.MIN_HET[l], h);
             sums.MAX_HET[l] = std::max(sums.MAX_HET[l], h);
             ++sums.N_HET[l];
-            line.clear();
-            if (options.OPT2 == 2) {
-                line.i32(i).i32(j1).i32(j2).r64(h).i64(r.ID);
-            } else {
-                line.i64(r.ID).i32(j1).i32(j2).r64(h);
-            }
-            files.HET.add(line);
+            files.HET.push_back({r.ID, h, i, j1, j2});
             ++sums.NIN_HET;
         }
     }
@@ -219,9 +230,18 @@ void contribution_blocks(const OutputOptions& options, const Pedigree& pedigree,
     queue.finish(std::move(error));
 }
 
-void write_block(const ContributionBlock& block, OutputFiles files) {
+void write_block(const OutputOptions& options, const ContributionBlock& block, OutputFiles files,
+                 FreeLine& line) {
     files.BCONTRIB.records(block.BCONTRIB.text, block.BCONTRIB.records);
-    files.HET.records(block.HET.text, block.HET.records);
+    for (const Heterozygosity& v : block.HET) {
+        line.clear();
+        if (options.OPT2 == 2) {
+            line.i32(v.i).i32(v.j1).i32(v.j2).r64(v.h).i64(v.ID);
+        } else {
+            line.i64(v.ID).i32(v.j1).i32(v.j2).r64(v.h);
+        }
+        files.HET.record(line);
+    }
 }
 
 }  // namespace
@@ -274,7 +294,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
     for (int32_t i = 1; i <= X.LAST; ++i) {
         if ((i & 0xfff) == 0) {
             progress.advance(i, X.LAST);
-            while (queue.take(block, false)) write_block(block, files);
+            while (queue.take(block, false)) write_block(options, block, files, line);
         }
         Record& r = X[i];
         r.IN_PED = 0;
@@ -287,7 +307,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
         r.IN_PED = FLAG_TRUE;
     }
     if (breeds) {
-        while (queue.take(block, true)) write_block(block, files);
+        while (queue.take(block, true)) write_block(options, block, files, line);
         contributions.join();
     }
 }
