@@ -49,7 +49,7 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 // How the inbreeding phase runs; the coefficients are the same bits whatever is chosen.
 struct InbreedingSettings {
     unsigned threads = 0;           // 0: the processors the run may use
-    std::size_t cache_entries = 0;  // relationships remembered; 0: 64 per traced individual
+    std::size_t cache_entries = 0;  // relationships remembered; 0: 32 per traced individual
     unsigned walks = 0;             // matings each thread walks at once; 0: 8
 };
 

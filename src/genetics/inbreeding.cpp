@@ -28,10 +28,12 @@
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <thread>
 
 #include <sched.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "genetics/genetics.hpp"
@@ -53,7 +55,7 @@ constexpr bool COUNTING = true;
 constexpr bool COUNTING = false;
 #endif
 #ifndef KINSTROM_CACHE_PER_INDIVIDUAL
-#define KINSTROM_CACHE_PER_INDIVIDUAL 64
+#define KINSTROM_CACHE_PER_INDIVIDUAL 32
 #endif
 #ifndef KINSTROM_WALKS
 #define KINSTROM_WALKS 8
@@ -109,6 +111,16 @@ struct alignas(64) Node {
 static_assert(sizeof(Node) == 64);
 using Nodes = std::vector<Node, TableAllocator<Node>>;
 
+// Asks for huge pages under the 2 MiB-aligned part of a block not yet touched: fewer faults and
+// TLB misses for a cache probed at random. A hint: without them all works the same.
+void offer_huge_pages(void* p, std::size_t bytes) {
+    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{2} << 20;
+    const auto start =
+        (reinterpret_cast<std::uintptr_t>(p) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) / HUGE_PAGE * HUGE_PAGE;
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
 // The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
 // by a bijection of its 2 x rank_bits bits; the low set_bits of the result choose the set and
 // the rest, plus one, is the tag in the word's high half (0 marks an empty way). The low half
@@ -130,18 +142,20 @@ class PairCache {
             while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > quarter)
                 --bits;
         }
+        // Zeroed memory as the system hands it out: a large block is not written here, its
+        // pages are cleared when the walks first touch them.
+        std::size_t words = 0;
         for (;;) {
-            try {
-                words_.assign((std::size_t{1} << bits) * WAYS + WAYS, 0);
-                break;
-            } catch (const std::bad_alloc&) {
-                if (bits <= std::max(least, 4u)) throw;
-                --bits;  // a smaller cache only costs time
-            }
+            words = (std::size_t{1} << bits) * WAYS + WAYS;
+            words_.reset(static_cast<uint64_t*>(std::calloc(words, sizeof(uint64_t))));
+            if (words_) break;
+            if (bits <= std::max(least, 4u)) throw std::bad_alloc();
+            --bits;  // a smaller cache only costs time
         }
+        offer_huge_pages(words_.get(), words * sizeof(uint64_t));
         set_bits_ = bits;
         // Sets start on a 64-byte boundary.
-        const auto address = reinterpret_cast<std::uintptr_t>(words_.data());
+        const auto address = reinterpret_cast<std::uintptr_t>(words_.get());
         offset_ = ((64 - address % 64) % 64) / sizeof(uint64_t);
     }
 
@@ -190,17 +204,20 @@ class PairCache {
         return x;
     }
     const uint64_t* base(uint64_t x) const {
-        return words_.data() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
+        return words_.get() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
     }
     uint64_t* base(uint64_t x) {
-        return words_.data() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
+        return words_.get() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
     }
 
     unsigned rank_bits_ = 0;
     unsigned set_bits_ = 0;
     uint64_t key_mask_ = 0;
     std::size_t offset_ = 0;
-    std::vector<uint64_t, TableAllocator<uint64_t>> words_;
+    struct Free {
+        void operator()(uint64_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<uint64_t[], Free> words_;
 };
 
 // One walk of the recursion: the relationship of a mating's sire and dam, expanded on an

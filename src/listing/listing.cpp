@@ -75,29 +75,25 @@ FreeLine& FreeLine::text(std::string_view t) {
     return *this;
 }
 
-// Numeric items are written into a field on the stack, then appended: no temporary strings.
+// Numeric items are written in place: each layout fills exactly its columns.
 
 FreeLine& FreeLine::i32(int32_t v) {
-    char f[I32_COLUMNS];
-    add(std::string_view(f, static_cast<std::size_t>(write_i32(f, v) - f)));
+    write_i32(field(I32_COLUMNS), v);
     return *this;
 }
 
 FreeLine& FreeLine::i64(int64_t v) {
-    char f[I64_COLUMNS];
-    add(std::string_view(f, static_cast<std::size_t>(write_i64(f, v) - f)));
+    write_i64(field(I64_COLUMNS), v);
     return *this;
 }
 
 FreeLine& FreeLine::r32(float v) {
-    char f[R32_COLUMNS];
-    add(std::string_view(f, static_cast<std::size_t>(write_r32(f, v) - f)));
+    write_r32(field(R32_COLUMNS), v);
     return *this;
 }
 
 FreeLine& FreeLine::r64(double v) {
-    char f[R64_COLUMNS];
-    add(std::string_view(f, static_cast<std::size_t>(write_r64(f, v) - f)));
+    write_r64(field(R64_COLUMNS), v);
     return *this;
 }
 

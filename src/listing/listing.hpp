@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -72,14 +73,19 @@ class FreeLine {
     const std::string& str() const { return s_; }
 
   private:
-    // Inline: it runs for every field of every output record.
-    void add(std::string_view item) {
+    // Inline: they run for every field of every output record.
+    void add(std::string_view item) { std::memcpy(field(item.size()), item.data(), item.size()); }
+    // Room for an item of `width` characters at the end, on a new line when it would pass
+    // the last column.
+    char* field(std::size_t width) {
         const std::size_t used = s_.size() - line_start_;
-        if (wrap_ && used > 1 && used + item.size() > FILE_COLUMNS) {
+        if (wrap_ && used > 1 && used + width > FILE_COLUMNS) {
             s_ += "\n ";
             line_start_ = s_.size() - 1;
         }
-        s_.append(item);
+        const std::size_t end = s_.size();
+        s_.resize(end + width);
+        return s_.data() + end;
     }
 
     static constexpr std::size_t FILE_COLUMNS = 120;
