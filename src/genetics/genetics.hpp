@@ -46,6 +46,9 @@ TracedOrder traced_order(const Pedigree& pedigree);
 std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder& order,
                                      const HalvingTable& P_HALVE);
 
+// The processors this process may run on (1 to 64; 1 when that is unknown).
+unsigned usable_processors();
+
 // How the inbreeding phase runs; the coefficients are the same bits whatever is chosen.
 struct InbreedingSettings {
     unsigned threads = 0;           // 0: the processors the run may use

@@ -57,6 +57,9 @@ constexpr bool COUNTING = false;
 #ifndef KINSTROM_CACHE_PER_INDIVIDUAL
 #define KINSTROM_CACHE_PER_INDIVIDUAL 32
 #endif
+#ifndef KINSTROM_CACHE_MEMORY_SHARE
+#define KINSTROM_CACHE_MEMORY_SHARE 4
+#endif
 #ifndef KINSTROM_WALKS
 #define KINSTROM_WALKS 8
 #endif
@@ -134,12 +137,12 @@ class PairCache {
         const unsigned least = key_bits > 31 ? key_bits - 31 : 0;  // tags fit 31 bits
         unsigned bits = static_cast<unsigned>(std::bit_width(entries_wanted / WAYS));
         bits = std::clamp(bits, std::max(least, 4u), 40u);
-        // At most a quarter of the machine's memory: a smaller cache only costs time.
+        // At most a share of the machine's memory (a quarter): a smaller cache only costs time.
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         if (pages > 0 && page > 0) {
-            const auto quarter =
-                static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(page);
-            while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > quarter)
+            const auto share = static_cast<std::size_t>(pages) / KINSTROM_CACHE_MEMORY_SHARE *
+                                 static_cast<std::size_t>(page);
+            while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > share)
                 --bits;
         }
         // Zeroed memory as the system hands it out: a large block is not written here, its
@@ -341,16 +344,6 @@ class Walk {
     float value_ = 0.0f;
 };
 
-// Threads for the inbreeding phase when none are asked for: the processors this process may
-// run on (one when that is unknown).
-unsigned thread_count() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
-        return std::clamp(static_cast<unsigned>(CPU_COUNT(&allowed)), 1u, 64u);
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
-}
-
 // The traced individuals by rank (1 .. n, parents first) with their parents' ranks, ancestry
 // signatures and depths (the longest line to a PHG).
 struct RankedPedigree {
@@ -414,6 +407,14 @@ void full_sib_groups(const RankedPedigree& ranked, std::vector<Mating>& matings,
 
 }  // namespace
 
+unsigned usable_processors() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        return std::clamp(static_cast<unsigned>(CPU_COUNT(&allowed)), 1u, 64u);
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
+}
+
 void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
                              const InbreedingSettings& settings) {
     Table& X = pedigree.XLIST;
@@ -430,7 +431,7 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
                                    ? settings.cache_entries
                                    : KINSTROM_CACHE_PER_INDIVIDUAL * static_cast<std::size_t>(n);
     PairCache cache(n, wanted);
-    const unsigned threads = settings.threads != 0 ? settings.threads : thread_count();
+    const unsigned threads = settings.threads != 0 ? settings.threads : usable_processors();
     const unsigned lanes = settings.walks != 0 ? settings.walks : KINSTROM_WALKS;
     // The recursion is at most as deep as the two depths together.
     const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;

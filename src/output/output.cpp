@@ -205,22 +205,29 @@ void add_to_cohort(ContributionSums& by_cohort, int32_t i, const std::vector<dou
     for (std::size_t b = 0; b < ANDEL.size(); ++b) sums[b] += ANDEL[b];
 }
 
-// The contributions of the traced individuals in position order, laid out in blocks: the work
-// of the second thread of write_traced_pedigree.
-void contribution_blocks(const OutputOptions& options, const Pedigree& pedigree,
-                         BreedValues& breeds, BreedSums& sums, ContributionSums* by_cohort,
-                         BlockQueue& queue) {
+// The contributions of the traced individuals, one at a time in position order.
+struct Contributions {
+    const OutputOptions& options;
+    BreedValues& breeds;
+    BreedSums& sums;
+    ContributionSums* by_cohort;
+    FreeLine line{true};
+
+    void add(const Record& r, int32_t i, ContributionBlock& block) {
+        breeds.of(i);
+        write_contributions(options, r, i, breeds, block, sums, line);
+        if (by_cohort != nullptr) add_to_cohort(*by_cohort, i, breeds.ANDEL);
+    }
+};
+
+// The second thread of write_traced_pedigree: the contributions laid out in blocks.
+void contribution_blocks(const Table& X, Contributions& contributions, BlockQueue& queue) {
     std::exception_ptr error;
     try {
-        const Table& X = pedigree.XLIST;
-        FreeLine line(true);
         ContributionBlock block;
         for (int32_t i = 1; i <= X.LAST; ++i) {
-            const Record& r = X[i];
-            if (!is_set(r.TRACED)) continue;
-            breeds.of(i);
-            write_contributions(options, r, i, breeds, block, sums, line);
-            if (by_cohort != nullptr) add_to_cohort(*by_cohort, i, breeds.ANDEL);
+            if (!is_set(X[i].TRACED)) continue;
+            contributions.add(X[i], i, block);
             if (block.full() && !queue.put(std::exchange(block, {}))) return;
         }
         queue.put(std::move(block));
@@ -270,14 +277,16 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
     if (options.OPT1 == 2) allocate_sums(listing, pedigree.N_BPOP, results.sums);
     std::optional<BreedValues> breeds;
     if (options.OPT1 == 2) breeds.emplace(listing, pedigree, genetics.order);
-    // With contributions, a second thread computes them and lays out their records while this
-    // one writes .PED; every file is written here, in position order.
+    std::optional<Contributions> contributions;
+    if (breeds) contributions.emplace(options, *breeds, results.sums, by_cohort);
+    // With contributions and more than one thread, a second thread computes them and lays out
+    // their records while this one writes .PED; every file is written here, in position order.
+    const bool alone = options.threads == 1 || (options.threads == 0 && usable_processors() == 1);
     BlockQueue queue;
-    std::thread contributions;
-    if (breeds) {
-        contributions =
-            std::thread(contribution_blocks, std::cref(options), std::cref(pedigree),
-                        std::ref(*breeds), std::ref(results.sums), by_cohort, std::ref(queue));
+    std::thread second;
+    if (contributions && !alone) {
+        second = std::thread(contribution_blocks, std::cref(X), std::ref(*contributions),
+                             std::ref(queue));
     }
     // A stop while writing (a full disk) ends the other thread before it goes on.
     struct Joiner {
@@ -288,7 +297,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
             queue.stop();
             thread.join();
         }
-    } joiner{queue, contributions};
+    } joiner{queue, second};
     ContributionBlock block;
     FreeLine line(true);
     for (int32_t i = 1; i <= X.LAST; ++i) {
@@ -305,10 +314,15 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
         ++results.ANTAL1;
         ++results.NIN_PED;
         r.IN_PED = FLAG_TRUE;
+        if (contributions && alone) {
+            contributions->add(r, i, block);
+            if (block.full()) write_block(options, std::exchange(block, {}), files, line);
+        }
     }
-    if (breeds) {
+    if (contributions && alone) write_block(options, block, files, line);
+    if (second.joinable()) {
         while (queue.take(block, true)) write_block(options, block, files, line);
-        contributions.join();
+        second.join();
     }
 }
 

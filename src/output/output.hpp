@@ -24,6 +24,7 @@ struct OutputOptions {
     int32_t OPT2 = 1;
     bool inbreeding = false;  // requested and no kind-8 error
     bool use_bprop = false;
+    unsigned threads = 0;  // 1: one thread only; 0: the processors the run may use
 };
 
 struct OutputFiles {

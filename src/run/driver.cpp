@@ -275,7 +275,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     }
 
     progress.begin("writing the traced pedigree");
-    const OutputOptions output{d.OPT1, d.OPT2, inbreeding, settings.use_bprop};
+    const OutputOptions output{d.OPT1, d.OPT2, inbreeding, settings.use_bprop, env.threads};
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults results;
