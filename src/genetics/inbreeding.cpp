@@ -141,7 +141,7 @@ class PairCache {
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         if (pages > 0 && page > 0) {
             const auto share = static_cast<std::size_t>(pages) / KINSTROM_CACHE_MEMORY_SHARE *
-                                 static_cast<std::size_t>(page);
+                               static_cast<std::size_t>(page);
             while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > share)
                 --bits;
         }
