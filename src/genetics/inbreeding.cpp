@@ -164,8 +164,10 @@ class PairCache {
 
     std::size_t entries() const { return (std::size_t{1} << set_bits_) * WAYS; }
 
-    bool find(int32_t lo, int32_t hi, float& value) const {
-        const uint64_t x = mix(lo, hi);
+    // The key of the pair (a, b), from which its set and tag follow.
+    uint64_t key(int32_t a, int32_t b) const { return mix(std::min(a, b), std::max(a, b)); }
+
+    bool find(uint64_t x, float& value) const {
         const uint64_t* set = base(x);
         const uint64_t tag = (x >> set_bits_) + 1;
         for (std::size_t w = 0; w < WAYS; ++w) {
@@ -181,17 +183,14 @@ class PairCache {
 
     // Stores the pair in the way `turn` chooses. The set is not read first: a store then
     // never waits for memory, and the ways a thread writes in turn evict about at random.
-    void store(int32_t lo, int32_t hi, float value, unsigned& turn) {
-        const uint64_t x = mix(lo, hi);
+    void store(uint64_t x, float value, unsigned& turn) {
         uint64_t* set = base(x);
         const uint64_t e = ((x >> set_bits_) + 1) << 32 | std::bit_cast<uint32_t>(value);
         std::atomic_ref<uint64_t>(set[turn++ % WAYS]).store(e, std::memory_order_relaxed);
     }
 
-    // Where the set of the pair (a, b) is, to be asked for ahead of its probe.
-    const uint64_t* set_of(int32_t a, int32_t b) const {
-        return base(mix(std::min(a, b), std::max(a, b)));
-    }
+    // Where the set of a key is, to be asked for ahead of its probe.
+    const uint64_t* set_of(uint64_t x) const { return base(x); }
 
   private:
     static constexpr std::size_t WAYS = 8;
@@ -235,7 +234,7 @@ class Walk {
     // Starts the walk of cffa(a, b) for matings group `group`; false when it is already known.
     bool start(int32_t a, int32_t b, std::size_t group, Counts& counts) {
         group_ = group;
-        return !immediate(a, b, value_, counts);
+        return !immediate(a, b, NO_KEY, value_, counts);
     }
 
     // Goes on with the walk; true once its value is known.
@@ -251,22 +250,28 @@ class Walk {
                     f.sire = y.sire;
                     f.dam = y.dam;
                     // Written here, not in a function of its own: the compiler may drop a
-                    // call whose only work is a prefetch.
-                    for (const int32_t p : {f.sire, f.dam}) {
-                        if (p <= 0 || p == f.other) continue;
-                        __builtin_prefetch(&(*nodes_)[at(p)]);
-                        __builtin_prefetch(cache_->set_of(f.other, p));
+                    // call whose only work is a prefetch. The keys are kept for the probes.
+                    f.sire_key = f.dam_key = NO_KEY;
+                    if (f.sire > 0 && f.sire != f.other) {
+                        f.sire_key = cache_->key(f.other, f.sire);
+                        __builtin_prefetch(&(*nodes_)[at(f.sire)]);
+                        __builtin_prefetch(cache_->set_of(f.sire_key));
+                    }
+                    if (f.dam > 0 && f.dam != f.other) {
+                        f.dam_key = cache_->key(f.other, f.dam);
+                        __builtin_prefetch(&(*nodes_)[at(f.dam)]);
+                        __builtin_prefetch(cache_->set_of(f.dam_key));
                     }
                     f.stage = 1;
                     return false;
                 }
                 case 1:
                     f.stage = 2;
-                    if (immediate(f.other, f.sire, v, counts)) f.first = v;
+                    if (immediate(f.other, f.sire, f.sire_key, v, counts)) f.first = v;
                     break;
                 case 2:
                     f.stage = 3;
-                    if (immediate(f.other, f.dam, v, counts)) f.second = v;
+                    if (immediate(f.other, f.dam, f.dam_key, v, counts)) f.second = v;
                     break;
                 default: {
                     const float value = 0.5f * (f.first + f.second);
@@ -274,7 +279,7 @@ class Walk {
                         ++counts.computed;
                         counts.computed_nonzero += value != 0.0f ? 1 : 0;
                     }
-                    cache_->store(f.other, f.young, value, turn_);
+                    cache_->store(f.key, value, turn_);
                     stack_.pop_back();
                     if (stack_.empty()) {
                         value_ = value;
@@ -291,9 +296,12 @@ class Walk {
     std::size_t group() const { return group_; }
 
   private:
+    // A key not yet computed (a pair whose key is this value only has it computed again).
+    static constexpr uint64_t NO_KEY = 0;
+
     // The value of (a, b) when the rule, the zero test or the cache gives it at once; else
-    // the pair is pushed for expansion.
-    bool immediate(int32_t a, int32_t b, float& v, Counts& counts) {
+    // the pair is pushed for expansion. `key` is the pair's key or NO_KEY.
+    bool immediate(int32_t a, int32_t b, uint64_t key, float& v, Counts& counts) {
         if (a <= 0 || b <= 0) {
             v = 0.0f;
             return true;
@@ -316,17 +324,21 @@ class Walk {
             v = 0.0f;
             return true;
         }
-        const bool found = cache_->find(other, young, v);
+        if (key == NO_KEY) key = cache_->key(other, young);
+        const bool found = cache_->find(key, v);
         if constexpr (COUNTING) {
             ++counts.probes;
             counts.hits += found ? 1 : 0;
         }
         if (found) return true;
-        stack_.push_back({young, other, 0, 0, 0, 0.0f, 0.0f});
+        stack_.push_back({key, NO_KEY, NO_KEY, young, other, 0, 0, 0, 0.0f, 0.0f});
         return false;
     }
 
     struct Frame {
+        uint64_t key;       // of the pair (other, young)
+        uint64_t sire_key;  // of (other, sire) and (other, dam), once the parents are read
+        uint64_t dam_key;
         int32_t young;
         int32_t other;
         int32_t stage;  // 0: parents not read, 1: sire term next, 2: dam term next, 3: both known
