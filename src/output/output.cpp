@@ -142,7 +142,7 @@ class BlockQueue {
 
 // .BCONTRIB and .HET records of individual i, and the running sums.
 void write_contributions(const OutputOptions& options, const Record& r, int32_t i,
-                         const BreedValues& values, ContributionBlock& files, BreedSums& sums,
+                         const BreedValues& values, ContributionBlock& block, BreedSums& sums,
                          FreeLine& line) {
     const auto n = static_cast<int32_t>(values.ANDEL.size());
     for (int32_t j = 1; j <= n; ++j) {
@@ -154,7 +154,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
         } else {
             line.i64(r.ID).i32(j).r64(x);
         }
-        files.BCONTRIB.add(line);
+        block.BCONTRIB.add(line);
         ++sums.NIN_BCONTRIB;
         const std::size_t u = at(j - 1);
         sums.ANDEL_SUM[u] += x;
@@ -173,7 +173,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
             sums.MIN_HET[l] = std::min(sums.MIN_HET[l], h);
             sums.MAX_HET[l] = std::max(sums.MAX_HET[l], h);
             ++sums.N_HET[l];
-            files.HET.push_back({r.ID, h, i, j1, j2});
+            block.HET.push_back({r.ID, h, i, j1, j2});
             ++sums.NIN_HET;
         }
     }
