@@ -207,6 +207,9 @@ void add_to_cohort(ContributionSums& by_cohort, int32_t i, const std::vector<dou
 
 // The contributions of the traced individuals, one at a time in position order.
 struct Contributions {
+    Contributions(const OutputOptions& o, BreedValues& b, BreedSums& s, ContributionSums* c)
+        : options(o), breeds(b), sums(s), by_cohort(c) {}
+
     const OutputOptions& options;
     BreedValues& breeds;
     BreedSums& sums;
