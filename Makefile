@@ -4,15 +4,26 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all configure build program run test install package clean
+.PHONY: all setup setup-tests configure configure-tests build program run test install package \
+	clean
 
 all: build
 
-configure:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+# What the build needs, and for the tests what they need besides: tools/setup.sh installs what
+# this machine lacks (or says how, where it cannot; KINSTROM_NO_INSTALL=1 installs nothing).
+setup:
+	bash tools/setup.sh program
+setup-tests:
+	bash tools/setup.sh program tests
+
+# The program's build configured without the tests (no test framework needed), or with them.
+configure: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINSTROM_TESTS=OFF $(CMAKE_FLAGS)
+configure-tests: setup-tests
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINSTROM_TESTS=ON $(CMAKE_FLAGS)
 
 # Everything: the program, its libraries and the tests.
-build: configure
+build: configure-tests
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The program alone (build/kinstrom), without the tests.

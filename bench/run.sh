@@ -71,7 +71,7 @@ done
 timer=/usr/bin/time
 if [ ! -x "$timer" ]; then
     echo "NOTE: $timer is missing, so peak memory is not measured (only wall time)."
-    echo "      It comes with the Debian package 'time': apt-get install -y time"
+    echo "      bash tools/setup.sh bench installs it (Debian's package 'time')"
     timer=
 fi
 

@@ -4,7 +4,7 @@
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]      targets: directives records run (default: all three)
 #
-# Needs clang and its libFuzzer runtime (Debian: apt-get install -y clang libclang-rt-14-dev).
+# Needs clang and its libFuzzer runtime (bash tools/setup.sh ci installs them).
 # The seed corpora in fuzz/corpus/TARGET are only read; inputs the fuzzer adds go to
 # build-fuzz/found/TARGET (copy one into the seeds to keep it). A finding stops the target,
 # leaves its input as build-fuzz/crash-*, leak-* or timeout-*, and the script exits non-zero.

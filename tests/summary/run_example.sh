@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The example run with --summary and --report: the listing, the messages and the files are the
 # bytes of the run without them, and the summary agrees with the run (its realistic, small
-# inbreeding coefficients put every class and count to the test). With a checker folder (where
-# `npm ci` installed check_report.mjs's packages), the report is also opened in headless
-# Chromium, all four charts expected, its screenshot written to OUT.png.
+# inbreeding coefficients put every class and count to the test). With OUT.png, the report is
+# also opened in headless Chromium (tests/browser/check_report.py), all four charts expected, its
+# screenshot written to OUT.png.
 #
-#   run_example.sh KINSTROM EXAMPLES_DIR [CHECKER_DIR OUT.png]
+#   run_example.sh KINSTROM EXAMPLES_DIR [OUT.png]
 set -u
 bin=$1
 tmp=$(mktemp -d)
@@ -24,8 +24,8 @@ diff -r "$tmp/plain" "$tmp/with" || { echo "FAIL: the options changed the run"; 
 grep -q '<svg' "$tmp/report.html" || { echo "FAIL: no chart in the report"; fail=1; }
 (cd "$tmp/with" && /usr/bin/python3 "$(dirname "$0")/check_summary.py" ../summary.json listing \
     stderr "$status") || fail=1
-if [ $# -ge 4 ]; then
-    node "$3/check_report.mjs" "$tmp/report.html" "$4" \
+if [ $# -ge 3 ]; then
+    /usr/bin/python3 "$(dirname "$0")/../browser/check_report.py" "$tmp/report.html" "$3" \
         --expect-charts inbreeding,generations,composition,distribution || fail=1
 fi
 exit $fail
