@@ -1,4 +1,5 @@
 # Entry points for newcomers and scripts; CMake does the work.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=

@@ -54,7 +54,7 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The marks drawn and the tables beside them are checked in a real browser (check_report.mjs);
+// The marks drawn and the tables beside them are checked in a real browser (check_report.py);
 // here: what the page says in words, and its bytes.
 TEST(report_test, text_of_the_page) {
     json s = finished_run();
