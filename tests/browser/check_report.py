@@ -16,6 +16,7 @@ on 4, each message a JSON text ended by a NUL byte), so the check needs Python's
 library, Pillow for the pixels, and nothing else.
 """
 
+import argparse
 import base64
 import fcntl
 import io
@@ -45,12 +46,12 @@ class Browser:
     """One headless Chromium and one page in it, spoken to over the DevTools pipes."""
 
     def __init__(self, executable, profile, log):
-        # Both ends of both pipes above the low descriptors, so that placing the browser's
-        # ends at 3 and 4 cannot overwrite another.
+        # All four pipe ends above the low descriptors: placing the browser's at 3 and 4 then
+        # overwrites none of them.
         ends = [fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 10) for fd in os.pipe() + os.pipe()]
-        to_browser_r, to_browser_w, from_browser_r, from_browser_w = ends
-        # The flags keep a headless browser off the network (no background requests, updates,
-        # sync or lookups) and its colours and layout independent of the machine.
+        commands_r, self.commands, self.answers, answers_w = ends
+        # Off the network (no background requests, updates, sync or lookups), colours and
+        # layout independent of the machine.
         args = [executable, '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
                 '--no-first-run', '--no-default-browser-check', '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--disable-default-apps',
@@ -58,83 +59,57 @@ class Browser:
                 f'--user-data-dir={profile}', '--remote-debugging-pipe', 'about:blank']
         self.pid = os.posix_spawnp(executable, args, os.environ, file_actions=[
             (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
-            (os.POSIX_SPAWN_DUP2, log.fileno(), 1),
-            (os.POSIX_SPAWN_DUP2, log.fileno(), 2),
-            (os.POSIX_SPAWN_DUP2, to_browser_r, 3),
-            (os.POSIX_SPAWN_DUP2, from_browser_w, 4),
-        ])
-        os.close(to_browser_r)
-        os.close(from_browser_w)
-        self.status = None
-        self.out = to_browser_w
-        self.inp = from_browser_r
-        self.buffer = b''
-        self.next_id = 0
-        self.session = None
-        self.handlers = {}
-        self.events = []
+            (os.POSIX_SPAWN_DUP2, log.fileno(), 1), (os.POSIX_SPAWN_DUP2, log.fileno(), 2),
+            (os.POSIX_SPAWN_DUP2, commands_r, 3), (os.POSIX_SPAWN_DUP2, answers_w, 4)])
+        os.close(commands_r)
+        os.close(answers_w)
+        self.buffer, self.next_id, self.session, self.handlers, self.events = b'', 0, None, {}, []
 
     def close(self):
-        try:
-            self.send('Browser.close', session=False, wait=False)
-        except (OSError, BrowserError):
-            pass
-        deadline = time.monotonic() + 10
-        while self.status is None and time.monotonic() < deadline:
-            self.poll()
-            time.sleep(0.05)
-        if self.status is None:
-            os.kill(self.pid, signal.SIGKILL)
-            os.waitpid(self.pid, 0)
-        os.close(self.out)
-        os.close(self.inp)
-
-    def poll(self):
-        if self.status is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = os.waitstatus_to_exitcode(status)
-        return self.status
+        os.kill(self.pid, signal.SIGTERM)
+        os.waitpid(self.pid, 0)
+        os.close(self.commands)
+        os.close(self.answers)
 
     def _read_message(self, deadline):
         while b'\0' not in self.buffer:
-            left = deadline - time.monotonic()
-            if left <= 0:
+            ready, _, _ = select.select([self.answers], [], [], max(0, deadline - time.monotonic()))
+            if not ready:
                 raise BrowserError('Chromium did not answer in time')
-            ready, _, _ = select.select([self.inp], [], [], left)
-            if ready:
-                chunk = os.read(self.inp, 1 << 20)
-                if not chunk:
-                    raise BrowserError(f'Chromium ended (status {self.poll()})')
-                self.buffer += chunk
+            chunk = os.read(self.answers, 1 << 20)
+            if not chunk:
+                raise BrowserError('Chromium ended')
+            self.buffer += chunk
         message, self.buffer = self.buffer.split(b'\0', 1)
         return json.loads(message)
 
     def _dispatch(self, message):
+        """Handles an event; an answer to a command sent without waiting is dropped."""
         handler = self.handlers.get(message.get('method'))
         if handler:
             handler(message.get('params', {}))
         self.events.append(message.get('method'))
 
     def send(self, method, params=None, session=True, wait=True):
+        """Sends a command and returns its result, handling the events that come before it
+        (a handler may send commands of its own, without waiting)."""
         self.next_id += 1
-        message = {'id': self.next_id, 'method': method, 'params': params or {}}
+        key = self.next_id
+        message = {'id': key, 'method': method, 'params': params or {}}
         if session:
             message['sessionId'] = self.session
         data = json.dumps(message).encode() + b'\0'
         while data:
-            data = data[os.write(self.out, data):]
-        if not wait:
-            return None
+            data = data[os.write(self.commands, data):]
         deadline = time.monotonic() + TIMEOUT
-        while True:
+        while wait:
             answer = self._read_message(deadline)
-            if answer.get('id') == self.next_id:
+            if answer.get('id') == key:
                 if 'error' in answer:
                     raise BrowserError(f"{method}: {answer['error'].get('message')}")
                 return answer.get('result', {})
-            if 'method' in answer:
-                self._dispatch(answer)
+            self._dispatch(answer)
+        return None
 
     def wait_for(self, event):
         deadline = time.monotonic() + TIMEOUT
@@ -237,49 +212,34 @@ def check_chart(browser, kind, fail):
 
 
 def watch(browser, fail):
-    """Every console error or warning, page error, request away from the file and failed
-    request becomes a failure; a request away from the file is also stopped."""
+    """Every console error or warning, page error, request away from the file (also stopped)
+    and failed request becomes a failure."""
     urls = {}
 
-    def console(params):
-        if params.get('type') in ('error', 'warning'):
-            text = ' '.join(str(a.get('value', a.get('description', ''))) for a in params['args'])
-            fail(f"console {params['type']}: {text}")
-
-    def log_entry(params):
-        entry = params['entry']
-        if entry.get('level') in ('error', 'warning'):
-            fail(f"console {entry['level']}: {entry.get('text')}")
-
-    def exception(params):
-        details = params['exceptionDetails']
-        text = details.get('exception', {}).get('description') or details.get('text') or ''
-        fail(f'page error: {text.splitlines()[0] if text else "?"}')
+    def console(kind, text):
+        if kind in ('error', 'warning'):
+            fail(f'console {kind}: {text}')
 
     def paused(params):
-        url = params['request']['url']
-        if re.match(r'^(file|data):', url):
-            browser.send('Fetch.continueRequest', {'requestId': params['requestId']}, wait=False)
-        else:
-            fail(f'request to {url}')
-            browser.send('Fetch.failRequest',
-                         {'requestId': params['requestId'], 'errorReason': 'BlockedByClient'},
-                         wait=False)
+        request = {'requestId': params['requestId']}
+        if re.match(r'^(file|data):', params['request']['url']):
+            return browser.send('Fetch.continueRequest', request, wait=False)
+        fail(f"request to {params['request']['url']}")
+        browser.send('Fetch.failRequest', dict(request, errorReason='BlockedByClient'), wait=False)
 
-    def sent(params):
-        urls[params['requestId']] = params['request']['url']
-
-    def failed(params):
-        url = urls.get(params['requestId'], '?')
-        fail(f"failed request: {url} ({params.get('errorText')})")
+    def exception(details):
+        text = details.get('exception', {}).get('description') or details.get('text') or '?'
+        fail(f'page error: {text.splitlines()[0]}')
 
     browser.handlers.update({
-        'Runtime.consoleAPICalled': console,
-        'Log.entryAdded': log_entry,
-        'Runtime.exceptionThrown': exception,
+        'Runtime.consoleAPICalled': lambda p: console(p['type'], ' '.join(
+            str(a.get('value', a.get('description', ''))) for a in p['args'])),
+        'Log.entryAdded': lambda p: console(p['entry']['level'], p['entry'].get('text')),
+        'Runtime.exceptionThrown': lambda p: exception(p['exceptionDetails']),
         'Fetch.requestPaused': paused,
-        'Network.requestWillBeSent': sent,
-        'Network.loadingFailed': failed,
+        'Network.requestWillBeSent': lambda p: urls.update({p['requestId']: p['request']['url']}),
+        'Network.loadingFailed': lambda p: fail(
+            f"failed request: {urls.get(p['requestId'], '?')} ({p.get('errorText')})"),
     })
     for domain in ('Page', 'Runtime', 'Log', 'Network'):
         browser.send(f'{domain}.enable')
@@ -328,19 +288,15 @@ def check(browser, report, out, expected, fail):
         fail('PDF print: no pages')
 
 
-def main(argv):
-    args = list(argv)
-    expected = KINDS
-    if '--expect-charts' in args:
-        at = args.index('--expect-charts')
-        wanted = args[at + 1] if at + 1 < len(args) else ''
-        expected = [k for k in wanted.split(',') if k]
-        del args[at:at + 2]
-    if len(args) != 2 or not os.path.isfile(args[0]) or any(k not in KINDS for k in expected):
-        print('usage: check_report.py REPORT.html OUT.png [--expect-charts a,b,...]',
-              file=sys.stderr)
-        return 1
-    report, out = pathlib.Path(args[0]), pathlib.Path(args[1])
+def main():
+    parser = argparse.ArgumentParser(description='Checks a kinstrom report in headless Chromium.')
+    parser.add_argument('report', type=pathlib.Path)
+    parser.add_argument('out', type=pathlib.Path, help='the screenshot (PNG) to write')
+    parser.add_argument('--expect-charts', default=','.join(KINDS), help='comma-separated kinds')
+    args = parser.parse_args()
+    expected = [k for k in args.expect_charts.split(',') if k]
+    if any(k not in KINDS for k in expected) or not args.report.is_file():
+        parser.error(f'charts are among {", ".join(KINDS)}; the report must be a file')
     executable = os.environ.get('KINSTROM_CHROMIUM') or shutil.which('chromium')
     if not executable:
         print('FAIL: no chromium on PATH (bash tools/setup.sh tests installs it; '
@@ -353,7 +309,7 @@ def main(argv):
         browser = None
         try:
             browser = Browser(executable, os.path.join(profile, 'profile'), log)
-            check(browser, report, out, expected, failures.append)
+            check(browser, args.report, args.out, expected, failures.append)
         except (BrowserError, OSError) as e:
             failures.append(str(e))
             log.seek(0)
@@ -361,13 +317,13 @@ def main(argv):
         finally:
             if browser:
                 browser.close()
-    if failures:
-        for f in failures:
-            print(f'FAIL: {f}', file=sys.stderr)
-        return 1
-    print(f"ok: {report}: charts {', '.join(expected) or 'none'} checked; screenshot {out}")
-    return 0
+    for f in failures:
+        print(f'FAIL: {f}', file=sys.stderr)
+    if not failures:
+        print(f"ok: {args.report}: charts {', '.join(expected) or 'none'} checked; "
+              f'screenshot {args.out}')
+    return 1 if failures else 0
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main())
