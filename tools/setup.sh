@@ -83,7 +83,7 @@ packages_of() {
 
 (($#)) || usage
 missing=()
-reasons=()
+reason=
 for set in "$@"; do
     list=$(packages_of "$set") || usage
     wanted=()
@@ -97,12 +97,11 @@ for set in "$@"; do
         missing+=("$p")
         wanted+=("$p")
     done
-    ((${#wanted[@]})) && reasons+=("${why[$set]} ${wanted[*]}")
+    ((${#wanted[@]})) && reason+="${reason:+; }${why[$set]} ${wanted[*]}"
 done
 ((${#missing[@]})) || exit 0
 
 command="apt-get install -y --no-install-recommends ${missing[*]}"
-reason=$(IFS=';'; echo "${reasons[*]}" | sed 's/;/; /g')
 if [ "${KINSTROM_NO_INSTALL:-}" = 1 ]; then
     echo "setup: $reason; not installing them (KINSTROM_NO_INSTALL=1): apt-get update && $command"
     exit 0
@@ -139,8 +138,7 @@ apt update || { cat "$log" >&2; echo "setup: apt-get update failed" >&2; exit 1;
 : > "$log"
 apt install -s --no-install-recommends "${missing[@]}" ||
     { cat "$log" >&2; echo "setup: apt-get cannot install ${missing[*]}" >&2; exit 1; }
-upgrades=$(sed -n 's/^Inst \([^ ]*\) \[\([^]]*\)\] (\([^ ]*\) .*/\1 \2 -> \3/p' "$log" | paste -sd, - |
-    sed 's/,/, /g')
+upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { gsub(/[][(]/, ""); printf "%s%s %s -> %s", n++ ? ", " : "", $2, $3, $4 }' "$log")
 [ -z "$upgrades" ] ||
     echo "setup: also upgrading what the new packages need at an exact version: $upgrades"
 : > "$log"
