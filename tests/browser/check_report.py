@@ -60,14 +60,30 @@ class Browser:
         self.pid = os.posix_spawnp(executable, args, os.environ, file_actions=[
             (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
             (os.POSIX_SPAWN_DUP2, log.fileno(), 1), (os.POSIX_SPAWN_DUP2, log.fileno(), 2),
-            (os.POSIX_SPAWN_DUP2, commands_r, 3), (os.POSIX_SPAWN_DUP2, answers_w, 4)])
+            (os.POSIX_SPAWN_DUP2, commands_r, 3), (os.POSIX_SPAWN_DUP2, answers_w, 4)],
+            setpgroup=0)
         os.close(commands_r)
         os.close(answers_w)
         self.buffer, self.next_id, self.session, self.handlers, self.events = b'', 0, None, {}, []
 
     def close(self):
-        os.kill(self.pid, signal.SIGTERM)
-        os.waitpid(self.pid, 0)
+        """Asks the browser to close, waits up to 10 s for it, then ends whatever of it is left
+        (its helper processes are in its process group), so that its profile can be removed."""
+        try:
+            self.send('Browser.close', session=False, wait=False)
+        except OSError:
+            pass
+        deadline = time.monotonic() + 10
+        while os.waitpid(self.pid, os.WNOHANG) == (0, 0):
+            if time.monotonic() > deadline:
+                os.kill(self.pid, signal.SIGKILL)
+                os.waitpid(self.pid, 0)
+                break
+            time.sleep(0.05)
+        try:
+            os.killpg(self.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
         os.close(self.commands)
         os.close(self.answers)
 
@@ -304,7 +320,8 @@ def main():
         return 1
 
     failures = []
-    with tempfile.TemporaryDirectory() as profile, \
+    # A helper process killed at the end may leave a file behind in the profile: not a fault.
+    with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile, \
             open(os.path.join(profile, 'chromium.log'), 'w+b') as log:
         browser = None
         try:
