@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "run/driver.hpp"
@@ -35,20 +37,29 @@ bool flushed(std::FILE* f) {
     return std::fflush(f) == 0 && std::ferror(f) == 0;
 }
 
-// Takes "--NAME FILE" or "--NAME=FILE" at argv[i] into `value`; false when argv[i] is not
-// that option.
+constexpr int STOP = 16;
+
+// Takes "--NAME FILE" or "--NAME=FILE" at argv[i] into `value`; false when argv[i] is not that
+// option. `error` tells what is wrong with it: no name, a name that looks like an option, the
+// option given before.
 bool file_option(const char* name, int argc, char** argv, int& i, std::string& value,
-                 bool& missing) {
+                 std::string& error) {
     const std::size_t n = std::strlen(name);
-    if (std::strncmp(argv[i], name, n) != 0) return false;
-    if (argv[i][n] == '=') {
-        value = argv[i] + n + 1;
-    } else if (argv[i][n] != '\0') {
+    if (std::strncmp(argv[i], name, n) != 0 || (argv[i][n] != '=' && argv[i][n] != '\0'))
         return false;
-    } else if (i + 1 < argc) {
-        value = argv[++i];
+    const std::string option = name;
+    const bool joined = argv[i][n] == '=';
+    const char* given = joined ? argv[i] + n + 1 : i + 1 < argc ? argv[++i] : "";
+    if (!value.empty()) {
+        error = option + " is given twice: give it once";
+    } else if (*given == '\0') {
+        error = option + " needs a file name: kinstrom " + option + " FILE < directives";
+    } else if (!joined && given[0] == '-' && given[1] == '-') {
+        error = option + " needs a file name, not the option '" + given +
+                "': kinstrom " + option + " FILE < directives (write ./" + given +
+                " for a file of that name)";
     }
-    missing = value.empty();
+    if (value.empty()) value = given;
     return true;
 }
 
@@ -58,39 +69,27 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(HELP, stdout);
-            return flushed(stdout) ? 0 : 16;
+            return flushed(stdout) ? 0 : STOP;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::fputs("Kinstrom ver. 2\n", stdout);
-            return flushed(stdout) ? 0 : 16;
+            return flushed(stdout) ? 0 : STOP;
         }
     }
     kinstrom::RunOptions options;
+    options.watch_signals = true;
     for (int i = 1; i < argc; ++i) {
-        bool missing = false;
-        const char* option = std::strncmp(argv[i], "--summary", 9) == 0 ? "--summary" : "--report";
-        if (file_option("--summary", argc, argv, i, options.summary, missing) ||
-            file_option("--report", argc, argv, i, options.report, missing)) {
-            if (missing) {
-                std::fprintf(stderr,
-                             "kinstrom: error: %s needs a file name: kinstrom %s FILE < "
-                             "directives\n",
-                             option, option);
-                return 16;
-            }
-            continue;
+        std::string error;
+        if (file_option("--summary", argc, argv, i, options.summary, error) ||
+            file_option("--report", argc, argv, i, options.report, error)) {
+            if (error.empty()) continue;
+            std::fprintf(stderr, "kinstrom: error: %s\n", error.c_str());
+            return STOP;
         }
         std::fprintf(stderr,
                      "kinstrom: warning: argument '%s' ignored: the directives are read from "
                      "standard input (kinstrom < directives); kinstrom --help tells more\n",
                      argv[i]);
-    }
-    if (!options.summary.empty() && options.summary == options.report) {
-        std::fprintf(stderr,
-                     "kinstrom: error: --summary and --report name the same file '%s': give "
-                     "each its own name\n",
-                     options.summary.c_str());
-        return 16;
     }
     if (::isatty(STDIN_FILENO) == 1)
         std::fputs(
@@ -100,5 +99,15 @@ int main(int argc, char** argv) {
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     std::ios::sync_with_stdio(false);
-    return kinstrom::run(std::cin, stdout, stderr, options);
+    try {
+        return kinstrom::run(std::cin, stdout, stderr, options);
+    } catch (const std::bad_alloc&) {
+        std::fputs("kinstrom: error: not enough memory to go on; run on a machine with more "
+                   "memory\n",
+                   stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kinstrom: error: the run stopped on an unexpected fault: %s\n",
+                     e.what());
+    }
+    return STOP;
 }

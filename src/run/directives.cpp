@@ -191,7 +191,7 @@ class GroupReader {
 
     // Records the problem; false.
     bool fail(int32_t line, std::string key, std::string text) {
-        problem_ = {line, std::move(key), std::move(text)};
+        problem_ = {line, std::move(key), std::move(text), {}};
         return false;
     }
 
@@ -355,7 +355,10 @@ bool read_directives(std::istream& in, Directives& d, DirectiveProblem* problem)
     Directives read = d;
     GroupReader reader(in);
     if (!reader.read(read)) {
-        if (problem != nullptr) *problem = reader.problem();
+        if (problem != nullptr) {
+            *problem = reader.problem();
+            problem->file_names = {read.PED_FILE, read.PROB_FILE, read.BPROP_FILE};
+        }
         return false;
     }
     d = read;

@@ -51,12 +51,13 @@ struct DirectiveProblem {
     int32_t line = 0;  // line number within standard input, from 1; 0 when not known
     std::string key;   // the key as written, may be empty
     std::string text;  // a complete sentence for a breeder: what is wrong and what to do
+    std::vector<std::string> file_names;  // PED_FILE, PROB_FILE, BPROP_FILE as read so far
 };
 
 // Reads the DIRECTIVES group from `in` into `d` (keys absent from the group keep their
 // values); false on a read failure: no group, an unknown key, a value that does not fit its
 // key's type, or the end of input before the closing "/". On a failure `d` is unchanged and
-// `problem`, when given, tells what went wrong (line 0 when no group was found and no line
+// `problem`, when given, tells what went wrong and the file names read up to there (line 0 when no group was found and no line
 // starts with "&").
 bool read_directives(std::istream& in, Directives& d, DirectiveProblem* problem = nullptr);
 

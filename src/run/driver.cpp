@@ -7,6 +7,9 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <tuple>
+
+#include <unistd.h>
 
 #include "diagnostics/diagnostics.hpp"
 #include "genetics/genetics.hpp"
@@ -20,6 +23,7 @@
 #include "reports/statistics.hpp"
 #include "run/directives.hpp"
 #include "run/files.hpp"
+#include "run/watch.hpp"
 #include "summary/summary.hpp"
 #include "trace/tracing.hpp"
 #include "trace/untraceable.hpp"
@@ -31,6 +35,7 @@ namespace {
 // What the phases leave behind, kept past a fatal stop for the run summary.
 struct RunState {
     bool summary = false;  // a summary or report is asked for
+    Watch* watch = nullptr;
     RunRecord record;
     RunFiles files;
     Pedigree pedigree;
@@ -131,11 +136,21 @@ StatisticsStops stop_causes(Listing& listing, const Pedigree& pedigree, const Er
     return out;
 }
 
+// Input files are the run's from the moment their names are read: nothing is written over them.
+void protect_inputs(Watch& watch, const std::vector<std::string>& names, const Environment& env) {
+    for (const std::string& name : names)
+        if (!trim_leading(name).empty()) watch.protect(resolve_name(trim_leading(name), env));
+}
+
 // The directive group, or the stop with the line and reason; warnings for doubtful values.
 void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagnostics,
-                          Directives& d) {
+                          Directives& d, Watch& watch, const Environment& env) {
     DirectiveProblem problem;
-    if (!read_directives(in, d, &problem))
+    const bool read = read_directives(in, d, &problem);
+    protect_inputs(watch, read ? std::vector{d.PED_FILE, d.PROB_FILE, d.BPROP_FILE}
+                               : problem.file_names,
+                   env);
+    if (!read)
         fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
                    {"<stdin>", problem.line, 0, problem.text});
     for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
@@ -188,15 +203,33 @@ std::vector<std::string> base_population_names(const Pedigree& pedigree, bool us
     return names;
 }
 
+// Before any output is written over, an earlier summary to be replaced is removed (unless it
+// is a file of the run): a run that never gets to write its own leaves none to be taken for it.
+// An earlier report stays until the new one replaces it.
+void remove_earlier_summary(RunState& state, const Directives& d, const FileNames& names) {
+    Watch& watch = *state.watch;
+    for (const std::string& name : output_names(d, names.prob)) watch.protect(name);
+    if (watch.summary && !watch.is_run_file(*watch.summary)) remove_earlier(*watch.summary);
+}
+
 void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics,
                 RunState& state) {
     RunRecord& record = state.record;
-    progress.begin("directives and files");
+    // Each phase starts here; with a summary, the document as it stands is kept for a run
+    // interrupted in that phase.
+    const auto phase = [&](const char* name) {
+        progress.begin(name);
+        if (state.summary)
+            state.watch->snapshot(
+                summary_text(SummaryForm::json, record, progress.phases(), diagnostics, 0), name);
+    };
+    phase("directives and files");
     listing.first_page();
     banner(listing);
 
+    const Environment env = Environment::read();
     Directives d;
-    read_directive_group(in, listing, diagnostics, d);
+    read_directive_group(in, listing, diagnostics, d, *state.watch, env);
     record.directives_read = true;
     record.directives = directive_values(d);
     Settings settings;
@@ -209,7 +242,6 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
         allocation_failure(listing, "P_HALVE");
     }
 
-    const Environment env = Environment::read();
     FileNames names;
     echo_directives(listing, d, settings, env, names);
     record.directives = directive_values(d);
@@ -218,9 +250,11 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     check_input_files(listing, names);
 
     RunFiles& files = state.files;
+    remove_earlier_summary(state, d, names);
     open_files(listing, d, names, files);
+    for (const std::string& name : output_names(d, names.prob)) state.watch->protect(name);
 
-    progress.begin("reading the input");
+    phase("reading the input");
     Pedigree& pedigree = state.pedigree;
     const InputSources inputs{{names.ped, files.ped.get()},
                               {names.prob, files.prob.get()},
@@ -237,13 +271,13 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
 
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
-    progress.begin("error reports");
+    phase("error reports");
     report_input_errors(listing, report_settings, pedigree, files.errors);
-    progress.begin("tracing");
+    phase("tracing");
     trace_pedigree(d.MAX_NIV, pedigree, files.errors);
     write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
-    progress.begin("pedigree statistics");
+    phase("pedigree statistics");
     note_statistics(record, pedigree, files.errors);
     if (!settings.inbreed)
         record.inbreeding_reason =
@@ -256,16 +290,16 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
         record.inbreeding_reason = doubtful_dates(files.errors);
     }
 
-    progress.begin("order, generations, walks");
+    phase("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);
     const GeneticValues genetics = genetic_values(listing, pedigree, *P_HALVE, d.GPRUNE);
     if (inbreeding) {
-        progress.begin("inbreeding");
+        phase("inbreeding");
         inbreeding_coefficients(pedigree, genetics.order, progress, {env.threads, 0});
     }
     ContributionSums* by_cohort = nullptr;
     if (state.summary) {
-        progress.begin("summary values");
+        phase("summary values");
         note_traced_values(record, pedigree, genetics.K_GEN, genetics.order, inbreeding,
                            settings.dob_check, d.OPT1 == 2);
         if (d.OPT1 == 2) {
@@ -274,17 +308,17 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
         }
     }
 
-    progress.begin("writing the traced pedigree");
+    phase("writing the traced pedigree");
     const OutputOptions output{d.OPT1, d.OPT2, inbreeding, settings.use_bprop, env.threads};
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults results;
     write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress,
                           by_cohort);
-    progress.begin("PHG tables");
+    phase("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
     write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
-    progress.begin("closing reports and pruning");
+    phase("closing reports and pruning");
     if (d.OPT1 == 2) traced_statistics(listing, pedigree, results);
     write_pruned_pedigree(output, pedigree, genetics.order, files.PRUNE, results);
     describe_output_files(listing, output, names.prob, results);
@@ -325,43 +359,86 @@ void note_run_end(RunState& state) {
 }
 
 // Writes the summary and the report asked for; the exit status, 16 when one cannot be written.
-int write_summary_files(const RunOptions& options, RunState& state, const Progress& progress,
-                        Diagnostics& diagnostics, int status, int listing_fd) {
-    note_run_end(state);
-    std::vector<std::string> run_files;
-    for (const FileRecord& f : state.record.inputs) run_files.push_back(f.name);
-    for (const FileRecord& f : state.record.files_written) run_files.push_back(f.name);
-    const auto write = [&](const std::string& path, const std::string& bytes, const char* what) {
+int write_summary_files(RunState& state, const Progress& progress, Diagnostics& diagnostics,
+                        int status) {
+    Watch& watch = *state.watch;
+    const auto write = [&](const std::optional<Target>& target, SummaryForm form,
+                           const char* what) {
+        if (!target) return;
         std::string error;
-        if (same_file_as_any(path, run_files, listing_fd)) {
-            diagnostics.error({path, 0, 0,
-                               std::string("the ") + what +
-                                   " was not written: this is the listing, an input or an output "
-                                   "file of the run; give the " +
-                                   what + " a name of its own"});
-            status = STOP_CODE;
-            return;
+        if (watch.is_run_file(*target)) {
+            error = "this is the listing, an input or an output file of the run; give the " +
+                    std::string(what) + " a name of its own";
+        } else {
+            try {
+                const std::string text =
+                    summary_text(form, state.record, progress.phases(), diagnostics, status);
+                watch.start_writing(*target);
+                if (write_whole(*target, text, error)) return;
+            } catch (const std::bad_alloc&) {
+                error = allocation_cause(std::string("the ") + what);
+            }
         }
-        if (replace_file(path, bytes, error)) return;
-        diagnostics.error({path, 0, 0, std::string("the ") + what + " was not written: " + error});
+        diagnostics.error({target->name, 0, 0, std::string("the ") + what + " was not written: " + error});
         status = STOP_CODE;
     };
+    try {
+        note_run_end(state);
+    } catch (const std::bad_alloc&) {
+        diagnostics.error({{}, 0, 0, allocation_cause("the summary")});
+        return STOP_CODE;
+    }
     // The report first: when it cannot be written, the summary tells so.
-    if (!options.report.empty())
-        write(
-            options.report,
-            summary_text(SummaryForm::report, state.record, progress.phases(), diagnostics, status),
-            "report");
-    if (!options.summary.empty())
-        write(options.summary,
-              summary_text(SummaryForm::json, state.record, progress.phases(), diagnostics, status),
-              "summary");
+    write(watch.report, SummaryForm::report, "report");
+    write(watch.summary, SummaryForm::json, "summary");
+    watch.finish();
     return status;
+}
+
+// Where the summary and report go; false, with the reason on `err`, when they cannot go there.
+bool find_summary_targets(const RunOptions& options, std::FILE* err,
+                          std::optional<Target>& summary, std::optional<Target>& report) {
+    for (const auto& [name, target, what] : {std::tuple{&options.summary, &summary, "summary"},
+                                             std::tuple{&options.report, &report, "report"}}) {
+        if (name->empty()) continue;
+        std::string error;
+        *target = find_target(*name, error);
+        if (!*target) {
+            std::fprintf(err, "kinstrom: %s: error: the %s cannot be written there: %s\n",
+                         name->c_str(), what, error.c_str());
+            return false;
+        }
+    }
+    if (summary && report && summary->same_file(*report)) {
+        std::fprintf(err,
+                     "kinstrom: error: --summary and --report name the same file '%s': give "
+                     "each its own name\n",
+                     options.summary.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& options) {
+    std::optional<Target> summary, report;
+    if (!find_summary_targets(options, err, summary, report)) return STOP_CODE;
+    RunState state;
+    state.summary = summary || report;
+    // The program's own watch lives as long as the program; another run gets one of its own.
+    std::unique_ptr<Watch> own_watch;
+    if (options.watch_signals && state.summary) {
+        state.watch = &watch_signals(std::move(summary), std::move(report));
+    } else {
+        own_watch = std::make_unique<Watch>();
+        own_watch->summary = std::move(summary);
+        own_watch->report = std::move(report);
+        state.watch = own_watch.get();
+    }
+    state.watch->protect(STDIN_FILENO);
+    state.watch->protect(::fileno(out));
+
     RunDate date;
     dattim(date);
     Listing listing(out, date);
@@ -369,8 +446,6 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     int status = 0;
     Progress progress = Progress::from_environment();
     StopCause cause;
-    RunState state;
-    state.summary = !options.summary.empty() || !options.report.empty();
     state.record.run_date = listing.date_text();
     try {
         run_phases(in, listing, progress, diagnostics, state);
@@ -397,8 +472,7 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
                                std::strerror(errno)});
         status = STOP_CODE;
     }
-    if (state.summary)
-        status = write_summary_files(options, state, progress, diagnostics, status, ::fileno(out));
+    if (state.summary) status = write_summary_files(state, progress, diagnostics, status);
     return status;
 }
 

@@ -3,7 +3,8 @@
 //
 // Reads: standard input (directives), the environment, the input files.
 // Writes: the listing, the error and output files.
-// Returns the exit status: 0 at normal end, 16 after a fatal stop.
+// Returns the exit status: 0 at normal end, 16 after a fatal stop. Interrupted by SIGTERM or
+// SIGINT while it watches them, the program ends by that signal.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,9 @@ namespace kinstrom {
 struct RunOptions {
     std::string summary;  // the run summary, JSON
     std::string report;   // the report, one HTML page
+    // With a summary or report: SIGTERM and SIGINT are watched (the program's own run only:
+    // the watch lives as long as the program).
+    bool watch_signals = false;
 };
 
 // Runs the program with the directives on `in`, the listing on `out` and the messages for the

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "listing/numbers.hpp"
+#include "wholefile/wholefile.hpp"
 
 namespace kinstrom {
 
@@ -23,33 +24,36 @@ InputFile open_input(Listing& listing, const std::string& name) {
     return f;
 }
 
-// Device and inode of a file, to tell whether two names lead to the same file.
-struct FileId {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const FileId&) const = default;
-};
-
-std::optional<FileId> file_id(int fd) {
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
-    return FileId{st.st_dev, st.st_ino};
-}
-
-std::optional<FileId> file_id(const std::string& name) {
-    struct stat st {};
-    if (::stat(name.c_str(), &st) != 0) return std::nullopt;
-    return FileId{st.st_dev, st.st_ino};
-}
-
-// Opening an output file writes over it: one that is also an input file (whatever names lead
-// to them) stops the run before any output file is opened.
 struct Output {
     OutFile* file;
     std::string name;
     bool read_back;  // an error file, read back for its report
 };
 
+// The error files and the output files the directives ask for, named from `base`; with `files`,
+// each with the file it is opened as.
+std::vector<Output> planned_outputs(const Directives& d, const std::string& base,
+                                    RunFiles* files) {
+    const auto file = [&](OutFile RunFiles::*member) {
+        return files != nullptr ? &(files->*member) : nullptr;
+    };
+    std::vector<Output> outputs;
+    for (int kind = 1; kind <= ERROR_KINDS; ++kind)
+        outputs.push_back({files != nullptr ? &files->errors.file(kind) : nullptr,
+                           base + ".err" + int_text(kind), true});
+    outputs.push_back({file(&RunFiles::PED), base + ".PED", false});
+    outputs.push_back({file(&RunFiles::PRUNE), base + ".PRUNE", false});
+    if (d.OPT1 == 2) {
+        outputs.push_back({file(&RunFiles::BCONTRIB), base + ".BCONTRIB", false});
+        outputs.push_back({file(&RunFiles::HET), base + ".HET", false});
+    }
+    if (d.OPT1 == 2 || d.OPT2 == 2)
+        outputs.push_back({file(&RunFiles::PHG_RENUM), base + ".PHG_RENUM", false});
+    return outputs;
+}
+
+// Opening an output file writes over it: one that is also an input file (whatever names lead
+// to them) stops the run before any output file is opened.
 void check_outputs_apart(Listing& listing, const FileNames& names, const RunFiles& files,
                          const std::vector<Output>& outputs) {
     std::vector<FileId> inputs;
@@ -85,6 +89,12 @@ void check_input_files(Listing& listing, const FileNames& names) {
     }
 }
 
+std::vector<std::string> output_names(const Directives& d, const std::string& base) {
+    std::vector<std::string> names;
+    for (const Output& output : planned_outputs(d, base, nullptr)) names.push_back(output.name);
+    return names;
+}
+
 void open_files(Listing& listing, const Directives& d, const FileNames& names, RunFiles& files) {
     files.ped = open_input(listing, names.ped);
     files.prob = open_input(listing, names.prob);
@@ -92,28 +102,9 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
     // reader reports it as unreadable.
     if (!names.bprop.empty() && d.N_BPOP > 0) files.bprop = open_input(listing, names.bprop);
 
-    const std::string& base = names.prob;
-    std::vector<Output> outputs;
-    for (int kind = 1; kind <= ERROR_KINDS; ++kind)
-        outputs.push_back({&files.errors.file(kind), base + ".err" + int_text(kind), true});
-    outputs.push_back({&files.PED, base + ".PED", false});
-    outputs.push_back({&files.PRUNE, base + ".PRUNE", false});
-    if (d.OPT1 == 2) {
-        outputs.push_back({&files.BCONTRIB, base + ".BCONTRIB", false});
-        outputs.push_back({&files.HET, base + ".HET", false});
-    }
-    if (d.OPT1 == 2 || d.OPT2 == 2)
-        outputs.push_back({&files.PHG_RENUM, base + ".PHG_RENUM", false});
+    const std::vector<Output> outputs = planned_outputs(d, names.prob, &files);
     check_outputs_apart(listing, names, files, outputs);
     for (const Output& output : outputs) output.file->open(listing, output.name, output.read_back);
-}
-
-bool same_file_as_any(const std::string& name, const std::vector<std::string>& others, int fd) {
-    const auto id = file_id(name);
-    if (!id) return false;
-    if (file_id(fd) == id) return true;
-    return std::any_of(others.begin(), others.end(),
-                       [&](const std::string& other) { return file_id(other) == id; });
 }
 
 void close_files(RunFiles& files) {

@@ -38,6 +38,10 @@ struct RunFiles {
 // directory counts as missing): the pedigree file, the trace file, the breed-proportion file.
 void check_input_files(Listing& listing, const FileNames& names);
 
+// The names of the eight error files and of the output files the directives ask for, formed from
+// `base`, the trace file's resolved name.
+std::vector<std::string> output_names(const Directives& d, const std::string& base);
+
 // Opens the input files, the eight error files and the output files, in that order. A named
 // breed-proportion file is opened only with a positive count of base populations. Before any
 // output file is opened, an output name that leads to one of the input files (same device and
@@ -46,9 +50,5 @@ void open_files(Listing& listing, const Directives& d, const FileNames& names, R
 
 // Closes every output file still open, checking each; the end of a run.
 void close_files(RunFiles& files);
-
-// Whether the existing file `name` is one of `others` or the open file `fd`, whatever names
-// lead to them.
-bool same_file_as_any(const std::string& name, const std::vector<std::string>& others, int fd);
 
 }  // namespace kinstrom

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -55,6 +56,58 @@ std::vector<int32_t> generations(const Pedigree& pedigree, const TracedOrder& or
     return gen;
 }
 
+// The length of the UTF-8 character at the start of `s`; 0 when it is not one (cut short,
+// overlong, a surrogate, above U+10FFFF).
+std::size_t utf8_length(std::string_view s) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4                          ? 4
+                                                                            : 0;
+    if (n == 0 || s.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((b(i) & 0xC0) != 0x80) return 0;
+    if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F) || (c == 0xF0 && b(1) < 0x90) ||
+        (c == 0xF4 && b(1) > 0x8F))
+        return 0;
+    return n;
+}
+
+// A text as the document shows it: itself when it is UTF-8, else each byte that is not part of
+// a UTF-8 character replaced by U+FFFD.
+std::string display(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    while (!s.empty()) {
+        const std::size_t n = utf8_length(s);
+        out += n == 0 ? std::string_view("\xEF\xBF\xBD") : s.substr(0, n);
+        s.remove_prefix(std::max<std::size_t>(n, 1));
+    }
+    return out;
+}
+
+// o[key] is the display form of `s`; when `s` is not UTF-8, o[key + "_bytes"] keeps it exactly:
+// every byte outside printable ASCII as \xNN, and \ as \\.
+void put_name(json& o, const std::string& key, std::string_view s) {
+    const std::string shown = display(s);
+    o[key] = shown;
+    if (shown == s) return;
+    std::string bytes;
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\') {
+            bytes += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            bytes += ch;
+        } else {
+            constexpr char HEX[] = "0123456789ABCDEF";
+            bytes += {'\\', 'x', HEX[c >> 4], HEX[c & 15]};
+        }
+    }
+    o[key + "_bytes"] = bytes;
+}
+
 json number_or_null(bool known, double x) {
     return known ? json(x) : json(nullptr);
 }
@@ -85,12 +138,13 @@ json group_json(const GroupValues& g, bool inbreeding) {
 }
 
 json message_json(const Diagnostics::Message& m) {
-    return {
-        {"file", m.place.file.empty() ? json(nullptr) : json(m.place.file)},
-        {"line", m.place.line > 0 ? json(m.place.line) : json(nullptr)},
-        {"column", m.place.line > 0 && m.place.column > 0 ? json(m.place.column) : json(nullptr)},
-        {"text", m.text},
-        {"message", m.line}};
+    json o = {{"file", nullptr}};
+    if (!m.place.file.empty()) put_name(o, "file", m.place.file);
+    o["line"] = m.place.line > 0 ? json(m.place.line) : json(nullptr);
+    o["column"] = m.place.line > 0 && m.place.column > 0 ? json(m.place.column) : json(nullptr);
+    o["text"] = display(m.text);
+    o["message"] = display(m.line);
+    return o;
 }
 
 json cohorts_json(const RunRecord& r) {
@@ -260,11 +314,15 @@ void note_traced_values(RunRecord& record, const Pedigree& pedigree,
 
 namespace {
 
+std::string dumped(const json& doc) {
+    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
 json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases,
                   const Diagnostics& diagnostics, int exit_status) {
     json doc;
     doc["format"] = "kinstrom-summary";
-    doc["format_version"] = 1;
+    doc["format_version"] = 2;
     doc["program"] = {{"name", "kinstrom"}, {"version", "2"}};
     doc["run_date"] = r.run_date;
     doc["exit_status"] = exit_status;
@@ -280,6 +338,7 @@ json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases
         if (last != all.rend()) stop = message_json(*last);
     }
     doc["stop"] = stop;
+    doc["interrupted"] = nullptr;
     json phase_list = json::array();
     for (const Progress::Phase& p : phases)
         phase_list.push_back({{"name", p.name}, {"seconds", p.seconds}});
@@ -295,19 +354,29 @@ json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases
     if (r.directives_read) {
         directives = json::object();
         for (const DirectiveValue& v : r.directives)
-            directives[v.key] = v.is_text ? json(v.text) : json(v.number);
+            if (v.is_text) {
+                put_name(directives, v.key, v.text);
+            } else {
+                directives[v.key] = v.number;
+            }
     }
     doc["directives"] = directives;
     json inputs = json::array();
-    for (const FileRecord& f : r.inputs)
-        inputs.push_back({{"role", f.role},
-                          {"name", f.name},
-                          {"bytes", file_size(f.name)},
-                          {"records", f.records >= 0 ? json(f.records) : json(nullptr)}});
+    for (const FileRecord& f : r.inputs) {
+        json input = {{"role", f.role}};
+        put_name(input, "name", f.name);
+        input["bytes"] = file_size(f.name);
+        input["records"] = f.records >= 0 ? json(f.records) : json(nullptr);
+        inputs.push_back(input);
+    }
     doc["inputs"] = inputs;
     json written = json::array();
-    for (const FileRecord& f : r.files_written)
-        written.push_back({{"role", f.role}, {"name", f.name}, {"records", f.records}});
+    for (const FileRecord& f : r.files_written) {
+        json file = {{"role", f.role}};
+        put_name(file, "name", f.name);
+        file["records"] = f.records;
+        written.push_back(file);
+    }
     doc["files_written"] = written;
 
     json statistics = nullptr;
@@ -320,10 +389,10 @@ json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases
     json error_kinds = json::array();
     for (std::size_t k = 0; k < r.error_kinds.size(); ++k) {
         const ErrorKindRecord& e = r.error_kinds[k];
-        error_kinds.push_back({{"kind", k + 1},
-                               {"what", ERROR_KIND_WHAT[k]},
-                               {"count", e.count},
-                               {"file", e.on_disk ? json(e.file) : json(nullptr)}});
+        json kind = {{"kind", k + 1}, {"what", ERROR_KIND_WHAT[k]}, {"count", e.count}};
+        kind["file"] = nullptr;
+        if (e.on_disk) put_name(kind, "file", e.file);
+        error_kinds.push_back(kind);
     }
     doc["error_kinds"] = error_kinds;
     doc["traced"] = r.values_known ? json{{"individuals", r.traced.individuals},
@@ -338,7 +407,9 @@ json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases
                                      {"traced", group_json(r.traced, r.inbreeding_computed)}}
                               : json(nullptr);
     doc["cohorts"] = r.values_known ? cohorts_json(r) : json(nullptr);
-    doc["untraceable"] = r.untraceable;
+    json untraceable = json::array();
+    for (const std::string& line : r.untraceable) untraceable.push_back(display(line));
+    doc["untraceable"] = untraceable;
     return doc;
 }
 
@@ -348,41 +419,24 @@ std::string summary_text(SummaryForm form, const RunRecord& record,
                          const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
                          int exit_status) {
     const json doc = summary_json(record, phases, diagnostics, exit_status);
-    return form == SummaryForm::report ? report_html(doc) : doc.dump(2) + "\n";
+    return form == SummaryForm::report ? report_html(doc) : dumped(doc);
 }
 
-bool replace_file(const std::string& path, const std::string& bytes, std::string& error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = std::string("cannot create a new file in its folder: ") + std::strerror(errno);
-        return false;
-    }
-    // mkstemp makes the file readable by its owner alone; give it the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    std::size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        std::remove(temporary.c_str());
-        error = std::string("cannot write it: ") + std::strerror(err != 0 ? err : EIO);
-    }
-    return ok;
+std::string interrupted_text(SummaryForm form, const std::string& document, int signal,
+                             const std::string& phase) {
+    json doc = json::parse(document);
+    const std::string name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM"
+                                                                          : std::to_string(signal);
+    const std::string text = "interrupted by " + name + " in the phase '" + phase +
+                             "': the listing and the files of the run are incomplete";
+    doc["exit_status"] = 128 + signal;
+    doc["stop"] = {{"file", nullptr},
+                   {"line", nullptr},
+                   {"column", nullptr},
+                   {"text", text},
+                   {"message", "kinstrom: error: " + text}};
+    doc["interrupted"] = {{"signal", name}, {"phase", phase}};
+    return form == SummaryForm::report ? report_html(doc) : dumped(doc);
 }
 
 }  // namespace kinstrom

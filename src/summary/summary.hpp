@@ -105,8 +105,9 @@ std::string summary_text(SummaryForm form, const RunRecord& record,
                          const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
                          int exit_status);
 
-// Writes `bytes` to a new file beside `path` and renames it to `path`, so that a reader never
-// sees half a file. False with `error` set when that fails.
-bool replace_file(const std::string& path, const std::string& bytes, std::string& error);
+// The summary or report of a run interrupted by `signal` in `phase`, from the summary document
+// (JSON) as it stood at that phase's start.
+std::string interrupted_text(SummaryForm form, const std::string& document, int signal,
+                             const std::string& phase);
 
 }  // namespace kinstrom
