@@ -55,9 +55,8 @@ bool file_option(const char* name, int argc, char** argv, int& i, std::string& v
     } else if (*given == '\0') {
         error = option + " needs a file name: kinstrom " + option + " FILE < directives";
     } else if (!joined && given[0] == '-' && given[1] == '-') {
-        error = option + " needs a file name, not the option '" + given +
-                "': kinstrom " + option + " FILE < directives (write ./" + given +
-                " for a file of that name)";
+        error = option + " needs a file name, not the option '" + given + "': kinstrom " + option +
+                " FILE < directives (write ./" + given + " for a file of that name)";
     }
     if (value.empty()) value = given;
     return true;
@@ -102,9 +101,10 @@ int main(int argc, char** argv) {
     try {
         return kinstrom::run(std::cin, stdout, stderr, options);
     } catch (const std::bad_alloc&) {
-        std::fputs("kinstrom: error: not enough memory to go on; run on a machine with more "
-                   "memory\n",
-                   stderr);
+        std::fputs(
+            "kinstrom: error: not enough memory to go on; run on a machine with more "
+            "memory\n",
+            stderr);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kinstrom: error: the run stopped on an unexpected fault: %s\n",
                      e.what());

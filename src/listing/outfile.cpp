@@ -1,5 +1,8 @@
 #include "listing/outfile.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -20,6 +23,12 @@ void OutFile::open(Listing& listing, std::string name, bool read_back) {
     name_ = std::move(name);
     used_ = 0;
     records_ = 0;
+    // An error file is never written through a symbolic link: the link gives way to a file of
+    // its own, and the file it led to stays as it was.
+    struct stat st {};
+    if (read_back && ::lstat(name_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+        ::unlink(name_.c_str()) != 0)
+        fail();
     file_ = std::fopen(name_.c_str(), read_back ? "w+" : "w");
     if (file_ == nullptr) fail();
     on_disk_ = true;

@@ -26,7 +26,8 @@ class OutFile {
     ~OutFile();
 
     // Creates the file, or writes over an existing one from its start. With `read_back` the
-    // file is also open for reading (error files are read back for their reports).
+    // file is also open for reading (error files are read back for their reports), and a
+    // symbolic link of that name is removed first (the file it leads to is left alone).
     void open(Listing& listing, std::string name, bool read_back = false);
 
     const std::string& name() const { return name_; }

@@ -57,8 +57,8 @@ struct DirectiveProblem {
 // Reads the DIRECTIVES group from `in` into `d` (keys absent from the group keep their
 // values); false on a read failure: no group, an unknown key, a value that does not fit its
 // key's type, or the end of input before the closing "/". On a failure `d` is unchanged and
-// `problem`, when given, tells what went wrong and the file names read up to there (line 0 when no group was found and no line
-// starts with "&").
+// `problem`, when given, tells what went wrong and the file names read up to there (line 0 when no
+// group was found and no line starts with "&").
 bool read_directives(std::istream& in, Directives& d, DirectiveProblem* problem = nullptr);
 
 // Sentences on values that are accepted but probably not meant: INBREED that starts with Y or

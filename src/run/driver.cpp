@@ -147,9 +147,8 @@ void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagn
                           Directives& d, Watch& watch, const Environment& env) {
     DirectiveProblem problem;
     const bool read = read_directives(in, d, &problem);
-    protect_inputs(watch, read ? std::vector{d.PED_FILE, d.PROB_FILE, d.BPROP_FILE}
-                               : problem.file_names,
-                   env);
+    protect_inputs(
+        watch, read ? std::vector{d.PED_FILE, d.PROB_FILE, d.BPROP_FILE} : problem.file_names, env);
     if (!read)
         fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
                    {"<stdin>", problem.line, 0, problem.text});
@@ -379,7 +378,8 @@ int write_summary_files(RunState& state, const Progress& progress, Diagnostics& 
                 error = allocation_cause(std::string("the ") + what);
             }
         }
-        diagnostics.error({target->name, 0, 0, std::string("the ") + what + " was not written: " + error});
+        diagnostics.error(
+            {target->name, 0, 0, std::string("the ") + what + " was not written: " + error});
         status = STOP_CODE;
     };
     try {
@@ -396,8 +396,8 @@ int write_summary_files(RunState& state, const Progress& progress, Diagnostics& 
 }
 
 // Where the summary and report go; false, with the reason on `err`, when they cannot go there.
-bool find_summary_targets(const RunOptions& options, std::FILE* err,
-                          std::optional<Target>& summary, std::optional<Target>& report) {
+bool find_summary_targets(const RunOptions& options, std::FILE* err, std::optional<Target>& summary,
+                          std::optional<Target>& report) {
     for (const auto& [name, target, what] : {std::tuple{&options.summary, &summary, "summary"},
                                              std::tuple{&options.report, &report, "report"}}) {
         if (name->empty()) continue;

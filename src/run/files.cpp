@@ -32,8 +32,7 @@ struct Output {
 
 // The error files and the output files the directives ask for, named from `base`; with `files`,
 // each with the file it is opened as.
-std::vector<Output> planned_outputs(const Directives& d, const std::string& base,
-                                    RunFiles* files) {
+std::vector<Output> planned_outputs(const Directives& d, const std::string& base, RunFiles* files) {
     const auto file = [&](OutFile RunFiles::*member) {
         return files != nullptr ? &(files->*member) : nullptr;
     };

@@ -16,11 +16,16 @@ namespace {
 
 constexpr int WAIT_MS = 1000;  // for a pipe or socket in place when interrupted
 
+// SIGTERM and SIGINT, but not one the program was started to ignore (a background job of a
+// shell ignores SIGINT).
 sigset_t watched_signals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
+    for (const int signal : {SIGTERM, SIGINT}) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN)
+            sigaddset(&set, signal);
+    }
     return set;
 }
 
@@ -115,10 +120,9 @@ Watch& watch_signals(std::optional<Target> summary, std::optional<Target> report
     static Watch* const watch = new Watch;
     watch->summary = std::move(summary);
     watch->report = std::move(report);
-    const sigset_t set = watched_signals();
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    static const sigset_t signals = watched_signals();
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread([] {
-        const sigset_t signals = watched_signals();
         for (;;) {
             int signal = 0;
             if (::sigwait(&signals, &signal) == 0) on_signal(*watch, signal);

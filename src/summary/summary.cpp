@@ -62,9 +62,10 @@ std::size_t utf8_length(std::string_view s) {
     const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     const unsigned char c = b(0);
     if (c < 0x80) return 1;
-    const std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                          : c >= 0xF0 && c <= 0xF4                          ? 4
-                                                                            : 0;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4
+                                                   : 0;
     if (n == 0 || s.size() < n) return 0;
     for (std::size_t i = 1; i < n; ++i)
         if ((b(i) & 0xC0) != 0x80) return 0;
@@ -425,8 +426,9 @@ std::string summary_text(SummaryForm form, const RunRecord& record,
 std::string interrupted_text(SummaryForm form, const std::string& document, int signal,
                              const std::string& phase) {
     json doc = json::parse(document);
-    const std::string name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM"
-                                                                          : std::to_string(signal);
+    const std::string name = signal == SIGINT    ? "SIGINT"
+                             : signal == SIGTERM ? "SIGTERM"
+                                                 : std::to_string(signal);
     const std::string text = "interrupted by " + name + " in the phase '" + phase +
                              "': the listing and the files of the run are incomplete";
     doc["exit_status"] = 128 + signal;

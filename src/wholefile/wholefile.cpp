@@ -19,7 +19,7 @@ namespace kinstrom {
 
 namespace {
 
-constexpr int MAX_LINKS = 40;          // as the system follows them
+constexpr int MAX_LINKS = 40;                // as the system follows them
 constexpr std::size_t NAME_MAX_BYTES = 255;  // the longest last part of a name
 
 std::optional<FileId> id_of(const struct stat& st) {
@@ -110,8 +110,8 @@ std::optional<FileId> Target::id() const {
 bool Target::same_file(const Target& other) const {
     const auto mine = id(), theirs = other.id();
     if (mine || theirs) return mine == theirs;
-    return kind == Kind::replace && other.kind == Kind::replace && folder && folder == other.folder &&
-           base == other.base;
+    return kind == Kind::replace && other.kind == Kind::replace && folder &&
+           folder == other.folder && base == other.base;
 }
 
 std::optional<Target> find_target(const std::string& name, std::string& error) {
@@ -130,12 +130,14 @@ std::optional<Target> find_target(const std::string& name, std::string& error) {
             // that shows the listing.
             if (device && !(fd == STDOUT_FILENO && ::isatty(fd) == 1)) break;
             if (fd == STDIN_FILENO) {
-                error = "this is standard input, the directive file: give the file a name of its own";
+                error =
+                    "this is standard input, the directive file: give the file a name of its own";
                 return std::nullopt;
             }
             if (fd == STDOUT_FILENO) {
-                error = "this is standard output, which holds the listing: give the file a name "
-                        "of its own";
+                error =
+                    "this is standard output, which holds the listing: give the file a name "
+                    "of its own";
                 return std::nullopt;
             }
             t.kind = Target::Kind::descriptor;
@@ -191,37 +193,37 @@ void WholeFile::abandon() {
 
 bool WholeFile::open() {
     switch (target_.kind) {
-    case Target::Kind::descriptor:
-        fd_ = target_.descriptor;
-        return true;
-    case Target::Kind::in_place: {
-        struct stat st {};
-        own_fd_ = true;
-        const int nonblocking = wait_ms_ >= 0 ? O_NONBLOCK : 0;
-        if (::stat(target_.path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            if (target_.path.size() >= sizeof address.sun_path)
-                return fail("cannot connect to the socket: ", ENAMETOOLONG);
-            std::memcpy(address.sun_path, target_.path.c_str(), target_.path.size());
-            for (const int type : {SOCK_STREAM, SOCK_SEQPACKET, SOCK_DGRAM}) {
-                fd_ = ::socket(AF_UNIX, type | SOCK_CLOEXEC | nonblocking, 0);
-                if (fd_ < 0) return fail("cannot connect to the socket: ", errno);
-                if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-                    0)
-                    return true;
-                const int err = errno;
-                ::close(fd_);
-                fd_ = -1;
-                if (err != EPROTOTYPE) return fail("cannot connect to the socket: ", err);
+        case Target::Kind::descriptor:
+            fd_ = target_.descriptor;
+            return true;
+        case Target::Kind::in_place: {
+            struct stat st {};
+            own_fd_ = true;
+            const int nonblocking = wait_ms_ >= 0 ? O_NONBLOCK : 0;
+            if (::stat(target_.path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                if (target_.path.size() >= sizeof address.sun_path)
+                    return fail("cannot connect to the socket: ", ENAMETOOLONG);
+                std::memcpy(address.sun_path, target_.path.c_str(), target_.path.size());
+                for (const int type : {SOCK_STREAM, SOCK_SEQPACKET, SOCK_DGRAM}) {
+                    fd_ = ::socket(AF_UNIX, type | SOCK_CLOEXEC | nonblocking, 0);
+                    if (fd_ < 0) return fail("cannot connect to the socket: ", errno);
+                    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address),
+                                  sizeof address) == 0)
+                        return true;
+                    const int err = errno;
+                    ::close(fd_);
+                    fd_ = -1;
+                    if (err != EPROTOTYPE) return fail("cannot connect to the socket: ", err);
+                }
+                return fail("cannot connect to the socket: ", EPROTOTYPE);
             }
-            return fail("cannot connect to the socket: ", EPROTOTYPE);
+            fd_ = ::open(target_.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | nonblocking);
+            return fd_ >= 0 || fail("cannot open it: ", errno);
         }
-        fd_ = ::open(target_.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | nonblocking);
-        return fd_ >= 0 || fail("cannot open it: ", errno);
-    }
-    case Target::Kind::replace:
-        break;
+        case Target::Kind::replace:
+            break;
     }
     std::string name = temporary_pattern(target_);
     {

@@ -36,8 +36,8 @@ struct Target {
     enum class Kind { replace, in_place, descriptor };
     std::string name;  // as given
     Kind kind = Kind::replace;
-    std::string path;    // replace: the name at the end of its links; else `name`
-    int descriptor = -1;  // descriptor: the program's own descriptor that `name` leads to
+    std::string path;              // replace: the name at the end of its links; else `name`
+    int descriptor = -1;           // descriptor: the program's own descriptor that `name` leads to
     std::optional<FileId> folder;  // replace: the folder of `path`, when it is there
     std::string base;              // replace: the last part of `path`
     std::optional<mode_t> mode;    // replace: the mode of the file there at the start
