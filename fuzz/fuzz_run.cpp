@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!write_file("ped", files[0]) || !write_file("sel", files[1]) || !write_file("bp", files[2]))
         std::abort();
     std::istringstream in(directives);
-    const int status = kinstrom::run(in, null_listing, stderr, {"summary.json", "report.html"});
+    const int status =
+        kinstrom::run(in, null_listing, stderr, {"summary.json", "report.html", false});
     if (status != 0 && status != 16) std::abort();
     // Every run leaves a summary that reads back with its status.
     std::ifstream summary("summary.json");

@@ -29,6 +29,13 @@ constexpr const char* HELP =
     "  --help, --version\n"
     "Other arguments are ignored with a warning.\n"
     "\n"
+    "A plain summary or report file is replaced whole (through a link, the file it leads\n"
+    "to); a pipe or device is written in place (--summary /dev/stderr,\n"
+    "--summary >(jq .statistics)); standard output, standard input and the run's files\n"
+    "are refused.\n"
+    "Stopped by SIGTERM or SIGINT, a run writes both saying so and ends by that signal\n"
+    "(status 143 or 130).\n"
+    "\n"
     "Standard error tells why a run stopped (\"kinstrom: FILE:LINE:COLUMN: error: ...\")\n"
     "and what it skipped or read in an unexpected way (\"kinstrom: warning: ...\"), one\n"
     "line per message; findings that can come many times show their first 5 and a count.\n";

@@ -58,7 +58,8 @@ void on_signal(Watch& w, int signal) {
                     std::string error;
                     write_whole(t, interrupted_text(form, w.document, signal, w.phase), error,
                                 WAIT_MS);
-                } catch (const std::bad_alloc&) {
+                } catch (const std::exception&) {
+                    // Nothing more can be said; the signal ends the program all the same.
                 }
             }
         }

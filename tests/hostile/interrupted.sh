@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A run stopped by a signal while it writes a summary: it ends by that signal (status 130 or
 # 143 in the shell) within a second, leaves no temporary file, and the summary and report say
-# in which phase it was interrupted. Once while it waits for its directives, once in the middle
+# in which phase it was interrupted; killed outright, it leaves no summary. Once while it waits for its directives, once in the middle
 # of its inbreeding phase (a made-up pedigree of random matings, slow to compute), where a
 # named pipe without a reader cannot hold it up.
 #
@@ -54,9 +54,15 @@ echo "&DIRECTIVES PED_FILE='ped.txt', PROB_FILE='trace.txt', INBREED='YES' /" |
 run=$!
 stop_when "order, generations, walks" TERM 143
 interrupted SIGTERM inbreeding
-echo '{"exit_status": 0}' > s.json
 echo "&DIRECTIVES PED_FILE='ped.txt', PROB_FILE='trace.txt', INBREED='YES' /" |
     KINSTROM_PROGRESS=1 "$bin" --summary pipe --report r.html > listing 2> stderr &
 run=$!
 stop_when "order, generations, walks" TERM 143
+# Killed outright, a run leaves no summary rather than an earlier one.
+echo '{"exit_status": 0}' > s.json
+echo "&DIRECTIVES PED_FILE='ped.txt', PROB_FILE='trace.txt', INBREED='YES' /" |
+    KINSTROM_PROGRESS=1 "$bin" --summary s.json > listing 2> stderr &
+run=$!
+stop_when "order, generations, walks" KILL 137
+[ ! -e s.json ] || { echo "FAIL: a summary was left behind a killed run: $(cat s.json)"; fail=1; }
 exit $fail
