@@ -122,6 +122,8 @@ class Listing {
     Listing(std::FILE* out, const RunDate& date) : out_(out), date_(date) {}
 
     const RunDate& date() const { return date_; }
+    // The descriptor the listing is written to.
+    int descriptor() const { return ::fileno(out_); }
     // The date and time as the page headings print them: "5-12-2026 - 06:03:57".
     std::string date_text() const;
 

@@ -1,6 +1,7 @@
 #include "run/files.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -51,8 +52,9 @@ std::vector<Output> planned_outputs(const Directives& d, const std::string& base
     return outputs;
 }
 
-// Opening an output file writes over it: one that is also an input file (whatever names lead
-// to them) stops the run before any output file is opened.
+// Opening an output file writes over it: one that is also an input file, standard input or
+// the listing's file (whatever names lead to them) stops the run before any output file is
+// opened.
 void check_outputs_apart(Listing& listing, const FileNames& names, const RunFiles& files,
                          const std::vector<Output>& outputs) {
     std::vector<FileId> inputs;
@@ -62,14 +64,34 @@ void check_outputs_apart(Listing& listing, const FileNames& names, const RunFile
     // A breed-proportion file named but not opened is an input all the same.
     if (!names.bprop.empty() && files.bprop == nullptr)
         if (const auto id = file_id(names.bprop)) inputs.push_back(*id);
+    const auto plain_file = [](int fd) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? file_id(fd) : std::nullopt;
+    };
+    const std::optional<FileId> directives = plain_file(STDIN_FILENO),
+                                listing_file = plain_file(listing.descriptor());
     for (const Output& output : outputs) {
         const auto id = file_id(output.name);
-        if (!id || std::find(inputs.begin(), inputs.end(), *id) == inputs.end()) continue;
+        if (!id) continue;
+        std::string text;
+        if (std::find(inputs.begin(), inputs.end(), *id) != inputs.end()) {
+            text =
+                "this output file is also an input file of the run: writing it would destroy "
+                "the input; rename the trace file or the input file";
+        } else if (id == directives) {
+            text =
+                "this output file is also standard input, the directive file: writing it "
+                "would destroy the directives; rename the trace file or the directive file";
+        } else if (id == listing_file) {
+            text =
+                "this output file is also the listing's file (standard output): writing it "
+                "would destroy the listing; send the listing elsewhere or rename the trace "
+                "file";
+        } else {
+            continue;
+        }
         fatal_stop(listing, {" ", "File " + output.name + " is both input and output"},
-                   StopEnd::program_terminates,
-                   {output.name, 0, 0,
-                    "this output file is also an input file of the run: writing it would destroy "
-                    "the input; rename the trace file or the input file"});
+                   StopEnd::program_terminates, {output.name, 0, 0, text});
     }
 }
 

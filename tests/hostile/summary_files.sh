@@ -94,6 +94,15 @@ name = json.load(open("s.json"))["inputs"][0]
 sys.exit(name["name"] != "M\ufffdller.txt" or codecs.escape_decode(name["name_bytes"])[0] != b"M\xfcller.txt")' ||
     { echo "FAIL: the Latin-1 name in the summary"; fail=1; }
 
+# An output file that is the directive file or the listing's file stops the run before it is
+# opened.
+cp directives trace.txt.err4
+"$bin" < trace.txt.err4 > listing 2> stderr
+check "an error file as standard input" $? 16 "error: this output file is also standard input"
+cmp -s directives trace.txt.err4 || { echo "FAIL: the directives were written over"; fail=1; }
+"$bin" < directives > trace.txt.PED 2> stderr
+check "an output file as the listing" $? 16 "error: this output file is also the listing's file"
+
 # An error file named by a link is a file of its own: the file the link led to is left alone.
 echo "elsewhere" > elsewhere && rm trace.txt.err* && ln -s elsewhere trace.txt.err1 && ln -s elsewhere trace.txt.err2
 "$bin" < directives > listing 2> stderr
