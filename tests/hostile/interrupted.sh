@@ -5,7 +5,9 @@
 # of its inbreeding phase (a made-up pedigree of random matings, slow to compute), where a
 # named pipe without a reader cannot hold it up.
 #
-#   interrupted.sh KINSTROM
+#   interrupted.sh KINSTROM SCHEMA
+schema=$(realpath "$2")
+set -- "$1"
 . "$(dirname "$0")/common.sh"
 cd "$work" || exit 1
 set -m # the runs in the background take SIGINT as in a terminal
@@ -24,11 +26,12 @@ stop_when() {
         { echo "FAIL $2: status $status (want $3) after $took ms"; fail=1; }
 }
 interrupted() { # SIGNAL PHASE: what the summary says
-    /usr/bin/python3 -c 'import json, sys
+    /usr/bin/python3 -c 'import json, jsonschema, sys
 s = json.load(open("s.json"))
+jsonschema.validate(s, json.load(open(sys.argv[3])))
 want = {"signal": sys.argv[1], "phase": sys.argv[2]}
 sys.exit(not (s["interrupted"] == want and s["exit_status"] in (130, 143)
-              and "interrupted by" in s["stop"]["text"]))' "$1" "$2" &&
+              and "interrupted by" in s["stop"]["text"]))' "$1" "$2" "$schema" &&
         grep -q "interrupted by $1" r.html && ! compgen -G "*.??????" > /dev/null ||
         { echo "FAIL: the summary or report of the run stopped by $1: $(cat s.json)"; fail=1; }
 }
