@@ -1,15 +1,10 @@
 #include "summary/summary.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 
 #include <nlohmann/json.hpp>
