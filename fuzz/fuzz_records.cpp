@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "pedigree/reader.hpp"
+#include "input/reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

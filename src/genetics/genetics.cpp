@@ -98,8 +98,8 @@ class DeepGenerations {
             if (!have_d && X_[q].DAM != X_[q].SIRE) stack_.push_back({X_[q].DAM, m + 1});
             if (!have_s || !have_d) continue;
             stack_.pop_back();
-            // Summed in single precision, the power of one half added in double and the result
-            // stored in single again: the stored files hold the values of exactly these steps.
+            // The rule's steps: the two halves summed in single precision, the power of one half
+            // added in double, the result rounded to single.
             const float sum = gs + gd;
             memo_[key(q, m)] = static_cast<float>(static_cast<double>(sum) + P_HALVE_[m]);
         }
@@ -304,8 +304,8 @@ void keep_marks_and_links(Pedigree& pedigree, int32_t GPRUNE) {
         r.N_LINKS = is_set(r.MARKED) ? 1 : 0;
         // A marked individual starts with the low 32 bits of its own ID as first offspring (the
         // link field is 32 bits wide). A parent whose ID shares those bits with the position of
-        // its first traced offspring then counts that offspring as no new link: pruning keeps
-        // what it kept in the stored files, odd as the rule is.
+        // its first traced offspring then counts that offspring as no new link; that is the
+        // rule of the link count, odd as it is.
         r.FIRST_OFFSPRING =
             is_set(r.MARKED) ? static_cast<int32_t>(static_cast<uint32_t>(r.ID & 0xffffffff)) : 0;
     }

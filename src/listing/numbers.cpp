@@ -5,6 +5,8 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <system_error>
@@ -210,6 +212,44 @@ void append_fixed_field(std::string& out, double v, int width, int decimals) {
         return;
     }
     put_right(out, text, w);
+}
+
+std::string general_field(double v) {
+    char buf[64];
+    std::string text;
+    if (!std::isfinite(v)) {
+        // Statistics of huge breed proportions overflow single precision: the words NaN,
+        // Infinity and -Infinity, right-aligned in the field.
+        const std::string_view word = std::isnan(v) ? "NaN" : v < 0 ? "-Infinity" : "Infinity";
+        return std::string(17 - word.size(), ' ') + std::string(word);
+    }
+    if (v == 0) {
+        text = "0.0000000";
+    } else {
+        std::snprintf(buf, sizeof buf, "%.7e", v);
+        const int exp10 = std::atoi(std::strchr(buf, 'e') + 1);
+        if (exp10 >= -1 && exp10 <= 7) {
+            std::snprintf(buf, sizeof buf, "%#.*f", 7 - exp10, v);
+            text = buf;
+        } else {
+            // 0.dddddddd E+ee: the digits of d.ddddddd and the exponent one higher.
+            const bool negative = buf[0] == '-';
+            const char* d = buf + (negative ? 1 : 0);
+            std::string digits;
+            digits += d[0];
+            digits.append(d + 2, 7);
+            const int e = exp10 + 1;
+            std::snprintf(buf, sizeof buf, "%s0.%sE%c%02d", negative ? "-" : "", digits.c_str(),
+                          e < 0 ? '-' : '+', std::abs(e));
+            std::string out;
+            const std::string s = buf;
+            if (s.size() < 17) out.append(17 - s.size(), ' ');
+            return out + s;
+        }
+    }
+    std::string out;
+    if (text.size() < 13) out.append(13 - text.size(), ' ');
+    return out + text + "    ";
 }
 
 }  // namespace kinstrom

@@ -30,4 +30,8 @@ char* write_r64(char* dst, double v);
 void append_int_field(std::string& out, int64_t v, int width, int min_digits = 0);
 void append_fixed_field(std::string& out, double v, int width, int decimals);
 
+// The 17-column general numeric field: 8 significant digits, fixed notation for magnitudes in
+// [0.1, 1e8) (and 0), otherwise 0.dddddddd E+ee.
+std::string general_field(double v);
+
 }  // namespace kinstrom

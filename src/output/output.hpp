@@ -47,7 +47,7 @@ struct BreedSums {
 };
 
 // A contribution or heterozygosity is written and counted above 1.0E-13 taken in single
-// precision (9.9999998E-14): the threshold the stored files were made with.
+// precision (9.9999998E-14): the threshold is a 32-bit real.
 inline const double WRITE_THRESHOLD = static_cast<double>(1.0e-13f);
 
 // Sums of the contributions (ANDEL) of the traced individuals by cohort, for the run summary:

@@ -28,7 +28,6 @@ class BreedProportions {
     std::span<double> column(int32_t k) {
         return std::span<double>(values_).subspan(index(1, k), static_cast<std::size_t>(n_bpop_));
     }
-    int32_t populations() const { return n_bpop_; }
 
   private:
     std::size_t index(int32_t b, int32_t k) const {

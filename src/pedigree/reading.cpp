@@ -7,34 +7,20 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <new>
 #include <span>
 #include <stdexcept>
 #include <vector>
 
-#include "pedigree/reader.hpp"
+#include "input/reader.hpp"
+#include "pedigree/batches.hpp"
+#include "pedigree/dates.hpp"
 
 namespace kinstrom {
 
 namespace {
 
 constexpr uint8_t NOT_SET = 0;
-
-// Lines of a text, the last one counted whether or not it ends in a line end (memchr runs
-// through a long text several times faster than a byte-by-byte count).
-int64_t count_lines(std::string_view text) {
-    int64_t n = 1;
-    if (text.empty()) return n;
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while ((p = static_cast<const char*>(
-                std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
-        ++n;
-        ++p;
-    }
-    return n;
-}
 
 // Why an ID of 0 is refused where an individual's ID belongs.
 constexpr const char* ZERO_ID = "is not an individual's ID: 0 and the IDs below it are PHG codes";
@@ -44,80 +30,6 @@ std::string short_real(double v) {
     std::snprintf(buf, sizeof buf, "%.9g", v);
     return buf;
 }
-
-// Month 1 to 12 and a day the month has (29 February in leap years only).
-inline bool is_calendar_date(const SplitDate& d) {
-    static constexpr int32_t DAYS[13] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > DAYS[d.month]) return false;
-    if (d.month != 2 || d.day < 29) return true;
-    return (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
-}
-
-// The records of the total pedigree file, a batch at a time, so that the IDs of a whole batch
-// can be looked up together. A batch ends early at a record that cannot be read or has ID 0
-// (`bad` is its record number, 0 for none); nothing after that record is read.
-class PedBatches {
-  public:
-    // `size` records to a batch.
-    PedBatches(std::string_view text, bool with_sort, std::size_t size)
-        : size_(size), r_(text), with_sort_(with_sort) {
-        for (auto* column : {&id, &sire, &dam}) column->reserve(size);
-        sort.reserve(size);
-    }
-
-    bool next() {
-        if (bad != 0) return false;  // the batch before ended at it
-        id.clear();
-        sire.clear();
-        dam.clear();
-        sort.clear();
-        first = nobs_ + 1;
-        while (id.size() < size_ && r_.start()) {
-            ++nobs_;
-            int64_t i = 0, s = 0, d = 0;
-            int32_t v = 0;
-            const bool ok =
-                r_.int64(i) && r_.int64(s) && r_.int64(d) && (!with_sort_ || r_.int32(v));
-            if (!ok || i == 0) {
-                bad = nobs_;
-                bad_zero = ok;
-                break;
-            }
-            if (with_sort_ && r_.on_new_line()) lined_up = false;
-            if (r_.wrapped_value() != 0 && wrapped_) wrapped_(r_, nobs_);
-            r_.finish();
-            id.push_back(i);
-            sire.push_back(s);
-            dam.push_back(d);
-            sort.push_back(v);
-        }
-        return !id.empty() || bad != 0;
-    }
-
-    int32_t records() const { return nobs_; }
-    const RecordReader& reader() const { return r_; }
-
-    // Called for each record that runs over a line end.
-    void on_wrapped(std::function<void(const RecordReader&, int32_t)> f) {
-        wrapped_ = std::move(f);
-    }
-
-    TableVector<int64_t> id, sire, dam;
-    TableVector<int32_t> sort;
-    int32_t first = 1;  // record number of id[0]
-    int32_t bad = 0;
-    bool bad_zero = false;  // the bad record was read, but its ID is 0
-    // With the sort value: whether every record so far had it on the line of its dam. Then a
-    // pass reading the first three values only meets the same records with the same values.
-    bool lined_up = true;
-
-  private:
-    std::size_t size_;
-    RecordReader r_;
-    bool with_sort_;
-    int32_t nobs_ = 0;
-    std::function<void(const RecordReader&, int32_t)> wrapped_;
-};
 
 // The reading phase over one run's inputs.
 class Reading {
@@ -635,67 +547,6 @@ class Reading {
 };
 
 }  // namespace
-
-void BreedProportions::create(Listing& listing, int32_t n_bpop, int32_t n_phg1) {
-    n_bpop_ = n_bpop;
-    unit_ = false;
-    const std::size_t count = static_cast<std::size_t>(std::max(n_bpop, 0)) *
-                              (static_cast<std::size_t>(std::max(n_phg1, 0)) + 1);
-    const uint64_t bytes = uint64_t{count} * sizeof(double);
-    try {
-        values_.assign(count, 0.0);
-    } catch (const std::bad_alloc&) {
-        allocation_failure(listing, "B_PROP", true, bytes);
-    } catch (const std::length_error&) {
-        allocation_failure(listing, "B_PROP", true, bytes);
-    }
-}
-
-void BreedProportions::make_unit(int32_t n) {
-    n_bpop_ = n;
-    unit_ = true;
-    values_.clear();
-}
-
-void Pedigree::mark_ancestors(const std::vector<int32_t>& sources, int32_t generations,
-                              uint8_t Record::*flag) {
-    std::vector<int32_t> generation(static_cast<std::size_t>(XLIST.LAST) + 1, -1);
-    std::deque<int32_t> queue;
-    for (const int32_t i : sources) {
-        generation[static_cast<std::size_t>(i)] = 0;
-        queue.push_back(i);
-    }
-    while (!queue.empty()) {
-        const int32_t i = queue.front();
-        queue.pop_front();
-        const int32_t next = generation[static_cast<std::size_t>(i)] + 1;
-        if (next > generations) continue;
-        for (const int32_t p : {XLIST[i].SIRE, XLIST[i].DAM}) {
-            if (p <= 0 || generation[static_cast<std::size_t>(p)] >= 0) continue;
-            generation[static_cast<std::size_t>(p)] = next;
-            XLIST[p].*flag = FLAG_TRUE;
-            queue.push_back(p);
-        }
-    }
-}
-
-SplitDate split_date(int32_t v) {
-    const int32_t year = v / 10000;
-    return {v - (v / 100) * 100, (v - year * 10000) / 100, year};
-}
-
-namespace {
-int64_t day_number(int64_t day, int64_t month, int64_t year) {
-    const int64_t a = (month - 14) / 12;
-    return (1461 * (year + a) + 7012800) / 4 + (367 * (month - 12 * a) - 734) / 12 -
-           (3 * ((year + a + 4900) / 100)) / 4 + day;
-}
-}  // namespace
-
-int32_t daysbetween(int32_t day1, int32_t month1, int32_t year1, int32_t day2, int32_t month2,
-                    int32_t year2) {
-    return static_cast<int32_t>(day_number(day1, month1, year1) - day_number(day2, month2, year2));
-}
 
 void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
                 ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics) {

@@ -56,14 +56,4 @@ struct InputSources {
 void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
                 ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics);
 
-// Days from date 2 to date 1 (yyyymmdd values split into day, month, year).
-int32_t daysbetween(int32_t day1, int32_t month1, int32_t year1, int32_t day2, int32_t month2,
-                    int32_t year2);
-
-// Day, month and year of a yyyymmdd value.
-struct SplitDate {
-    int32_t day, month, year;
-};
-SplitDate split_date(int32_t v);
-
 }  // namespace kinstrom

@@ -6,7 +6,7 @@
 
 #include "diagnostics/diagnostics.hpp"
 #include "listing/numbers.hpp"
-#include "pedigree/reader.hpp"
+#include "input/reader.hpp"
 #include "trace/tracing.hpp"
 
 namespace kinstrom {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "pedigree/compressed.hpp"
+#include "input/compressed.hpp"
 
 namespace kinstrom {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "listing/listing.hpp"
 #include "listing/outfile.hpp"
-#include "reports/closing.hpp"
+#include "sections/closing.hpp"
 
 namespace kinstrom {
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "listing/numbers.hpp"
-#include "reports/closing.hpp"
+#include "sections/closing.hpp"
 
 namespace kinstrom {
 namespace {

@@ -12,7 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "pedigree/reader.hpp"
+#include "input/reader.hpp"
+#include "pedigree/dates.hpp"
 #include "pedigree/reading.hpp"
 #include "pedigree/store.hpp"
 

@@ -1,4 +1,4 @@
-#include "reports/error_reports.hpp"
+#include "sections/error_reports.hpp"
 
 #include <charconv>
 #include <initializer_list>

@@ -1,4 +1,4 @@
-#include "reports/statistics.hpp"
+#include "sections/statistics.hpp"
 
 namespace kinstrom {
 

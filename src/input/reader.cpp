@@ -1,4 +1,4 @@
-#include "pedigree/reader.hpp"
+#include "input/reader.hpp"
 
 #include <sys/mman.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "pedigree/compressed.hpp"
+#include "input/compressed.hpp"
 
 #include <zlib.h>
 #include <zstd.h>

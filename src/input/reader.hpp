@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "listing/listing.hpp"
-#include "pedigree/compressed.hpp"
+#include "input/compressed.hpp"
 
 namespace kinstrom {
 

@@ -14,10 +14,6 @@
 
 namespace kinstrom {
 
-// The 17-column general numeric field: 8 significant digits, fixed notation for magnitudes in
-// [0.1, 1e8) (and 0), otherwise 0.dddddddd E+ee.
-std::string general_field(double v);
-
 // PHG rows in the output order IW2 with links, genomes and gene proportions; with a
 // breed-proportion file, the same summed by base population.
 void phg_tables(Listing& listing, bool use_bprop, const Pedigree& pedigree,

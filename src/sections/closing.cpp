@@ -1,4 +1,4 @@
-#include "reports/closing.hpp"
+#include "sections/closing.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -36,44 +36,6 @@ std::string dashes(int column, int count) {
 }
 
 }  // namespace
-
-std::string general_field(double v) {
-    char buf[64];
-    std::string text;
-    if (!std::isfinite(v)) {
-        // Statistics of huge breed proportions overflow single precision: the words NaN,
-        // Infinity and -Infinity, right-aligned in the field, as the stored listings have them.
-        const std::string_view word = std::isnan(v) ? "NaN" : v < 0 ? "-Infinity" : "Infinity";
-        return std::string(17 - word.size(), ' ') + std::string(word);
-    }
-    if (v == 0) {
-        text = "0.0000000";
-    } else {
-        std::snprintf(buf, sizeof buf, "%.7e", v);
-        const int exp10 = std::atoi(std::strchr(buf, 'e') + 1);
-        if (exp10 >= -1 && exp10 <= 7) {
-            std::snprintf(buf, sizeof buf, "%#.*f", 7 - exp10, v);
-            text = buf;
-        } else {
-            // 0.dddddddd E+ee: the digits of d.ddddddd and the exponent one higher.
-            const bool negative = buf[0] == '-';
-            const char* d = buf + (negative ? 1 : 0);
-            std::string digits;
-            digits += d[0];
-            digits.append(d + 2, 7);
-            const int e = exp10 + 1;
-            std::snprintf(buf, sizeof buf, "%s0.%sE%c%02d", negative ? "-" : "", digits.c_str(),
-                          e < 0 ? '-' : '+', std::abs(e));
-            std::string out;
-            const std::string s = buf;
-            if (s.size() < 17) out.append(17 - s.size(), ' ');
-            return out + s;
-        }
-    }
-    std::string out;
-    if (text.size() < 13) out.append(13 - text.size(), ' ');
-    return out + text + "    ";
-}
 
 // ---------------------------------------------------------------------------------------------
 // PHG contribution tables
@@ -225,9 +187,8 @@ struct Summary {
     double sum, squares, min, max;
 };
 
-// The counts, the average, the S.D. and (for the tables of all individuals) the minimum pass
-// through single precision on purpose: the printed digits are those of the stored listings,
-// which took these values as 32-bit reals.
+// The counts, the average, the S.D. and (for the tables of all individuals) the minimum are
+// 32-bit reals: each is rounded to single precision before it is printed.
 std::string statistics_values(const Summary& s, bool min_single) {
     const auto n = static_cast<double>(static_cast<float>(s.n));
     const double average = s.sum / n;
