@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "listing/listing.hpp"
 #include "input/compressed.hpp"
+#include "listing/listing.hpp"
 
 namespace kinstrom {
 

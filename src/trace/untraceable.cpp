@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "diagnostics/diagnostics.hpp"
-#include "listing/numbers.hpp"
 #include "input/reader.hpp"
+#include "listing/numbers.hpp"
 #include "trace/tracing.hpp"
 
 namespace kinstrom {
