@@ -18,10 +18,6 @@ constexpr int32_t HALVING_STORED = 1100;
 // the value at level 1.
 constexpr int32_t SCALING_EXACT_LINES = 120;
 
-std::size_t at(int32_t p) {
-    return static_cast<std::size_t>(p);
-}
-
 }  // namespace
 
 HalvingTable::HalvingTable(int32_t max_niv) {

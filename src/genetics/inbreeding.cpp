@@ -43,10 +43,6 @@ namespace kinstrom {
 
 namespace {
 
-std::size_t at(int32_t p) {
-    return static_cast<std::size_t>(p);
-}
-
 // Measurement builds (cmake -DKINSTROM_COUNTS=ON) count what the recursion does and print it
 // on standard error; ordinary builds count nothing.
 #ifdef KINSTROM_COUNTS

@@ -15,10 +15,6 @@ namespace kinstrom {
 
 namespace {
 
-std::size_t at(int32_t p) {
-    return static_cast<std::size_t>(p);
-}
-
 // The value written for a parent field p: p itself with renumbered IDs (OPT2 = 2), otherwise
 // the ID of the individual or PHG (-999999997 for 0).
 int64_t parent_value(const Pedigree& pedigree, int32_t p, int32_t OPT2) {

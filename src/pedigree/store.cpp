@@ -79,8 +79,6 @@ void free_table_block(void* p, std::size_t bytes) {
     }
 }
 
-const Record Table::ZERO{};
-
 Table::Table(std::string name, int32_t capacity) : DIM(capacity), name_(std::move(name)) {
     records_.resize(1);
 }

@@ -3,7 +3,7 @@
 //
 // Positions are handed out from 1 upward in order of insertion and never change; position 0
 // of XLIST is the sentinel (ID -999999997) standing for a PHG code missing from the
-// breed-proportion file, and negative positions of XLIST read as all-zero records.
+// breed-proportion file.
 // A table grows as records arrive, up to its capacity; the capacity is enforced exactly.
 //
 // Fatal stops: a full table (the three-line capacity abort), the ID -9223372036854775808
@@ -39,6 +39,11 @@ struct Record {
 };
 
 static_assert(sizeof(Record) == 32, "two records to a cache line");
+
+// A table position, count or other index known not to be negative, as an index of a vector.
+inline constexpr std::size_t at(int64_t p) {
+    return static_cast<std::size_t>(p);
+}
 
 inline bool is_set(uint8_t flag) {
     return (flag & 1U) != 0;
@@ -84,11 +89,6 @@ class Table {
     Record& operator[](int32_t p) { return records_[static_cast<std::size_t>(p)]; }
     const Record& operator[](int32_t p) const { return records_[static_cast<std::size_t>(p)]; }
 
-    // A position of XLIST, negative ones included (those read as all-zero records).
-    const Record& at(int32_t p) const {
-        return p < 0 ? ZERO : records_[static_cast<std::size_t>(p)];
-    }
-
     const std::string& name() const { return name_; }
 
     // Makes room for about n records (never past the capacity) ahead of time.
@@ -129,7 +129,6 @@ class Table {
     int grouped_from_bits = 22;
 
   private:
-    static const Record ZERO;
     // A bijection of the 64-bit numbers: two IDs are equal exactly when their hashes are, so the
     // index compares hashes and never reads a record.
     static uint64_t hash(int64_t id) {
@@ -191,7 +190,5 @@ int64_t bitstr64(int64_t ID, std::array<int32_t, 64>& IBIT);
 // Looks ID up in LIST; with INSERT = 1 a missing ID is appended at LAST + 1. NEW is 0 when the
 // ID was there, 1 otherwise. Returns the position, or 0 for a missing ID without insert.
 int32_t llist(Listing& listing, int64_t ID, Table& LIST, int INSERT, int32_t& NEW);
-
-// Prints " Error when allocating <what>" and "ierr = <status>" and stops the run.
 
 }  // namespace kinstrom

@@ -12,10 +12,6 @@ namespace kinstrom {
 
 namespace {
 
-std::size_t at(int32_t p) {
-    return static_cast<std::size_t>(p);
-}
-
 // Writes `text` from 1-based column `column`, over whatever stands there.
 void place(std::string& line, int column, std::string_view text) {
     const auto start = static_cast<std::size_t>(column - 1);

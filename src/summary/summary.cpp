@@ -17,10 +17,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-std::size_t at(int64_t p) {
-    return static_cast<std::size_t>(p);
-}
-
 // Upper bounds of the inbreeding classes after "exactly 0".
 constexpr std::array<double, 6> CLASS_UP_TO = {1.0 / 32, 1.0 / 16, 1.0 / 8, 0.25, 0.5, 1.0};
 
