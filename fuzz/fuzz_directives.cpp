@@ -6,7 +6,7 @@
 #include <string>
 
 #include "listing/listing.hpp"
-#include "run/directives.hpp"
+#include "directives/directives.hpp"
 
 namespace {
 std::FILE* null_listing = nullptr;

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "listing/listing.hpp"
 #include "run/driver.hpp"
 
 namespace {
@@ -44,7 +45,9 @@ bool flushed(std::FILE* f) {
     return std::fflush(f) == 0 && std::ferror(f) == 0;
 }
 
-constexpr int STOP = 16;
+// Exit statuses: a normal end, and a stop before or during the run.
+constexpr int NORMAL_END = 0;
+constexpr int STOP = kinstrom::STOP_CODE;
 
 // Takes "--NAME FILE" or "--NAME=FILE" at argv[i] into `value`; false when argv[i] is not that
 // option. `error` tells what is wrong with it: no name, a name that looks like an option, the
@@ -75,11 +78,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(HELP, stdout);
-            return flushed(stdout) ? 0 : STOP;
+            return flushed(stdout) ? NORMAL_END : STOP;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::fputs("Kinstrom ver. 2\n", stdout);
-            return flushed(stdout) ? 0 : STOP;
+            std::fputs("Kinstrom ver. " KINSTROM_VERSION "\n", stdout);
+            return flushed(stdout) ? NORMAL_END : STOP;
         }
     }
     kinstrom::RunOptions options;

@@ -34,6 +34,7 @@ TracedOrder traced_order(const Pedigree& pedigree) {
     const Table& X = pedigree.XLIST;
     TracedOrder out;
     out.rank.assign(at(X.LAST) + 1, 0);
+    out.depth.assign(at(X.LAST) + 1, 0);
     std::vector<uint8_t> seen(at(X.LAST) + 1, 0);
     struct Frame {
         int32_t p;
@@ -60,6 +61,10 @@ TracedOrder traced_order(const Pedigree& pedigree) {
                 stack.pop_back();
                 out.order.push_back(p);
                 out.rank[at(p)] = static_cast<int32_t>(out.order.size());
+                const int32_t s = X[p].SIRE > 0 ? out.depth[at(X[p].SIRE)] : 0;
+                const int32_t d = X[p].DAM > 0 ? out.depth[at(X[p].DAM)] : 0;
+                out.depth[at(p)] = std::max(s, d) + 1;
+                out.deepest = std::max(out.deepest, out.depth[at(p)]);
             }
         }
     }
@@ -132,17 +137,7 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
     const Table& X = pedigree.XLIST;
     std::vector<float> kgen(at(X.LAST) + 1, 0.0f);
 
-    // Longest line of individuals from each traced individual.
-    std::vector<int32_t> lines(at(X.LAST) + 1, 0);
-    int32_t longest = 0;
-    for (const int32_t p : order.order) {
-        const int32_t s = X[p].SIRE > 0 ? lines[at(X[p].SIRE)] : 0;
-        const int32_t d = X[p].DAM > 0 ? lines[at(X[p].DAM)] : 0;
-        lines[at(p)] = std::max(s, d) + 1;
-        longest = std::max(longest, lines[at(p)]);
-    }
-
-    if (longest <= SCALING_EXACT_LINES) {
+    if (order.deepest <= SCALING_EXACT_LINES) {
         // Value of each individual's walk at level 1; at level 2 it is exactly half of that.
         std::vector<float> level1(at(X.LAST) + 1, 0.0f);
         const auto at_level2 = [&](int32_t p) {

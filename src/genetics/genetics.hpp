@@ -35,10 +35,14 @@ class HalvingTable {
 
 // The traced individuals in the post-order of a depth-first visit started at positions 1, 2,
 // ..., LASTIL, sire before dam: every individual after both its parents. rank[p] is p's place
-// in that order (from 1), 0 outside the traced pedigree.
+// in that order (from 1), 0 outside the traced pedigree; depth[p] the longest line of traced
+// individuals from p back to the PHGs, p included (its generation: 1 for an individual whose
+// parents are PHGs), 0 outside the traced pedigree.
 struct TracedOrder {
     std::vector<int32_t> order;
     std::vector<int32_t> rank;
+    std::vector<int32_t> depth;
+    int32_t deepest = 0;
 };
 TracedOrder traced_order(const Pedigree& pedigree);
 

@@ -15,10 +15,10 @@ namespace kinstrom {
 
 namespace {
 
-// The value written for a parent field p: p itself with renumbered IDs (OPT2 = 2), otherwise
+// The value written for a parent field p: p itself with renumbered IDs, otherwise
 // the ID of the individual or PHG (-999999997 for 0).
-int64_t parent_value(const Pedigree& pedigree, int32_t p, int32_t OPT2) {
-    if (OPT2 == 2) return p;
+int64_t parent_value(const Pedigree& pedigree, int32_t p, bool renumbered) {
+    if (renumbered) return p;
     return pedigree.parent_id(p);
 }
 
@@ -145,7 +145,7 @@ void write_contributions(const OutputOptions& options, const Record& r, int32_t 
         const double x = values.ANDEL[at(j - 1)];
         if (!(x > WRITE_THRESHOLD)) continue;
         line.clear();
-        if (options.OPT2 == 2) {
+        if (options.renumbered) {
             line.i32(i).i32(j).r64(x).i64(r.ID);
         } else {
             line.i64(r.ID).i32(j).r64(x);
@@ -180,42 +180,43 @@ void write_ped_record(const OutputOptions& options, const Pedigree& pedigree,
                       const GeneticValues& genetics, int32_t i, OutFile& PED, FreeLine& line) {
     const Record& r = pedigree.XLIST[i];
     line.clear();
-    if (options.OPT2 == 2) {
+    if (options.renumbered) {
         line.i64(i);
     } else {
         line.i64(r.ID);
     }
-    line.i64(parent_value(pedigree, r.SIRE, options.OPT2))
-        .i64(parent_value(pedigree, r.DAM, options.OPT2))
+    line.i64(parent_value(pedigree, r.SIRE, options.renumbered))
+        .i64(parent_value(pedigree, r.DAM, options.renumbered))
         .i32(r.SORT)
         .r32(genetics.K_GEN[at(i)]);
     if (options.inbreeding) line.r32(pedigree.F[at(i)]);
-    if (options.OPT2 == 2) line.i64(r.ID);
+    if (options.renumbered) line.i64(r.ID);
     PED.record(line);
 }
 
-void add_to_cohort(ContributionSums& by_cohort, int32_t i, const std::vector<double>& ANDEL) {
-    const int32_t c = by_cohort.cohort[at(i)];
-    if (c < 0) return;
-    double* sums = by_cohort.sums.data() + at(c) * ANDEL.size();
+void add_to_group(const std::vector<int32_t>& groups, std::vector<double>& group_sums, int32_t i,
+                  const std::vector<double>& ANDEL) {
+    const int32_t g = groups[at(i)];
+    if (g < 0) return;
+    double* sums = group_sums.data() + at(g) * ANDEL.size();
     for (std::size_t b = 0; b < ANDEL.size(); ++b) sums[b] += ANDEL[b];
 }
 
 // The contributions of the traced individuals, one at a time in position order.
 struct Contributions {
-    Contributions(const OutputOptions& o, BreedValues& b, BreedSums& s, ContributionSums* c)
-        : options(o), breeds(b), sums(s), by_cohort(c) {}
+    Contributions(const OutputOptions& o, BreedValues& b, BreedSums& s, std::vector<double>& g)
+        : options(o), breeds(b), sums(s), group_sums(g) {}
 
     const OutputOptions& options;
     BreedValues& breeds;
     BreedSums& sums;
-    ContributionSums* by_cohort;
+    std::vector<double>& group_sums;
     FreeLine line{true};
 
     void add(const Record& r, int32_t i, ContributionBlock& block) {
         breeds.of(i);
         write_contributions(options, r, i, breeds, block, sums, line);
-        if (by_cohort != nullptr) add_to_cohort(*by_cohort, i, breeds.ANDEL);
+        if (options.groups != nullptr) add_to_group(*options.groups, group_sums, i, breeds.ANDEL);
     }
 };
 
@@ -241,7 +242,7 @@ void write_block(const OutputOptions& options, const ContributionBlock& block, O
     files.BCONTRIB.records(block.BCONTRIB.text, block.BCONTRIB.records);
     for (const Heterozygosity& v : block.HET) {
         line.clear();
-        if (options.OPT2 == 2) {
+        if (options.renumbered) {
             line.i32(v.i).i32(v.j1).i32(v.j2).r64(v.h).i64(v.ID);
         } else {
             line.i64(v.ID).i32(v.j1).i32(v.j2).r64(v.h);
@@ -266,18 +267,22 @@ void write_missing_phgs(const Pedigree& pedigree, ErrorFiles& errors) {
 
 void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedigree& pedigree,
                            const GeneticValues& genetics, OutputFiles files, OutputResults& results,
-                           Progress& progress, ContributionSums* by_cohort) {
+                           Progress& progress) {
     Table& X = pedigree.XLIST;
     try {
         results.ND_PHG.assign(2 * (at(pedigree.N_PHG1) + 1), 0);
     } catch (const std::bad_alloc&) {
         allocation_failure(listing, "vector ND_PHG", false);
     }
-    if (options.OPT1 == 2) allocate_sums(listing, pedigree.N_BPOP, results.sums);
     std::optional<BreedValues> breeds;
-    if (options.OPT1 == 2) breeds.emplace(listing, pedigree, genetics.order);
+    if (options.contributions) {
+        allocate_sums(listing, pedigree.N_BPOP, results.sums);
+        if (options.groups != nullptr)
+            results.group_sums.assign(options.n_groups * at(pedigree.N_BPOP), 0.0);
+        breeds.emplace(listing, pedigree, genetics.order);
+    }
     std::optional<Contributions> contributions;
-    if (breeds) contributions.emplace(options, *breeds, results.sums, by_cohort);
+    if (breeds) contributions.emplace(options, *breeds, results.sums, results.group_sums);
     // With contributions and more than one thread, a second thread computes them and lays out
     // their records while this one writes .PED; every file is written here, in position order.
     const bool alone = options.threads == 1 || (options.threads == 0 && usable_processors() == 1);
@@ -328,7 +333,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
 void write_phg_renumbering(const OutputOptions& options, const Pedigree& pedigree,
                            const std::vector<int32_t>& IW2, OutFile& PHG_RENUM,
                            OutputResults& results) {
-    if (options.use_bprop || (options.OPT1 <= 1 && options.OPT2 <= 1)) return;
+    if (options.use_bprop || !options.phg_renumbering) return;
     FreeLine line(true);
     for (int32_t j = 1; j <= pedigree.N_PHG1; ++j) {
         const int32_t k = IW2[at(j)];
@@ -369,12 +374,12 @@ void write_pruned_pedigree(const OutputOptions& options, Pedigree& pedigree,
         if (r.SIRE > 0 && !is_set(X[r.SIRE].KEEP)) r.SIRE = 0;
         if (r.DAM > 0 && !is_set(X[r.DAM].KEEP)) r.DAM = 0;
         line.clear();
-        if (options.OPT2 == 2) {
+        if (options.renumbered) {
             line.i32(i).i32(r.SIRE).i32(r.DAM).i32(r.SORT).i64(r.ID);
         } else {
             line.i64(r.ID)
-                .i64(parent_value(pedigree, r.SIRE, 1))
-                .i64(parent_value(pedigree, r.DAM, 1))
+                .i64(parent_value(pedigree, r.SIRE, false))
+                .i64(parent_value(pedigree, r.DAM, false))
                 .i32(r.SORT);
         }
         PRUNE.record(line);

@@ -20,11 +20,16 @@
 namespace kinstrom {
 
 struct OutputOptions {
-    int32_t OPT1 = 1;
-    int32_t OPT2 = 1;
-    bool inbreeding = false;  // requested and no kind-8 error
+    bool contributions = false;    // OPT1 = 2: .BCONTRIB and .HET
+    bool renumbered = false;       // OPT2 = 2: renumbered IDs in .PED, .HET and .PRUNE
+    bool phg_renumbering = false;  // .PHG_RENUM is open (written without a breed-proportion file)
+    bool inbreeding = false;       // requested and no kind-8 error
     bool use_bprop = false;
     unsigned threads = 0;  // 1: one thread only; 0: the processors the run may use
+    // With contributions: the contributions are also added up by group, groups[i] being the
+    // group of position i (-1: none), n_groups groups.
+    const std::vector<int32_t>* groups = nullptr;
+    std::size_t n_groups = 0;
 };
 
 struct OutputFiles {
@@ -50,17 +55,11 @@ struct BreedSums {
 // precision (9.9999998E-14): the threshold is a 32-bit real.
 inline const double WRITE_THRESHOLD = static_cast<double>(1.0e-13f);
 
-// Sums of the contributions (ANDEL) of the traced individuals by cohort, for the run summary:
-// cohort[i] is the cohort of position i (-1: none); sums holds N_BPOP values per cohort.
-struct ContributionSums {
-    std::vector<int32_t> cohort;
-    std::vector<double> sums;
-};
-
 // What the output stage leaves for the closing reports.
 struct OutputResults {
-    std::vector<int32_t> ND_PHG;  // ND_PHG[2 * k + 0] as sire, [2 * k + 1] as dam, k = 1 ..
-    BreedSums sums;               // with OPT1 = 2
+    std::vector<int32_t> ND_PHG;     // ND_PHG[2 * k + 0] as sire, [2 * k + 1] as dam, k = 1 ..
+    BreedSums sums;                  // with contributions
+    std::vector<double> group_sums;  // N_BPOP sums of contributions per group of the options
     int32_t ANTAL1 = 0;
     int32_t NIN_PED = 0;
     int32_t NIN_PRUNE = 0;
@@ -73,14 +72,13 @@ bool phg_in_tables(const Pedigree& pedigree, const OutputResults& results, int32
 // Kind-7 records: one per PHG code missing from the breed-proportion file.
 void write_missing_phgs(const Pedigree& pedigree, ErrorFiles& errors);
 
-// .PED and, with OPT1 = 2, .BCONTRIB and .HET, in position order; counts the direct links of
-// the PHGs. With OPT1 = 2 and `by_cohort`, adds up the contributions by cohort.
+// .PED and, with contributions, .BCONTRIB and .HET, in position order; counts the direct links
+// of the PHGs, and adds up the contributions by the options' groups.
 void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedigree& pedigree,
                            const GeneticValues& genetics, OutputFiles files, OutputResults& results,
-                           Progress& progress, ContributionSums* by_cohort = nullptr);
+                           Progress& progress);
 
-// .PHG_RENUM without a breed-proportion file, when OPT1 or OPT2 is 2: the PHGs of the tables in
-// their output order IW2.
+// .PHG_RENUM, when the options ask for it: the PHGs of the tables in their output order IW2.
 void write_phg_renumbering(const OutputOptions& options, const Pedigree& pedigree,
                            const std::vector<int32_t>& IW2, OutFile& PHG_RENUM,
                            OutputResults& results);

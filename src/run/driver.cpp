@@ -6,19 +6,20 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <tuple>
 
 #include <unistd.h>
 
 #include "diagnostics/diagnostics.hpp"
+#include "directives/directives.hpp"
 #include "genetics/genetics.hpp"
 #include "input/reader.hpp"
 #include "listing/listing.hpp"
 #include "listing/progress.hpp"
 #include "output/output.hpp"
 #include "pedigree/reading.hpp"
-#include "run/directives.hpp"
 #include "run/files.hpp"
 #include "run/watch.hpp"
 #include "sections/closing.hpp"
@@ -32,13 +33,30 @@ namespace kinstrom {
 
 namespace {
 
-// What the phases leave behind, kept past a fatal stop for the run summary.
+// The directives completed by the echo, the settings that follow from them and the input names
+// resolved.
+struct RunDirectives {
+    Directives d;
+    Settings settings;
+    FileNames names;
+};
+
+// The run state: the results of the phases as far as the run got, kept past a fatal stop for
+// the run summary.
 struct RunState {
     bool summary = false;  // a summary or report is asked for
     Watch* watch = nullptr;
-    RunRecord record;
+    std::string run_date;
+    std::optional<Directives> read;           // the directive group as read
+    std::optional<RunDirectives> directives;  // once the echo is through
     RunFiles files;
     Pedigree pedigree;
+    std::optional<PedigreeCounts> counts;  // the pedigree statistics
+    std::vector<std::string> untraceable;  // why individuals cannot be traced
+    std::optional<bool> inbreeding;        // whether F is computed, after the statistics
+    std::optional<TracedValues> values;    // with a summary
+    OutputResults output;
+    bool finished = false;  // the run is over, stopped or not
 };
 
 constexpr const char* BANNER[] = {
@@ -74,7 +92,8 @@ void banner(Listing& listing) {
     for (const char* line : BANNER) {
         if (line == nullptr) {
             std::string version = "|                           Version: ";
-            version += Row().integer(2, 4).str().substr(1);
+            const std::string number = KINSTROM_VERSION;
+            version += std::string(4 - std::min<std::size_t>(number.size(), 4), ' ') + number;
             version.resize(76, ' ');
             version += '|';
             listing.raw("   " + version);
@@ -101,29 +120,32 @@ std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& p
     return untraceable_messages(causes, pedigree, lines, MAX_NIV);
 }
 
-// What standard error says of the stops after the pedigree statistics; the untraceable
-// individuals are explained in lines of their own (errors when the run stops for them,
-// warnings otherwise).
-StatisticsStops stop_causes(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
-                            const Directives& d, const InputSources& inputs,
-                            Diagnostics& diagnostics, RunRecord& record) {
-    StatisticsStops out;
-    const int32_t untraceable = errors.ERROR[6], marked = errors.ERROR[7];
-    if (untraceable > 0) {
-        record.untraceable = explain_untraceable(listing, pedigree, d.MAX_NIV, inputs.ped);
-        for (const std::string& line : record.untraceable) {
-            if (marked > 0) {
-                diagnostics.error({{}, 0, 0, line});
-            } else {
-                diagnostics.warning(line);
-            }
+// Untraceable individuals explained on standard error, in lines of their own: errors when the
+// run stops for them (some are marked for tracing), warnings otherwise.
+std::vector<std::string> untraceable_lines(Listing& listing, const Pedigree& pedigree,
+                                           const PedigreeCounts& counts, int32_t MAX_NIV,
+                                           const InputSource& ped, Diagnostics& diagnostics) {
+    if (counts.not_traceable_to_phgs == 0) return {};
+    std::vector<std::string> lines = explain_untraceable(listing, pedigree, MAX_NIV, ped);
+    for (const std::string& line : lines) {
+        if (counts.not_traceable_to_trace > 0) {
+            diagnostics.error({{}, 0, 0, line});
+        } else {
+            diagnostics.warning(line);
         }
     }
-    out.untraceable.text = std::to_string(marked) + " of the individuals marked for tracing (" +
-                           std::to_string(untraceable) +
-                           " individuals in all) cannot be traced back to PHGs within MAX_NIV=" +
-                           std::to_string(d.MAX_NIV) + " generations; they are listed in " +
-                           errors.files[5].name();
+    return lines;
+}
+
+// What standard error says of the stops after the pedigree statistics.
+StatisticsStops stop_causes(const Pedigree& pedigree, const ErrorFiles& errors,
+                            const PedigreeCounts& counts, int32_t MAX_NIV, const FileNames& names) {
+    StatisticsStops out;
+    out.untraceable.text =
+        std::to_string(counts.not_traceable_to_trace) + " of the individuals marked for tracing (" +
+        std::to_string(counts.not_traceable_to_phgs) +
+        " individuals in all) cannot be traced back to PHGs within MAX_NIV=" +
+        std::to_string(MAX_NIV) + " generations; they are listed in " + errors.files[5].name();
     const Table& missing = pedigree.PHG_ERRLIST;
     std::string codes;
     for (int32_t k = 1; k <= missing.LAST && k <= Diagnostics::SHOWN; ++k)
@@ -131,7 +153,7 @@ StatisticsStops stop_causes(Listing& listing, const Pedigree& pedigree, const Er
     if (missing.LAST > Diagnostics::SHOWN) codes += ", ...";
     out.missing_phgs.text =
         counted(missing.LAST, "PHG code", "PHG codes") + " of the pedigree file (" + codes +
-        (missing.LAST == 1 ? ") has" : ") have") + " no breed proportions in " + inputs.bprop.name +
+        (missing.LAST == 1 ? ") has" : ") have") + " no breed proportions in " + names.bprop +
         ": add them to that file (they are listed in " + errors.files[6].name() + ")";
     return out;
 }
@@ -143,8 +165,9 @@ void protect_inputs(Watch& watch, const std::vector<std::string>& names, const E
 }
 
 // The directive group, or the stop with the line and reason; warnings for doubtful values.
-void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagnostics,
-                          Directives& d, Watch& watch, const Environment& env) {
+Directives read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagnostics,
+                                Watch& watch, const Environment& env) {
+    Directives d;
     DirectiveProblem problem;
     const bool read = read_directives(in, d, &problem);
     protect_inputs(
@@ -153,105 +176,101 @@ void read_directive_group(std::istream& in, Listing& listing, Diagnostics& diagn
         fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
                    {"<stdin>", problem.line, 0, problem.text});
     for (const std::string& warning : directive_warnings(d)) diagnostics.warning(warning);
+    return d;
 }
 
-std::string doubtful_dates(const ErrorFiles& errors) {
-    return counted(errors.ERROR[8], "doubtful birth date or sort value",
-                   "doubtful birth dates or sort values") +
-           " (born before, or too soon after, a parent, or out of the accepted range) in " +
-           errors.files[7].name();
+// The echo of the directives: their completed values, settings and input names.
+RunDirectives complete_directives(Listing& listing, Directives d, const Environment& env) {
+    RunDirectives out{std::move(d), {}, {}};
+    derive_birth_date_mode(out.d, listing.date(), out.settings);
+    echo_directives(listing, out.d, out.settings, env, out.names);
+    return out;
 }
 
 void inbreeding_dropped(Diagnostics& diagnostics, const ErrorFiles& errors) {
-    diagnostics.warning(
-        "INBREED='YES', but no inbreeding coefficients are computed: " + doubtful_dates(errors) +
-        "; correct them to get the inbreeding column of .PED");
-}
-
-// Every directive in force, in the order of the echo.
-std::vector<DirectiveValue> directive_values(const Directives& d) {
-    const auto number = [](const char* key, int32_t v) {
-        return DirectiveValue{key, false, v, {}};
-    };
-    const auto text = [](const char* key, const std::string& v) {
-        return DirectiveValue{key, true, 0, std::string(trim_trailing(v))};
-    };
-    return {number("MAX_NIV", d.MAX_NIV),
-            number("MAX_A", d.MAX_A),
-            number("MAX_PHG", d.MAX_PHG),
-            text("PED_FILE", d.PED_FILE),
-            text("PROB_FILE", d.PROB_FILE),
-            text("BPROP_FILE", d.BPROP_FILE),
-            number("N_BPOP", d.N_BPOP),
-            number("OPT1", d.OPT1),
-            number("OPT2", d.OPT2),
-            number("GPRUNE", d.GPRUNE),
-            text("DOB_CHECK", d.DOB_CHECK),
-            number("MIN_ACC_BD", d.MIN_ACC_BD),
-            number("MAX_ACC_BD", d.MAX_ACC_BD),
-            number("MIN_D_SBD", d.MIN_D_SBD),
-            number("MIN_D_DBD", d.MIN_D_DBD),
-            text("INBREED", d.INBREED)};
-}
-
-// The names of the base populations whose contributions the summary gives by cohort.
-std::vector<std::string> base_population_names(const Pedigree& pedigree, bool use_bprop) {
-    std::vector<std::string> names;
-    for (int32_t b = 1; b <= pedigree.N_BPOP; ++b)
-        names.push_back(use_bprop ? std::to_string(b) : std::to_string(pedigree.PHG_LIST[b].ID));
-    return names;
+    diagnostics.warning("INBREED='YES', but no inbreeding coefficients are computed: " +
+                        doubtful_dates_text(errors.ERROR[8], errors.files[7].name()) +
+                        "; correct them to get the inbreeding column of .PED");
 }
 
 // Before any output is written over, an earlier summary to be replaced is removed (unless it
 // is a file of the run): a run that never gets to write its own leaves none to be taken for it.
 // An earlier report stays until the new one replaces it.
-void remove_earlier_summary(RunState& state, const Directives& d, const FileNames& names) {
-    Watch& watch = *state.watch;
-    for (const std::string& name : output_names(d, names.prob)) watch.protect(name);
+void remove_earlier_summary(Watch& watch, const RunDirectives& run) {
+    for (const std::string& name : output_names(run.settings, run.names.prob)) watch.protect(name);
     if (watch.summary && !watch.is_run_file(*watch.summary)) remove_earlier(*watch.summary);
+}
+
+// The directives read, echoed and checked, and the run's files opened: the opening section of
+// the listing.
+const RunDirectives& directives_and_files(std::istream& in, Listing& listing,
+                                          Diagnostics& diagnostics, const Environment& env,
+                                          std::unique_ptr<HalvingTable>& P_HALVE, RunState& state) {
+    listing.first_page();
+    banner(listing);
+    state.read = read_directive_group(in, listing, diagnostics, *state.watch, env);
+    try {
+        P_HALVE = std::make_unique<HalvingTable>(state.read->MAX_NIV);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, "P_HALVE");
+    }
+    const RunDirectives& run =
+        state.directives.emplace(complete_directives(listing, *state.read, env));
+    check_input_files(listing, run.names);
+    remove_earlier_summary(*state.watch, run);
+    open_files(listing, run.d, run.settings, run.names, state.files);
+    // The outputs are the run's files now that they are there.
+    for (const std::string& name : output_names(run.settings, run.names.prob))
+        state.watch->protect(name);
+    return run;
+}
+
+// What the summary is derived from, as far as the run got.
+SummarySources summary_sources(const RunState& state) {
+    SummarySources in;
+    in.run_date = state.run_date;
+    if (state.directives) {
+        in.directives = &state.directives->d;
+        in.settings = &state.directives->settings;
+        in.inputs = &state.directives->names;
+    } else if (state.read) {
+        in.directives = &*state.read;
+    }
+    in.pedigree = &state.pedigree;
+    const RunFiles& f = state.files;
+    in.errors = &f.errors;
+    for (int kind = 1; kind <= ERROR_KINDS; ++kind)
+        in.files.push_back({"error_" + std::to_string(kind), &f.errors.files[at(kind - 1)]});
+    for (const auto& [role, file] : {std::pair{"PED", &f.PED}, std::pair{"PRUNE", &f.PRUNE},
+                                     std::pair{"BCONTRIB", &f.BCONTRIB}, std::pair{"HET", &f.HET},
+                                     std::pair{"PHG_RENUM", &f.PHG_RENUM}})
+        in.files.push_back({role, file});
+    in.counts = state.counts ? &*state.counts : nullptr;
+    in.untraceable = &state.untraceable;
+    in.inbreeding = state.inbreeding;
+    in.values = state.values ? &*state.values : nullptr;
+    in.output = &state.output;
+    in.finished = state.finished;
+    return in;
 }
 
 void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics,
                 RunState& state) {
-    RunRecord& record = state.record;
     // Each phase starts here; with a summary, the document as it stands is kept for a run
     // interrupted in that phase.
     const auto phase = [&](const char* name) {
         progress.begin(name);
         if (state.summary)
-            state.watch->snapshot(
-                summary_text(SummaryForm::json, record, progress.phases(), diagnostics, 0), name);
+            state.watch->snapshot(summary_text(summary_document(summary_sources(state),
+                                                                progress.phases(), diagnostics, 0)),
+                                  name);
     };
     phase("directives and files");
-    listing.first_page();
-    banner(listing);
-
     const Environment env = Environment::read();
-    Directives d;
-    read_directive_group(in, listing, diagnostics, d, *state.watch, env);
-    record.directives_read = true;
-    record.directives = directive_values(d);
-    Settings settings;
-    derive_birth_date_mode(d, listing.date(), settings);
-
     std::unique_ptr<HalvingTable> P_HALVE;
-    try {
-        P_HALVE = std::make_unique<HalvingTable>(d.MAX_NIV);
-    } catch (const std::bad_alloc&) {
-        allocation_failure(listing, "P_HALVE");
-    }
-
-    FileNames names;
-    echo_directives(listing, d, settings, env, names);
-    record.directives = directive_values(d);
-    record.inputs = {{"pedigree", names.ped}, {"trace", names.prob}};
-    if (!names.bprop.empty()) record.inputs.push_back({"breed_proportions", names.bprop});
-    check_input_files(listing, names);
-
+    const auto& [d, settings, names] =
+        directives_and_files(in, listing, diagnostics, env, P_HALVE, state);
     RunFiles& files = state.files;
-    remove_earlier_summary(state, d, names);
-    open_files(listing, d, names, files);
-    for (const std::string& name : output_names(d, names.prob)) state.watch->protect(name);
 
     phase("reading the input");
     Pedigree& pedigree = state.pedigree;
@@ -277,17 +296,13 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
     phase("pedigree statistics");
-    note_statistics(record, pedigree, files.errors);
-    if (!settings.inbreed)
-        record.inbreeding_reason =
-            "not asked for: INBREED='" + std::string(trim_trailing(d.INBREED)) + "'";
-    const bool inbreeding = pedigree_statistics(
-        listing, pedigree, files.errors, settings.inbreed,
-        stop_causes(listing, pedigree, files.errors, d, inputs, diagnostics, record));
-    if (settings.inbreed && !inbreeding) {
-        inbreeding_dropped(diagnostics, files.errors);
-        record.inbreeding_reason = doubtful_dates(files.errors);
-    }
+    const PedigreeCounts& counts = state.counts.emplace(pedigree_counts(pedigree, files.errors));
+    state.untraceable =
+        untraceable_lines(listing, pedigree, counts, d.MAX_NIV, inputs.ped, diagnostics);
+    const bool inbreeding = *(state.inbreeding = pedigree_statistics(
+                                  listing, counts, settings.inbreed,
+                                  stop_causes(pedigree, files.errors, counts, d.MAX_NIV, names)));
+    if (settings.inbreed && !inbreeding) inbreeding_dropped(diagnostics, files.errors);
 
     phase("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);
@@ -296,29 +311,28 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
         phase("inbreeding");
         inbreeding_coefficients(pedigree, genetics.order, progress, {env.threads, 0});
     }
-    ContributionSums* by_cohort = nullptr;
     if (state.summary) {
         phase("summary values");
-        note_traced_values(record, pedigree, genetics.K_GEN, genetics.order, inbreeding,
-                           settings.dob_check, d.OPT1 == 2);
-        if (d.OPT1 == 2) {
-            record.base_populations = base_population_names(pedigree, settings.use_bprop);
-            by_cohort = &record.contributions;
-        }
+        state.values = traced_values(pedigree, genetics, inbreeding, settings.dob_check);
     }
 
     phase("writing the traced pedigree");
-    const OutputOptions output{d.OPT1, d.OPT2, inbreeding, settings.use_bprop, env.threads};
+    OutputOptions output{settings.contributions,     settings.renumbered,
+                         settings.phg_renumbering(), inbreeding,
+                         settings.use_bprop,         env.threads};
+    if (state.values && settings.contributions) {
+        output.groups = &state.values->cohort_of;
+        output.n_groups = state.values->cohorts.size();
+    }
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
-    OutputResults results;
-    write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress,
-                          by_cohort);
+    OutputResults& results = state.output;
+    write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress);
     phase("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
     write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
     phase("closing reports and pruning");
-    if (d.OPT1 == 2) traced_statistics(listing, pedigree, results);
+    if (settings.contributions) traced_statistics(listing, pedigree, results);
     write_pruned_pedigree(output, pedigree, genetics.order, files.PRUNE, results);
     describe_output_files(listing, output, names.prob, results);
 
@@ -328,39 +342,11 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     progress.end();
 }
 
-// What the run left behind for the summary: the input files' records, the error kinds and the
-// files on disk.
-void note_run_end(RunState& state) {
-    RunRecord& record = state.record;
-    const Pedigree& p = state.pedigree;
-    for (FileRecord& input : record.inputs) {
-        const std::string& role = input.role;
-        input.records = role == "pedigree" ? p.N_PED_RECORDS
-                        : role == "trace"  ? p.N_PROB_RECORDS
-                                           : p.N_BPROP_RECORDS;
-    }
-    note_error_kinds(record, state.files.errors);
-    RunFiles& f = state.files;
-    record.files_written.clear();
-    for (int kind = 1; kind <= ERROR_KINDS; ++kind) {
-        const OutFile& e = f.errors.file(kind);
-        if (e.on_disk())
-            record.files_written.push_back(
-                {"error_" + std::to_string(kind), e.name(), e.records()});
-    }
-    const std::pair<const char*, const OutFile*> outputs[] = {{"PED", &f.PED},
-                                                              {"PRUNE", &f.PRUNE},
-                                                              {"BCONTRIB", &f.BCONTRIB},
-                                                              {"HET", &f.HET},
-                                                              {"PHG_RENUM", &f.PHG_RENUM}};
-    for (const auto& [role, file] : outputs)
-        if (file->on_disk()) record.files_written.push_back({role, file->name(), file->records()});
-}
-
 // Writes the summary and the report asked for; the exit status, 16 when one cannot be written.
 int write_summary_files(RunState& state, const Progress& progress, Diagnostics& diagnostics,
                         int status) {
     Watch& watch = *state.watch;
+    state.finished = true;
     const auto write = [&](const std::optional<Target>& target, SummaryForm form,
                            const char* what) {
         if (!target) return;
@@ -371,7 +357,8 @@ int write_summary_files(RunState& state, const Progress& progress, Diagnostics& 
         } else {
             try {
                 const std::string text =
-                    summary_text(form, state.record, progress.phases(), diagnostics, status);
+                    document_text(form, summary_document(summary_sources(state), progress.phases(),
+                                                         diagnostics, status));
                 watch.start_writing(*target);
                 if (write_whole(*target, text, error)) return;
             } catch (const std::bad_alloc&) {
@@ -382,12 +369,6 @@ int write_summary_files(RunState& state, const Progress& progress, Diagnostics& 
             {target->name, 0, 0, std::string("the ") + what + " was not written: " + error});
         status = STOP_CODE;
     };
-    try {
-        note_run_end(state);
-    } catch (const std::bad_alloc&) {
-        diagnostics.error({{}, 0, 0, allocation_cause("the summary")});
-        return STOP_CODE;
-    }
     // The report first: when it cannot be written, the summary tells so.
     write(watch.report, SummaryForm::report, "report");
     write(watch.summary, SummaryForm::json, "summary");
@@ -446,7 +427,7 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     int status = 0;
     Progress progress = Progress::from_environment();
     StopCause cause;
-    state.record.run_date = listing.date_text();
+    state.run_date = listing.date_text();
     try {
         run_phases(in, listing, progress, diagnostics, state);
     } catch (const FatalStop& stop) {

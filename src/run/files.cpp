@@ -33,7 +33,7 @@ struct Output {
 
 // The error files and the output files the directives ask for, named from `base`; with `files`,
 // each with the file it is opened as.
-std::vector<Output> planned_outputs(const Directives& d, const std::string& base, RunFiles* files) {
+std::vector<Output> planned_outputs(const Settings& s, const std::string& base, RunFiles* files) {
     const auto file = [&](OutFile RunFiles::*member) {
         return files != nullptr ? &(files->*member) : nullptr;
     };
@@ -43,11 +43,11 @@ std::vector<Output> planned_outputs(const Directives& d, const std::string& base
                            base + ".err" + int_text(kind), true});
     outputs.push_back({file(&RunFiles::PED), base + ".PED", false});
     outputs.push_back({file(&RunFiles::PRUNE), base + ".PRUNE", false});
-    if (d.OPT1 == 2) {
+    if (s.contributions) {
         outputs.push_back({file(&RunFiles::BCONTRIB), base + ".BCONTRIB", false});
         outputs.push_back({file(&RunFiles::HET), base + ".HET", false});
     }
-    if (d.OPT1 == 2 || d.OPT2 == 2)
+    if (s.phg_renumbering())
         outputs.push_back({file(&RunFiles::PHG_RENUM), base + ".PHG_RENUM", false});
     return outputs;
 }
@@ -110,20 +110,21 @@ void check_input_files(Listing& listing, const FileNames& names) {
     }
 }
 
-std::vector<std::string> output_names(const Directives& d, const std::string& base) {
+std::vector<std::string> output_names(const Settings& s, const std::string& base) {
     std::vector<std::string> names;
-    for (const Output& output : planned_outputs(d, base, nullptr)) names.push_back(output.name);
+    for (const Output& output : planned_outputs(s, base, nullptr)) names.push_back(output.name);
     return names;
 }
 
-void open_files(Listing& listing, const Directives& d, const FileNames& names, RunFiles& files) {
+void open_files(Listing& listing, const Directives& d, const Settings& s, const FileNames& names,
+                RunFiles& files) {
     files.ped = open_input(listing, names.ped);
     files.prob = open_input(listing, names.prob);
     // Without a count of base populations a named breed-proportion file is not opened; the
     // reader reports it as unreadable.
     if (!names.bprop.empty() && d.N_BPOP > 0) files.bprop = open_input(listing, names.bprop);
 
-    const std::vector<Output> outputs = planned_outputs(d, names.prob, &files);
+    const std::vector<Output> outputs = planned_outputs(s, names.prob, &files);
     check_outputs_apart(listing, names, files, outputs);
     for (const Output& output : outputs) output.file->open(listing, output.name, output.read_back);
 }

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "directives/directives.hpp"
 #include "listing/outfile.hpp"
 #include "pedigree/errors.hpp"
-#include "run/directives.hpp"
 
 namespace kinstrom {
 
@@ -40,13 +40,14 @@ void check_input_files(Listing& listing, const FileNames& names);
 
 // The names of the eight error files and of the output files the directives ask for, formed from
 // `base`, the trace file's resolved name.
-std::vector<std::string> output_names(const Directives& d, const std::string& base);
+std::vector<std::string> output_names(const Settings& s, const std::string& base);
 
 // Opens the input files, the eight error files and the output files, in that order. A named
 // breed-proportion file is opened only with a positive count of base populations. Before any
 // output file is opened, an output name that leads to one of the input files (same device and
 // inode) stops the run with "File <name> is both input and output".
-void open_files(Listing& listing, const Directives& d, const FileNames& names, RunFiles& files);
+void open_files(Listing& listing, const Directives& d, const Settings& s, const FileNames& names,
+                RunFiles& files);
 
 // Closes every output file still open, checking each; the end of a run.
 void close_files(RunFiles& files);

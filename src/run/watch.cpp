@@ -8,9 +8,14 @@
 #include <new>
 #include <thread>
 
+#include "report/report.hpp"
 #include "summary/summary.hpp"
 
 namespace kinstrom {
+
+std::string document_text(SummaryForm form, const nlohmann::ordered_json& document) {
+    return form == SummaryForm::report ? report_html(document) : summary_text(document);
+}
 
 namespace {
 
@@ -56,8 +61,9 @@ void on_signal(Watch& w, int signal) {
                 if (busy || among(w.run_files, t)) continue;
                 try {
                     std::string error;
-                    write_whole(t, interrupted_text(form, w.document, signal, w.phase), error,
-                                WAIT_MS);
+                    write_whole(
+                        t, document_text(form, interrupted_document(w.document, signal, w.phase)),
+                        error, WAIT_MS);
                 } catch (const std::exception&) {
                     // Nothing more can be said; the signal ends the program all the same.
                 }

@@ -13,9 +13,15 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "wholefile/wholefile.hpp"
 
 namespace kinstrom {
+
+// The summary document as a file: the JSON text, or the HTML report drawn from it.
+enum class SummaryForm { json, report };
+std::string document_text(SummaryForm form, const nlohmann::ordered_json& document);
 
 struct Watch {
     std::optional<Target> summary, report;

@@ -405,7 +405,7 @@ class Descriptions {
 
 void describe_output_files(Listing& listing, const OutputOptions& options,
                            const std::string& base_name, const OutputResults& results) {
-    Descriptions d(listing, base_name, options.OPT2 != 1);
+    Descriptions d(listing, base_name, options.renumbered);
     d.ped(results.NIN_PED, options.inbreeding);
     d.prune(results.NIN_PRUNE);
     if (results.NIN_PHG_RENUM > 0) d.phg_renum(results.NIN_PHG_RENUM);

@@ -20,7 +20,7 @@ void phg_tables(Listing& listing, bool use_bprop, const Pedigree& pedigree,
                 const std::vector<int32_t>& IW2, const Bidrag& BIDRAG,
                 const OutputResults& results);
 
-// Averages, S.D.s, minima and maxima of the contributions and heterozygosities (OPT1 = 2).
+// Averages, S.D.s, minima and maxima of the contributions and heterozygosities.
 void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputResults& results);
 
 // What each output file holds; the last section before "EOJ".

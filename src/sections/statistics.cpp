@@ -2,11 +2,25 @@
 
 namespace kinstrom {
 
-bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
-                         bool inbreed_requested, const StatisticsStops& causes) {
-    const auto& ERROR = errors.ERROR;
-    const int32_t LASTPHGERR = pedigree.PHG_ERRLIST.LAST;
-    listing.reserve(ERROR[7] > 0 ? 19 : 14);
+PedigreeCounts pedigree_counts(const Pedigree& pedigree, const ErrorFiles& errors) {
+    const auto& E = errors.ERROR;
+    return {int64_t{pedigree.N_INDIVIDUALS} + pedigree.N_INS,
+            pedigree.N_INS,
+            pedigree.N_PHG_PRINTED,
+            pedigree.N_PROB,
+            E[1],
+            E[2],
+            int64_t{E[3]} + E[4],
+            E[5],
+            E[6],
+            E[7],
+            pedigree.PHG_ERRLIST.LAST,
+            E[8]};
+}
+
+bool pedigree_statistics(Listing& listing, const PedigreeCounts& c, bool inbreed_requested,
+                         const StatisticsStops& causes) {
+    listing.reserve(c.not_traceable_to_trace > 0 ? 19 : 14);
     listing.blank();
     listing.text("Statistics for the pedigree file");
     listing.text("--------------------------------");
@@ -15,45 +29,49 @@ bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const Error
         const char* label;
         int64_t count;
     } rows[] = {
-        {"No. of individuals ............................................",
-         int64_t{pedigree.N_INDIVIDUALS} + pedigree.N_INS},
-        {"No. of individuals inserted ...................................", pedigree.N_INS},
-        {"No. of phantom parent groups ..................................", pedigree.N_PHG_PRINTED},
-        {"No. of individuals that should be traced ......................", pedigree.N_PROB},
-        {"No. of phantom parent groups with repeated information ........", ERROR[1]},
-        {"No. of individuals with repeated pedigree information .........", ERROR[2]},
+        {"No. of individuals ............................................", c.individuals},
+        {"No. of individuals inserted ...................................", c.inserted},
+        {"No. of phantom parent groups ..................................", c.phgs},
+        {"No. of individuals that should be traced ......................", c.to_trace},
+        {"No. of phantom parent groups with repeated information ........",
+         c.phgs_with_repeated_information},
+        {"No. of individuals with repeated pedigree information .........",
+         c.repeated_pedigree_information},
         {"No. of individuals with inconsistent pedigree information .....",
-         int64_t{ERROR[3]} + ERROR[4]},
-        {"No. of individuals that should be traced not in pedigree file .", ERROR[5]},
-        {"No. of individuals that can not be traced back to PHG's .......", ERROR[6]},
-        {"No. of these that should be traced ............................", ERROR[7]},
+         c.inconsistent_pedigree_information},
+        {"No. of individuals that should be traced not in pedigree file .",
+         c.to_trace_not_in_pedigree},
+        {"No. of individuals that can not be traced back to PHG's .......",
+         c.not_traceable_to_phgs},
+        {"No. of these that should be traced ............................",
+         c.not_traceable_to_trace},
     };
     for (const auto& row : rows) listing.label_number(row.label, static_cast<int32_t>(row.count));
-    if (LASTPHGERR != 0)
+    if (c.phgs_without_breed_proportions != 0)
         listing.label_number("No. of phantom parrent groups with unspecified breed prop .....",
-                             LASTPHGERR);
+                             static_cast<int32_t>(c.phgs_without_breed_proportions));
 
-    if (ERROR[7] > 0)
+    if (c.not_traceable_to_trace > 0)
         fatal_stop(listing,
                    {" ", " ", "When some individuals can not be traced back to PHG's,",
                     "the calculation of breed proportions can not be performed"},
                    StopEnd::the_program_terminates, causes.untraceable);
-    if (LASTPHGERR > 0)
+    if (c.phgs_without_breed_proportions > 0)
         fatal_stop(
             listing,
             {" ", " ", "When breed proportions is not specified for all PHG's,",
              "the calculation can not be performed breed proportions", "can not be performed"},
             StopEnd::the_program_terminates, causes.missing_phgs);
-    if (inbreed_requested && ERROR[8] > 0) {
+    if (inbreed_requested && c.doubtful_sort_values > 0) {
         listing.blank();
         listing.blank();
         listing.label_number("No. of inconsisten sort variable for parent-offspring .........",
-                             ERROR[8]);
+                             static_cast<int32_t>(c.doubtful_sort_values));
         listing.text("Inbreeding coefficents can only be computed if sort variable");
         listing.text("for parents have smaller values then the offsprings sort variable");
         listing.text("Inbreeding coefficents will not be computed");
     }
-    return inbreed_requested && ERROR[8] == 0;
+    return inbreed_requested && c.doubtful_sort_values == 0;
 }
 
 }  // namespace kinstrom

@@ -9,8 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report/report.hpp"
-
 namespace kinstrom {
 
 namespace {
@@ -34,17 +32,27 @@ void add_to_group(GroupValues& g, float F, bool inbreeding, float K_GEN) {
     ++g.classes[c];
 }
 
-// The longest line back to the PHGs of each traced individual, by position; PHGs are
-// generation 0.
-std::vector<int32_t> generations(const Pedigree& pedigree, const TracedOrder& order) {
-    std::vector<int32_t> gen(at(pedigree.XLIST.LAST) + 1, 0);
-    for (const int32_t p : order.order) {
-        const Record& r = pedigree.XLIST[p];
-        const int32_t s = r.SIRE > 0 ? gen[at(r.SIRE)] : 0;
-        const int32_t d = r.DAM > 0 ? gen[at(r.DAM)] : 0;
-        gen[at(p)] = std::max(s, d) + 1;
+// The cohorts of the keys in `row` (NONE: no cohort), in the order of their keys; each key in
+// `row` is replaced by its cohort's row.
+std::vector<Cohort> cohort_rows(std::vector<int32_t>& row, int32_t NONE) {
+    int64_t lo = std::numeric_limits<int64_t>::max(), hi = std::numeric_limits<int64_t>::min();
+    for (const int32_t key : row) {
+        if (key == NONE) continue;
+        lo = std::min<int64_t>(lo, key);
+        hi = std::max<int64_t>(hi, key);
     }
-    return gen;
+    std::vector<int32_t> slot(lo <= hi ? at(hi - lo + 1) : 0, -1);
+    for (const int32_t key : row)
+        if (key != NONE) slot[at(key - lo)] = 0;
+    std::vector<Cohort> cohorts;
+    for (std::size_t k = 0; k < slot.size(); ++k) {
+        if (slot[k] < 0) continue;
+        slot[k] = static_cast<int32_t>(cohorts.size());
+        cohorts.push_back({static_cast<int32_t>(lo + static_cast<int64_t>(k))});
+    }
+    for (int32_t& r : row)
+        if (r != NONE) r = slot[at(r - lo)];
+    return cohorts;
 }
 
 // The length of the UTF-8 character at the start of `s`; 0 when it is not one (cut short,
@@ -139,16 +147,32 @@ json message_json(const Diagnostics::Message& m) {
     return o;
 }
 
-json cohorts_json(const RunRecord& r) {
+// The base populations whose contributions the cohorts give: the breed numbers, or without a
+// breed-proportion file the PHG codes.
+std::vector<std::string> base_population_names(const Pedigree& pedigree, bool use_bprop) {
+    std::vector<std::string> names;
+    for (int32_t b = 1; b <= pedigree.N_BPOP; ++b)
+        names.push_back(use_bprop ? std::to_string(b) : std::to_string(pedigree.PHG_LIST[b].ID));
+    return names;
+}
+
+json cohorts_json(const SummarySources& in) {
+    const TracedValues& v = *in.values;
+    const bool contributions = in.settings->contributions;
+    const std::vector<std::string> populations =
+        contributions ? base_population_names(*in.pedigree, in.settings->use_bprop)
+                      : std::vector<std::string>{};
+    const std::vector<double>* sums = in.output != nullptr ? &in.output->group_sums : nullptr;
     json rows = json::array();
-    const std::size_t n_bpop = r.base_populations.size();
-    for (std::size_t c = 0; c < r.cohorts.size(); ++c) {
-        const Cohort& k = r.cohorts[c];
+    for (std::size_t c = 0; c < v.cohorts.size(); ++c) {
+        const Cohort& k = v.cohorts[c];
         const auto n = static_cast<double>(k.individuals);
-        json contributions = json::array();
-        for (std::size_t b = 0; b < n_bpop; ++b)
-            contributions.push_back(r.contributions.sums[c * n_bpop + b] / n);
-        const bool F = r.inbreeding_computed;
+        json shares = json::array();
+        for (std::size_t b = 0; b < populations.size(); ++b) {
+            const std::size_t i = c * populations.size() + b;
+            shares.push_back((sums != nullptr && i < sums->size() ? (*sums)[i] : 0.0) / n);
+        }
+        const bool F = v.inbreeding;
         rows.push_back({{"cohort", k.key},
                         {"individuals", k.individuals},
                         {"inbreeding_mean", number_or_null(F, k.F_sum / n)},
@@ -156,26 +180,13 @@ json cohorts_json(const RunRecord& r) {
                         {"inbred_share", number_or_null(F, static_cast<double>(k.inbred) / n)},
                         {"known_generations_mean", k.K_GEN_sum / n},
                         {"both_parents_known_share", static_cast<double>(k.both_parents_known) / n},
-                        {"contributions", contributions}});
+                        {"contributions", shares}});
     }
-    return {{"by", r.by_birth_year ? "birth_year" : "generation"},
-            {"without_cohort", r.without_cohort},
-            {"base_populations", r.base_populations},
+    return {{"by", v.by_birth_year ? "birth_year" : "generation"},
+            {"without_cohort", v.without_cohort},
+            {"base_populations", populations},
             {"rows", rows}};
 }
-
-constexpr const char* STATISTICS_KEYS[12] = {"individuals",
-                                             "inserted",
-                                             "phgs",
-                                             "to_trace",
-                                             "phgs_with_repeated_information",
-                                             "repeated_pedigree_information",
-                                             "inconsistent_pedigree_information",
-                                             "to_trace_not_in_pedigree",
-                                             "not_traceable_to_phgs",
-                                             "not_traceable_to_trace",
-                                             "phgs_without_breed_proportions",
-                                             "doubtful_sort_values"};
 
 constexpr const char* ERROR_KIND_WHAT[ERROR_KINDS] = {
     "repeated breed proportions of a PHG",
@@ -208,86 +219,41 @@ void Moments::add(double x) {
     m2 += delta * (x - mean);
 }
 
-void note_statistics(RunRecord& record, const Pedigree& pedigree, const ErrorFiles& errors) {
-    const auto& E = errors.ERROR;
-    record.statistics = std::array<int64_t, 12>{int64_t{pedigree.N_INDIVIDUALS} + pedigree.N_INS,
-                                                pedigree.N_INS,
-                                                pedigree.N_PHG_PRINTED,
-                                                pedigree.N_PROB,
-                                                E[1],
-                                                E[2],
-                                                int64_t{E[3]} + E[4],
-                                                E[5],
-                                                E[6],
-                                                E[7],
-                                                pedigree.PHG_ERRLIST.LAST,
-                                                E[8]};
-}
-
-void note_error_kinds(RunRecord& record, const ErrorFiles& errors) {
-    record.error_kinds.clear();
-    for (int kind = 1; kind <= ERROR_KINDS; ++kind) {
-        const OutFile& f = errors.files[at(kind - 1)];
-        if (f.name().empty()) return;  // not opened
-        // The findings are the file's records: the counters ERROR(k) count other things for
-        // some kinds (kind 3 repeated records with other parents, kind 7 marked individuals
-        // that cannot be traced).
-        record.error_kinds.push_back({f.records(), f.name(), f.on_disk()});
-    }
-}
-
-void note_traced_values(RunRecord& record, const Pedigree& pedigree,
-                        const std::vector<float>& K_GEN, const TracedOrder& order, bool inbreeding,
-                        bool by_birth_year, bool contributions) {
+TracedValues traced_values(const Pedigree& pedigree, const GeneticValues& genetics, bool inbreeding,
+                           bool by_birth_year) {
     const Table& X = pedigree.XLIST;
-    record.inbreeding_computed = inbreeding;
-    record.by_birth_year = by_birth_year;
+    TracedValues out;
+    out.inbreeding = inbreeding;
+    out.by_birth_year = by_birth_year;
     // The cohort key of each traced individual (its birth year or generation), NONE for an
     // unknown birth date and outside the traced pedigree; then, in place, its row.
     constexpr int32_t NONE = std::numeric_limits<int32_t>::min();
     std::vector<int32_t> row(at(X.LAST) + 1, NONE);
-    if (by_birth_year) {
-        for (int32_t i = 1; i <= X.LAST; ++i)
-            if (is_set(X[i].TRACED) && X[i].SORT > 0) row[at(i)] = X[i].SORT / 10000;
-    } else {
-        row = generations(pedigree, order);
-        for (int32_t i = 0; i <= X.LAST; ++i)
-            if (!is_set(X[i].TRACED)) row[at(i)] = NONE;
+    for (int32_t i = 1; i <= X.LAST; ++i) {
+        if (!is_set(X[i].TRACED)) continue;
+        if (!by_birth_year) {
+            row[at(i)] = genetics.order.depth[at(i)];
+        } else if (X[i].SORT > 0) {
+            row[at(i)] = X[i].SORT / 10000;
+        }
     }
-    // Rows in the order of their keys.
-    int64_t lo = std::numeric_limits<int64_t>::max(), hi = std::numeric_limits<int64_t>::min();
-    for (const int32_t key : row) {
-        if (key == NONE) continue;
-        lo = std::min<int64_t>(lo, key);
-        hi = std::max<int64_t>(hi, key);
-    }
-    std::vector<int32_t> slot(lo <= hi ? at(hi - lo + 1) : 0, -1);
-    for (const int32_t key : row)
-        if (key != NONE) slot[at(key - lo)] = 0;
-    record.cohorts.clear();
-    for (std::size_t k = 0; k < slot.size(); ++k) {
-        if (slot[k] < 0) continue;
-        slot[k] = static_cast<int32_t>(record.cohorts.size());
-        record.cohorts.push_back({static_cast<int32_t>(lo + static_cast<int64_t>(k))});
-    }
-    for (int32_t& r : row)
-        if (r != NONE) r = slot[at(r - lo)];
+    out.cohorts = cohort_rows(row, NONE);
 
     std::vector<uint8_t> phg_seen(at(pedigree.PHG_LIST.LAST) + 1, 0);
     for (int32_t i = 1; i <= X.LAST; ++i) {
         const Record& r = X[i];
         if (!is_set(r.TRACED)) continue;
         const float F = inbreeding ? pedigree.F[at(i)] : 0.0f;
-        const float k = K_GEN[at(i)];
-        add_to_group(record.traced, F, inbreeding, k);
-        if (is_set(r.MARKED)) add_to_group(record.marked, F, inbreeding, k);
+        const float k = genetics.K_GEN[at(i)];
+        add_to_group(out.traced, F, inbreeding, k);
+        if (is_set(r.MARKED)) add_to_group(out.marked, F, inbreeding, k);
         for (const int32_t parent : {r.SIRE, r.DAM})
             if (parent < 0) phg_seen[at(-parent)] = 1;
         if (row[at(i)] == NONE) {
-            ++record.without_cohort;
+            ++out.without_cohort;
             continue;
         }
-        Cohort& c = record.cohorts[at(row[at(i)])];
+        Cohort& c = out.cohorts[at(row[at(i)])];
         ++c.individuals;
         c.F_sum += double{F};
         c.F_max = std::max(c.F_max, double{F});
@@ -295,13 +261,10 @@ void note_traced_values(RunRecord& record, const Pedigree& pedigree,
         c.K_GEN_sum += double{k};
         if (r.SIRE > 0 && r.DAM > 0) ++c.both_parents_known;
     }
-    record.traced_phgs = std::count(phg_seen.begin(), phg_seen.end(), uint8_t{1});
-    if (contributions) {
-        for (int32_t& r : row) r = r == NONE ? -1 : r;
-        record.contributions.cohort = std::move(row);
-        record.contributions.sums.assign(record.cohorts.size() * at(pedigree.N_BPOP), 0.0);
-    }
-    record.values_known = true;
+    out.phgs = std::count(phg_seen.begin(), phg_seen.end(), uint8_t{1});
+    for (int32_t& r : row) r = r == NONE ? -1 : r;
+    out.cohort_of = std::move(row);
+    return out;
 }
 
 namespace {
@@ -310,19 +273,14 @@ std::string dumped(const json& doc) {
     return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases,
-                  const Diagnostics& diagnostics, int exit_status) {
-    json doc;
-    doc["format"] = "kinstrom-summary";
-    doc["format_version"] = 2;
-    doc["program"] = {{"name", "kinstrom"}, {"version", "2"}};
-    doc["run_date"] = r.run_date;
-    doc["exit_status"] = exit_status;
+// The stop (the last error printed, when the run did not end normally), the warnings and the
+// phases.
+void put_run(json& doc, const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
+             int exit_status) {
     json stop = nullptr, warnings = json::array();
     for (const Diagnostics::Message& m : diagnostics.messages()) {
         if (!m.error) warnings.push_back(message_json(m));
     }
-    // The stop's cause is the last error printed.
     if (exit_status != 0) {
         const auto& all = diagnostics.messages();
         const auto last = std::find_if(all.rbegin(), all.rend(),
@@ -341,81 +299,150 @@ json summary_json(const RunRecord& r, const std::vector<Progress::Phase>& phases
                          {"count", c.count},
                          {"shown", std::min(c.count, Diagnostics::SHOWN)}});
     doc["warnings"] = {{"messages", warnings}, {"kinds", kinds}};
+}
 
-    json directives = nullptr;
-    if (r.directives_read) {
-        directives = json::object();
-        for (const DirectiveValue& v : r.directives)
-            if (v.is_text) {
-                put_name(directives, v.key, v.text);
-            } else {
-                directives[v.key] = v.number;
-            }
-    }
-    doc["directives"] = directives;
+json directives_json(const SummarySources& in) {
+    if (in.directives == nullptr) return nullptr;
+    json directives = json::object();
+    for (const DirectiveValue& v : directive_values(*in.directives))
+        if (v.is_text) {
+            put_name(directives, v.key, v.text);
+        } else {
+            directives[v.key] = v.number;
+        }
+    return directives;
+}
+
+json inputs_json(const SummarySources& in) {
     json inputs = json::array();
-    for (const FileRecord& f : r.inputs) {
+    if (in.inputs == nullptr) return inputs;
+    const Pedigree* p = in.finished ? in.pedigree : nullptr;
+    const struct {
+        const char* role;
+        const std::string& name;
+        int64_t records;
+    } files[] = {{"pedigree", in.inputs->ped, p != nullptr ? p->N_PED_RECORDS : -1},
+                 {"trace", in.inputs->prob, p != nullptr ? p->N_PROB_RECORDS : -1},
+                 {"breed_proportions", in.inputs->bprop, p != nullptr ? p->N_BPROP_RECORDS : -1}};
+    for (const auto& f : files) {
+        if (f.name.empty() && std::string_view(f.role) == "breed_proportions") continue;
         json input = {{"role", f.role}};
         put_name(input, "name", f.name);
         input["bytes"] = file_size(f.name);
         input["records"] = f.records >= 0 ? json(f.records) : json(nullptr);
         inputs.push_back(input);
     }
-    doc["inputs"] = inputs;
+    return inputs;
+}
+
+json files_written_json(const SummarySources& in) {
     json written = json::array();
-    for (const FileRecord& f : r.files_written) {
+    if (!in.finished) return written;
+    for (const RoleFile& f : in.files) {
+        if (!f.file->on_disk()) continue;
         json file = {{"role", f.role}};
-        put_name(file, "name", f.name);
-        file["records"] = f.records;
+        put_name(file, "name", f.file->name());
+        file["records"] = f.file->records();
         written.push_back(file);
     }
-    doc["files_written"] = written;
+    return written;
+}
 
-    json statistics = nullptr;
-    if (r.statistics) {
-        statistics = json::object();
-        for (std::size_t k = 0; k < r.statistics->size(); ++k)
-            statistics[STATISTICS_KEYS[k]] = (*r.statistics)[k];
-    }
-    doc["statistics"] = statistics;
-    json error_kinds = json::array();
-    for (std::size_t k = 0; k < r.error_kinds.size(); ++k) {
-        const ErrorKindRecord& e = r.error_kinds[k];
-        json kind = {{"kind", k + 1}, {"what", ERROR_KIND_WHAT[k]}, {"count", e.count}};
+json statistics_json(const PedigreeCounts* c) {
+    if (c == nullptr) return nullptr;
+    return {{"individuals", c->individuals},
+            {"inserted", c->inserted},
+            {"phgs", c->phgs},
+            {"to_trace", c->to_trace},
+            {"phgs_with_repeated_information", c->phgs_with_repeated_information},
+            {"repeated_pedigree_information", c->repeated_pedigree_information},
+            {"inconsistent_pedigree_information", c->inconsistent_pedigree_information},
+            {"to_trace_not_in_pedigree", c->to_trace_not_in_pedigree},
+            {"not_traceable_to_phgs", c->not_traceable_to_phgs},
+            {"not_traceable_to_trace", c->not_traceable_to_trace},
+            {"phgs_without_breed_proportions", c->phgs_without_breed_proportions},
+            {"doubtful_sort_values", c->doubtful_sort_values}};
+}
+
+// Each error kind whose file was opened: the findings are the file's records (the counters
+// ERROR(k) count other things for some kinds: kind 3 repeated records with other parents,
+// kind 7 marked individuals that cannot be traced).
+json error_kinds_json(const SummarySources& in) {
+    json kinds = json::array();
+    if (!in.finished || in.errors == nullptr) return kinds;
+    for (int k = 1; k <= ERROR_KINDS; ++k) {
+        const OutFile& f = in.errors->files[at(k - 1)];
+        if (f.name().empty()) break;  // not opened
+        json kind = {{"kind", k}, {"what", ERROR_KIND_WHAT[at(k - 1)]}, {"count", f.records()}};
         kind["file"] = nullptr;
-        if (e.on_disk) put_name(kind, "file", e.file);
-        error_kinds.push_back(kind);
+        if (f.on_disk()) put_name(kind, "file", f.name());
+        kinds.push_back(kind);
     }
-    doc["error_kinds"] = error_kinds;
-    doc["traced"] = r.values_known ? json{{"individuals", r.traced.individuals},
-                                          {"marked", r.marked.individuals},
-                                          {"phgs", r.traced_phgs}}
-                                   : json(nullptr);
-    doc["inbreeding"] = {
-        {"computed", r.inbreeding_computed},
-        {"reason", r.inbreeding_computed ? json(nullptr) : json(r.inbreeding_reason)}};
-    doc["coefficients"] = r.values_known
-                              ? json{{"marked", group_json(r.marked, r.inbreeding_computed)},
-                                     {"traced", group_json(r.traced, r.inbreeding_computed)}}
-                              : json(nullptr);
-    doc["cohorts"] = r.values_known ? cohorts_json(r) : json(nullptr);
+    return kinds;
+}
+
+// Why no inbreeding coefficients were computed.
+std::string inbreeding_reason(const SummarySources& in) {
+    const std::string stopped = "the run stopped before the inbreeding phase";
+    if (in.counts == nullptr) return stopped;
+    if (!in.settings->inbreed)
+        return "not asked for: INBREED='" + std::string(trim_trailing(in.directives->INBREED)) +
+               "'";
+    if (in.inbreeding.has_value() && !*in.inbreeding)
+        return doubtful_dates_text(in.errors->ERROR[8], in.errors->files[7].name());
+    return stopped;
+}
+
+void put_traced(json& doc, const SummarySources& in) {
+    const TracedValues* v = in.values;
+    doc["traced"] = v != nullptr ? json{{"individuals", v->traced.individuals},
+                                        {"marked", v->marked.individuals},
+                                        {"phgs", v->phgs}}
+                                 : json(nullptr);
+    const bool computed = v != nullptr && v->inbreeding;
+    doc["inbreeding"] = {{"computed", computed},
+                         {"reason", computed ? json(nullptr) : json(inbreeding_reason(in))}};
+    doc["coefficients"] = v != nullptr ? json{{"marked", group_json(v->marked, computed)},
+                                              {"traced", group_json(v->traced, computed)}}
+                                       : json(nullptr);
+    doc["cohorts"] = v != nullptr ? cohorts_json(in) : json(nullptr);
     json untraceable = json::array();
-    for (const std::string& line : r.untraceable) untraceable.push_back(display(line));
+    if (in.untraceable != nullptr)
+        for (const std::string& line : *in.untraceable) untraceable.push_back(display(line));
     doc["untraceable"] = untraceable;
-    return doc;
 }
 
 }  // namespace
 
-std::string summary_text(SummaryForm form, const RunRecord& record,
-                         const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
-                         int exit_status) {
-    const json doc = summary_json(record, phases, diagnostics, exit_status);
-    return form == SummaryForm::report ? report_html(doc) : dumped(doc);
+std::string doubtful_dates_text(int64_t count, const std::string& file) {
+    return counted(count, "doubtful birth date or sort value",
+                   "doubtful birth dates or sort values") +
+           " (born before, or too soon after, a parent, or out of the accepted range) in " + file;
 }
 
-std::string interrupted_text(SummaryForm form, const std::string& document, int signal,
-                             const std::string& phase) {
+json summary_document(const SummarySources& in, const std::vector<Progress::Phase>& phases,
+                      const Diagnostics& diagnostics, int exit_status) {
+    json doc;
+    doc["format"] = "kinstrom-summary";
+    doc["format_version"] = 2;
+    doc["program"] = {{"name", "kinstrom"}, {"version", KINSTROM_VERSION}};
+    doc["run_date"] = in.run_date;
+    doc["exit_status"] = exit_status;
+    put_run(doc, phases, diagnostics, exit_status);
+    doc["directives"] = directives_json(in);
+    doc["inputs"] = inputs_json(in);
+    doc["files_written"] = files_written_json(in);
+    doc["statistics"] = statistics_json(in.counts);
+    doc["error_kinds"] = error_kinds_json(in);
+    put_traced(doc, in);
+    return doc;
+}
+
+std::string summary_text(const json& document) {
+    return dumped(document);
+}
+
+json interrupted_document(const std::string& document, int signal, const std::string& phase) {
     json doc = json::parse(document);
     const std::string name = signal == SIGINT    ? "SIGINT"
                              : signal == SIGTERM ? "SIGTERM"
@@ -429,7 +456,7 @@ std::string interrupted_text(SummaryForm form, const std::string& document, int 
                    {"text", text},
                    {"message", "kinstrom: error: " + text}};
     doc["interrupted"] = {{"signal", name}, {"phase", phase}};
-    return form == SummaryForm::report ? report_html(doc) : dumped(doc);
+    return doc;
 }
 
 }  // namespace kinstrom

@@ -1,6 +1,6 @@
-// The run summary: what one run read, found, computed and wrote, gathered while it runs and
-// written at its end as a JSON document (doc/summary.schema.json) for pipelines, and as the
-// data of the HTML report. A part the run did not reach stays unknown and is written as null.
+// The run summary: what one run read, found, computed and wrote, derived from the results of
+// its phases as a JSON document (doc/summary.schema.json) for pipelines, and the data of the
+// HTML report. A part the run did not reach stays unknown and is written as null.
 //
 // Nothing here touches the listing or the run's other files.
 #pragma once
@@ -11,22 +11,18 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "diagnostics/diagnostics.hpp"
+#include "directives/directives.hpp"
 #include "genetics/genetics.hpp"
 #include "listing/progress.hpp"
 #include "output/output.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
+#include "sections/statistics.hpp"
 
 namespace kinstrom {
-
-// One directive in force: an integer or a text.
-struct DirectiveValue {
-    std::string key;
-    bool is_text = false;
-    int64_t number = 0;
-    std::string text;  // without trailing blanks
-};
 
 // Count, mean, S.D. (Welford's running sums), smallest and largest value.
 struct Moments {
@@ -53,61 +49,60 @@ struct Cohort {
     int64_t both_parents_known = 0;
 };
 
-struct FileRecord {
-    std::string role;
-    std::string name;
-    int64_t records = -1;  // input files: -1 while not read to their end
-};
-
-struct ErrorKindRecord {
-    int64_t count = 0;
-    std::string file;
-    bool on_disk = false;
-};
-
-// Everything the summary tells, filled in by the driver as the phases end.
-struct RunRecord {
-    std::string run_date;
-    bool directives_read = false;
-    std::vector<DirectiveValue> directives;
-    std::vector<FileRecord> inputs;
-    std::vector<FileRecord> files_written;
-    std::optional<std::array<int64_t, 12>> statistics;  // in the listing's order
-    std::vector<ErrorKindRecord> error_kinds;           // kinds 1 .. 8, once the files are open
-    int64_t traced_phgs = 0;  // PHGs that are parents in the traced pedigree
-    bool inbreeding_computed = false;
-    std::string inbreeding_reason = "the run stopped before the inbreeding phase";
-    bool values_known = false;
+// The values of the traced pedigree, the phase "summary values": counts, the inbreeding
+// coefficients (when computed) and known generations of the marked and of all traced
+// individuals, and the cohorts: birth years (the sort variable's year, with birth-date checks)
+// or else generations.
+struct TracedValues {
+    bool inbreeding = false;  // F computed
     GroupValues marked, traced;
+    int64_t phgs = 0;  // PHGs that are parents in the traced pedigree
     bool by_birth_year = false;
-    std::vector<Cohort> cohorts;
-    int64_t without_cohort = 0;
-    std::vector<std::string> base_populations;  // with contributions by cohort
-    ContributionSums contributions;             // sums of N_BPOP values per cohort
-    std::vector<std::string> untraceable;
+    std::vector<Cohort> cohorts;     // in the order of their keys
+    int64_t without_cohort = 0;      // traced individuals without a birth year
+    std::vector<int32_t> cohort_of;  // the cohort row of each position, -1: none
+};
+TracedValues traced_values(const Pedigree& pedigree, const GeneticValues& genetics, bool inbreeding,
+                           bool by_birth_year);
+
+// An output or error file of the run with its role in the summary.
+struct RoleFile {
+    std::string role;
+    const OutFile* file;
 };
 
-// The counts of "Statistics for the pedigree file" and the counts of the error kinds.
-void note_statistics(RunRecord& record, const Pedigree& pedigree, const ErrorFiles& errors);
-void note_error_kinds(RunRecord& record, const ErrorFiles& errors);
+// What the summary is derived from: the results of the phases the run went through, null where
+// it did not get there. `finished`: the run is over (stopped or not), so the input files' record
+// counts, the error kinds and the files written are told.
+struct SummarySources {
+    std::string run_date;
+    const Directives* directives = nullptr;  // as completed by the echo, else as read
+    const Settings* settings = nullptr;      // once the directives are echoed
+    const FileNames* inputs = nullptr;       // once the input names are resolved
+    const Pedigree* pedigree = nullptr;
+    const ErrorFiles* errors = nullptr;
+    std::vector<RoleFile> files;             // the error files, then the outputs
+    const PedigreeCounts* counts = nullptr;  // once the pedigree statistics begin
+    const std::vector<std::string>* untraceable = nullptr;
+    std::optional<bool> inbreeding;  // after the pedigree statistics
+    const TracedValues* values = nullptr;
+    const OutputResults* output = nullptr;  // group sums: contributions by cohort
+    bool finished = false;
+};
 
-// The values of the traced pedigree: counts, the inbreeding coefficients (when computed) and
-// known generations of the marked and of all traced individuals, and the cohorts: birth years
-// (the sort variable's year, with birth-date checks) or else generations. With contributions,
-// record.contributions is made ready for write_traced_pedigree to fill.
-void note_traced_values(RunRecord& record, const Pedigree& pedigree,
-                        const std::vector<float>& K_GEN, const TracedOrder& order, bool inbreeding,
-                        bool by_birth_year, bool contributions);
+// Why inbreeding is not computed when `count` birth dates or sort values are doubtful: a
+// sentence naming the kind-8 error file.
+std::string doubtful_dates_text(int64_t count, const std::string& file);
 
-// The summary document as JSON text, and the report page drawn from that document.
-enum class SummaryForm { json, report };
-std::string summary_text(SummaryForm form, const RunRecord& record,
-                         const std::vector<Progress::Phase>& phases, const Diagnostics& diagnostics,
-                         int exit_status);
+// The summary document (doc/summary.schema.json), and its JSON text.
+nlohmann::ordered_json summary_document(const SummarySources& sources,
+                                        const std::vector<Progress::Phase>& phases,
+                                        const Diagnostics& diagnostics, int exit_status);
+std::string summary_text(const nlohmann::ordered_json& document);
 
-// The summary or report of a run interrupted by `signal` in `phase`, from the summary document
-// (JSON) as it stood at that phase's start.
-std::string interrupted_text(SummaryForm form, const std::string& document, int signal,
-                             const std::string& phase);
+// The summary document of a run interrupted by `signal` in `phase`, from the document (JSON text)
+// as it stood at that phase's start.
+nlohmann::ordered_json interrupted_document(const std::string& document, int signal,
+                                            const std::string& phase);
 
 }  // namespace kinstrom

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "run/directives.hpp"
+#include "directives/directives.hpp"
 
 namespace kinstrom {
 namespace {

@@ -386,7 +386,7 @@ void check_case(const Case& c, Tally& tally) {
     OutFile f[5];  // PED, PRUNE, PHG_RENUM, BCONTRIB, HET
     for (const int k : {0, 1, 2, 3, 4}) f[k].open(cap.listing, cap.path("out") + std::to_string(k));
     const OutputFiles files{f[0], f[1], f[2], f[3], f[4]};
-    const OutputOptions options{2, c.OPT2, true, !c.bprop.empty()};
+    const OutputOptions options{true, c.OPT2 == 2, true, true, !c.bprop.empty()};
     const GeneticValues g = genetic_values(cap.listing, p, HalvingTable(c.MAX_NIV), c.GPRUNE);
     Progress quiet;
     inbreeding_coefficients(p, g.order, quiet);

@@ -1,4 +1,4 @@
-#include "run/directives.hpp"
+#include "directives/directives.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -572,8 +572,23 @@ void echo_directives(Listing& listing, Directives& d, Settings& s, const Environ
                    StopEnd::program_terminates, std::move(cause));
     }
 
+    s.contributions = d.OPT1 == 2;
+    s.renumbered = d.OPT2 == 2;
     echo_breed_proportions(listing, d, env, s, names);
     echo_sort_variable(listing, d, s);
+}
+
+std::vector<DirectiveValue> directive_values(const Directives& d) {
+    std::vector<DirectiveValue> values;
+    for (const Key& key : KEYS) {
+        const std::string name(key.name);
+        if (key.text != nullptr) {
+            values.push_back({name, true, 0, std::string(trim_trailing(d.*key.text))});
+        } else {
+            values.push_back({name, false, d.*key.integer, {}});
+        }
+    }
+    return values;
 }
 
 }  // namespace kinstrom

@@ -42,6 +42,17 @@ struct Directives {
     Directives();
 };
 
+// One directive in force: an integer or a text (without its trailing blanks).
+struct DirectiveValue {
+    std::string key;
+    bool is_text = false;
+    int64_t number = 0;
+    std::string text;
+};
+
+// Every directive, in the order of the key table (the order of the echo).
+std::vector<DirectiveValue> directive_values(const Directives& d);
+
 // Cuts or blank-pads a text value to `width` characters.
 std::string fixed_width(std::string_view value, std::size_t width);
 
@@ -67,9 +78,14 @@ std::vector<std::string> directive_warnings(const Directives& d);
 
 // Settings derived from the directives.
 struct Settings {
-    bool dob_check = false;                 // the sort variable is a birth date yyyymmdd
-    bool use_bprop = false;                 // a breed-proportion file is named
-    bool inbreed = false;                   // INBREED is "YES"
+    bool dob_check = false;      // the sort variable is a birth date yyyymmdd
+    bool use_bprop = false;      // a breed-proportion file is named
+    bool inbreed = false;        // INBREED is "YES"
+    bool contributions = false;  // OPT1 = 2: breed contributions and heterozygosity
+    bool renumbered = false;     // OPT2 = 2: .PED and .PRUNE with renumbered IDs
+
+    // .PHG_RENUM, the PHGs' codes in the renumbered files, goes with either option.
+    bool phg_renumbering() const { return contributions || renumbered; }
     std::array<int32_t, 2> ANE_MIN_DIFF{};  // minimum age in days of sire (0) and dam (1)
 };
 
@@ -97,9 +113,9 @@ struct FileNames {
 std::string resolve_name(std::string_view name, const Environment& env);
 
 // Prints the echo of the directives, validates them and resolves the input names; completes
-// OPT1, OPT2, GPRUNE and MIN_ACC_BD. Throws FatalStop on an illegal OPT1 or rejected
-// directives, its cause the reason as a sentence (the reasons joined by "; " when several
-// directives are rejected).
+// OPT1, OPT2, GPRUNE and MIN_ACC_BD and sets the flags of `s` that follow from them. Throws
+// FatalStop on an illegal OPT1 or rejected directives, its cause the reason as a sentence (the
+// reasons joined by "; " when several directives are rejected).
 void echo_directives(Listing& listing, Directives& d, Settings& s, const Environment& env,
                      FileNames& names);
 
