@@ -254,17 +254,55 @@ SummarySources summary_sources(const RunState& state) {
     return in;
 }
 
+ReadOptions read_options(const RunDirectives& run) {
+    const Directives& d = run.d;
+    const Settings& s = run.settings;
+    return {d.MAX_A,      d.MAX_PHG,      d.N_BPOP,    d.MIN_ACC_BD,
+            d.MAX_ACC_BD, s.ANE_MIN_DIFF, s.dob_check, s.use_bprop};
+}
+
+// The pedigree statistics with their stops: the counts, the untraceable individuals explained,
+// and whether inbreeding coefficients are computed.
+bool statistics_and_stops(Listing& listing, const RunDirectives& run, const InputSource& ped,
+                          Diagnostics& diagnostics, RunState& state) {
+    const ErrorFiles& errors = state.files.errors;
+    const int32_t MAX_NIV = run.d.MAX_NIV;
+    const PedigreeCounts& counts = state.counts.emplace(pedigree_counts(state.pedigree, errors));
+    state.untraceable =
+        untraceable_lines(listing, state.pedigree, counts, MAX_NIV, ped, diagnostics);
+    const StatisticsStops causes = stop_causes(state.pedigree, errors, counts, MAX_NIV, run.names);
+    const bool inbreeding =
+        *(state.inbreeding = pedigree_statistics(listing, counts, run.settings.inbreed, causes));
+    if (run.settings.inbreed && !inbreeding) inbreeding_dropped(diagnostics, errors);
+    return inbreeding;
+}
+
+// How the output stage writes; with a summary and contributions, it adds them up by cohort.
+OutputOptions output_options(const Settings& s, bool inbreeding, unsigned threads,
+                             const std::optional<TracedValues>& values) {
+    OutputOptions output{s.contributions, s.renumbered, s.phg_renumbering(),
+                         inbreeding,      s.use_bprop,  threads};
+    if (values && s.contributions) {
+        output.groups = &values->cohort_of;
+        output.n_groups = values->cohorts.size();
+    }
+    return output;
+}
+
+// A phase starts; with a summary, the document as it stands is kept for a run interrupted in
+// that phase.
+void begin_phase(const char* name, Progress& progress, const Diagnostics& diagnostics,
+                 RunState& state) {
+    progress.begin(name);
+    if (!state.summary) return;
+    state.watch->snapshot(
+        summary_text(summary_document(summary_sources(state), progress.phases(), diagnostics, 0)),
+        name);
+}
+
 void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics,
                 RunState& state) {
-    // Each phase starts here; with a summary, the document as it stands is kept for a run
-    // interrupted in that phase.
-    const auto phase = [&](const char* name) {
-        progress.begin(name);
-        if (state.summary)
-            state.watch->snapshot(summary_text(summary_document(summary_sources(state),
-                                                                progress.phases(), diagnostics, 0)),
-                                  name);
-    };
+    const auto phase = [&](const char* name) { begin_phase(name, progress, diagnostics, state); };
     phase("directives and files");
     const Environment env = Environment::read();
     std::unique_ptr<HalvingTable> P_HALVE;
@@ -277,15 +315,8 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const InputSources inputs{{names.ped, files.ped.get()},
                               {names.prob, files.prob.get()},
                               {names.bprop, files.bprop.get()}};
-    const ReadOptions read_options{d.MAX_A,
-                                   d.MAX_PHG,
-                                   d.N_BPOP,
-                                   d.MIN_ACC_BD,
-                                   d.MAX_ACC_BD,
-                                   settings.ANE_MIN_DIFF,
-                                   settings.dob_check,
-                                   settings.use_bprop};
-    read_input(listing, read_options, inputs, files.errors, pedigree, diagnostics);
+    read_input(listing, read_options(*state.directives), inputs, files.errors, pedigree,
+               diagnostics);
 
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
@@ -296,13 +327,8 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
     phase("pedigree statistics");
-    const PedigreeCounts& counts = state.counts.emplace(pedigree_counts(pedigree, files.errors));
-    state.untraceable =
-        untraceable_lines(listing, pedigree, counts, d.MAX_NIV, inputs.ped, diagnostics);
-    const bool inbreeding = *(state.inbreeding = pedigree_statistics(
-                                  listing, counts, settings.inbreed,
-                                  stop_causes(pedigree, files.errors, counts, d.MAX_NIV, names)));
-    if (settings.inbreed && !inbreeding) inbreeding_dropped(diagnostics, files.errors);
+    const bool inbreeding =
+        statistics_and_stops(listing, *state.directives, inputs.ped, diagnostics, state);
 
     phase("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);
@@ -317,13 +343,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     }
 
     phase("writing the traced pedigree");
-    OutputOptions output{settings.contributions,     settings.renumbered,
-                         settings.phg_renumbering(), inbreeding,
-                         settings.use_bprop,         env.threads};
-    if (state.values && settings.contributions) {
-        output.groups = &state.values->cohort_of;
-        output.n_groups = state.values->cohorts.size();
-    }
+    const OutputOptions output = output_options(settings, inbreeding, env.threads, state.values);
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults& results = state.output;
