@@ -2,11 +2,25 @@
 
 namespace kinstrom {
 
+namespace {
+
+// Page bookkeeping of the statistics section (Listing::reserve).
+namespace section {
+// Blank, title, underline, blank, the ten count rows: 14 lines (the unspecified-breed-proportion
+// row and the six lines of the inbreeding note that may follow are not counted).
+constexpr int32_t STATISTICS = 14;
+// Added with untraceable marked individuals, for the stop that follows: 5 lines (it prints six:
+// two blanks, two texts, a blank and the closing line).
+constexpr int32_t UNTRACEABLE_STOP = 5;
+}  // namespace section
+
+}  // namespace
+
 bool pedigree_statistics(Listing& listing, const Pedigree& pedigree, const ErrorFiles& errors,
                          bool inbreed_requested, const StatisticsStops& causes) {
     const auto& ERROR = errors.ERROR;
     const int32_t LASTPHGERR = pedigree.PHG_ERRLIST.LAST;
-    listing.reserve(ERROR[7] > 0 ? 19 : 14);
+    listing.reserve(section::STATISTICS + (ERROR[7] > 0 ? section::UNTRACEABLE_STOP : 0));
     listing.blank();
     listing.text("Statistics for the pedigree file");
     listing.text("--------------------------------");
