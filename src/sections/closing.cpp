@@ -12,6 +12,48 @@ namespace kinstrom {
 
 namespace {
 
+// Page bookkeeping of the closing sections (Listing::reserve, Listing::reserve_after). A table's
+// block is checked with its rows: the size below plus the most rows the table can print.
+namespace section {
+// PHG table: two blanks, title, underline, blank, "Direct links", blank, three column-title lines,
+// dashes; after the rows dashes, SUM, dashes: 13 lines besides the PHG rows (it prints 14).
+constexpr int32_t PHG_TABLE = 13;
+// Base-population table: two blanks, title, underline, "Contribution", blank, three column-title
+// lines, dashes; after the rows dashes, SUM, dashes: 13 lines besides the base-population rows.
+constexpr int32_t BASE_POPULATION_TABLE = 13;
+// Statistics heading (two blanks, title, underline) with the first contribution table (blank,
+// title, underline, blank, column titles, rule; rule after the rows): 11 lines besides the rows.
+constexpr int32_t STATISTICS_FIRST_TABLE = 11;
+// Second contribution table: two blanks, title, underline, blank, column titles, rule; rule after
+// the rows: 8 lines besides the base-population rows.
+constexpr int32_t CONTRIBUTION_TABLE = 8;
+// Each heterozygosity table: two blanks, title, underline, blank, "Base populations" and its
+// underline, column titles, rule; rule after the rows: 10 lines besides the pair rows.
+constexpr int32_t HETEROZYGOSITY_TABLE = 10;
+// The output-file descriptions: a section starts a new page when more than 75 - k lines are used
+// (k its size), so that it fits below.
+// .PED: two blanks, title, underline, blank, rule; four opening lines; at most ten format and
+// variable lines; rule: 22 lines (it prints at most 21).
+constexpr int32_t PED = 22;
+constexpr int32_t PED_AFTER = Listing::PAGE_LINES - PED;
+// .PRUNE: blank, three file lines, blank; at most eight format and variable lines; rule: 14 lines.
+constexpr int32_t PRUNE = 14;
+constexpr int32_t PRUNE_AFTER = Listing::PAGE_LINES - PRUNE;
+// .PHG_RENUM: blank, four file lines, blank, two format lines, blank, three variable lines, rule:
+// 13 lines.
+constexpr int32_t PHG_RENUM = 13;
+constexpr int32_t PHG_RENUM_AFTER = Listing::PAGE_LINES - PHG_RENUM;
+// .BCONTRIB: blank, three file lines, blank; at most seven format and variable lines; rule: 15
+// lines (it prints at most 13).
+constexpr int32_t BCONTRIB = 15;
+constexpr int32_t BCONTRIB_AFTER = Listing::PAGE_LINES - BCONTRIB;
+// .HET, the last section: room for 15 lines (it prints at most 14: blank, three file lines,
+// blank, at most eight format and variable lines, rule); its lines are not counted (0).
+constexpr int32_t HET_ROOM = 15;
+constexpr int32_t HET_AFTER = Listing::PAGE_LINES - HET_ROOM;
+constexpr int32_t HET = 0;
+}  // namespace section
+
 // Writes `text` from 1-based column `column`, over whatever stands there.
 void place(std::string& line, int column, std::string_view text) {
     const auto start = static_cast<std::size_t>(column - 1);
@@ -89,7 +131,7 @@ Row contribution_row(Row row, const Contribution& c) {
 // The base-population table: the PHG rows' contributions spread by breed proportion.
 void base_population_table(Listing& listing, const std::vector<Contribution>& BP_C,
                            const Row& sum_row) {
-    listing.reserve(static_cast<int32_t>(BP_C.size()) + 13);
+    listing.reserve(section::BASE_POPULATION_TABLE + static_cast<int32_t>(BP_C.size()));
     listing.blank();
     listing.blank();
     listing.text("BASE POPULATIONS");
@@ -123,7 +165,7 @@ void phg_tables(Listing& listing, bool use_bprop, const Pedigree& pedigree,
     const int32_t n_bpop = bprop ? pedigree.N_BPOP : 0;
     std::vector<Contribution> BP_C(at(n_bpop > 0 ? n_bpop : 0));
 
-    listing.reserve(n_phg + 13);
+    listing.reserve(section::PHG_TABLE + n_phg);
     phg_table_heading(listing, bprop);
     const int width = bprop ? 91 : 98;
     listing.raw(dashes(2, width));
@@ -210,7 +252,7 @@ void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputR
         "      Average          S.D.           Min value        Max value";
     const std::string rule = " " + std::string(89, '-');
 
-    listing.reserve(n_bpop + 11);
+    listing.reserve(section::STATISTICS_FIRST_TABLE + n_bpop);
     listing.raw("");
     listing.raw("");
     listing.text("          Simple statistics for the traced pedigree");
@@ -218,7 +260,7 @@ void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputR
 
     for (int table = 1; table <= 2; ++table) {
         if (table == 2) {
-            listing.reserve(n_bpop + 8);
+            listing.reserve(section::CONTRIBUTION_TABLE + n_bpop);
             listing.raw("");
         }
         listing.raw("");
@@ -245,7 +287,7 @@ void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputR
     }
 
     for (int table = 3; table <= 4; ++table) {
-        listing.reserve(pairs + 10);
+        listing.reserve(section::HETEROZYGOSITY_TABLE + pairs);
         listing.raw("");
         listing.raw("");
         if (table == 3) {
@@ -297,7 +339,7 @@ class Descriptions {
     }
 
     void ped(int32_t count, bool inbreeding) {
-        l_.reserve_after(53, 22);
+        l_.reserve_after(section::PED_AFTER, section::PED);
         text_lines({" ", " ", "          Description of output files",
                     std::string(10, ' ') + std::string(27, '-'), " ", RULE});
         text_lines({"A pedigree file has been created.",
@@ -326,7 +368,7 @@ class Descriptions {
     }
 
     void prune(int32_t count) {
-        l_.reserve_after(61, 14);
+        l_.reserve_after(section::PRUNE_AFTER, section::PRUNE);
         file_lines("A pruned pedigree file has been created.", count, ".PRUNE");
         if (renumbered_) {
             text_lines({"The format is ASCII and it has 5 variables", " ",
@@ -345,7 +387,7 @@ class Descriptions {
     }
 
     void phg_renum(int32_t count) {
-        l_.reserve_after(62, 13);
+        l_.reserve_after(section::PHG_RENUM_AFTER, section::PHG_RENUM);
         text_lines({" ", "A file with renumbered phantom parent groups ID's has been created.",
                     "-1 times the assigned base population number is used as the renumbered PHG ID",
                     "It contains " + int_text(count) + " records",
@@ -356,7 +398,7 @@ class Descriptions {
     }
 
     void bcontrib(int32_t count) {
-        l_.reserve_after(60, 15);
+        l_.reserve_after(section::BCONTRIB_AFTER, section::BCONTRIB);
         file_lines("A file with breed (PHG) contributions has been created.", count, ".BCONTRIB");
         if (renumbered_) {
             text_lines({"The format is ASCII and it has 4 variables", " ",
@@ -373,7 +415,7 @@ class Descriptions {
     }
 
     void het(int32_t count) {
-        l_.reserve_after(60, 0);  // the last section: its lines are not counted
+        l_.reserve_after(section::HET_AFTER, section::HET);
         file_lines("A file with breed (PHG) heterozygosity has been created.", count, ".HET");
         if (renumbered_) {
             text_lines(

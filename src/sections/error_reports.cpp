@@ -12,6 +12,38 @@ namespace kinstrom {
 
 namespace {
 
+// Page bookkeeping of the error reports (Listing::reserve, Listing::reserve_after). A kind's block
+// is checked without its record rows, which are counted as they are written. Kinds 3, 4, 6 and 8
+// reserve a number other than the lines they print; the page breaks follow the numbers.
+namespace section {
+// The "ERROR/WARNINGS" heading starts a new page when more than 30 lines of the page are used.
+constexpr int32_t ERRORS_HEADING_AFTER = 30;
+// The heading: two blanks, title, underline: 4 lines.
+constexpr int32_t ERRORS_HEADING = 4;
+// Added when there are more records than are printed: the "first 50" note and its blank, 2 lines.
+constexpr int32_t FIRST_50_NOTE = 2;
+// Kind 1: blank, title, underline, blank, two column-title lines; blank, count, file name, blank;
+// "The file has", four variable lines, blank: 16 lines besides the records.
+constexpr int32_t KIND1 = 16;
+// Kind 2: as kind 1 with six variable lines: 18 lines besides the records (the note's 2 are
+// added when kinds 2 and 3 together have more than 50 records).
+constexpr int32_t KIND2 = 18;
+// Kind 3: 16 lines; it prints 19 besides the records: as kind 1 with three more opening lines
+// (the inserted-parent note, "as both parents", blank).
+constexpr int32_t KIND3 = 16;
+// Kind 4: 13 lines; it prints 16 besides the records, laid out as kind 1.
+constexpr int32_t KIND4 = 13;
+// Kind 8: blank, title, "Errors can be:", five condition lines, dashes, blank, three column-title
+// lines; blank, count, file name, blank; "The file has", six variable lines: 24 lines besides the
+// records (the four closing lines on dates out of range are not counted).
+constexpr int32_t KIND8 = 24;
+// Kind 5: as kind 1 with two variable lines: 14 lines besides the records.
+constexpr int32_t KIND5 = 14;
+// Kind 6: 17 lines; it prints 16 besides the records: title, underline, blank, two column-title
+// lines; blank, count, marked count, file name, blank; "The file has", four variable lines, blank.
+constexpr int32_t KIND6 = 17;
+}  // namespace section
+
 constexpr int32_t ROWS_PRINTED = 50;
 
 // Values of one record read back from an error file. After a value that cannot be read, the
@@ -69,7 +101,7 @@ class Reports {
             return false;
         }
         e_.file(kind).rewind_for_reading();
-        l_.reserve(reserve + (big_count > ROWS_PRINTED ? 2 : 0));
+        l_.reserve(reserve + (big_count > ROWS_PRINTED ? section::FIRST_50_NOTE : 0));
         for (const std::string& line : opening) l_.text(line);
         first_50_note(n);
         return true;
@@ -119,7 +151,7 @@ const std::string PEDIGREE_UNDERLINE =
 
 void kind1(Reports& r, const ReportSettings& s) {
     const int32_t n = r.e_.ERROR[1];
-    if (!r.begin(1, n, 16, n,
+    if (!r.begin(1, n, section::KIND1, n,
                  {BLANK, "Repeated infomation on breed proportions in PHG",
                   "-----------------------------------------------", BLANK}))
         return;
@@ -150,7 +182,7 @@ void kind1(Reports& r, const ReportSettings& s) {
 
 void kind2(Reports& r) {
     const int32_t n = r.e_.ERROR[2];
-    if (!r.begin(2, n, 18, r.e_.ERROR[2] + r.e_.ERROR[3],
+    if (!r.begin(2, n, section::KIND2, r.e_.ERROR[2] + r.e_.ERROR[3],
                  {BLANK, "Repeated pedigree infomation", "----------------------------", BLANK}))
         return;
     r.l_.text(PEDIGREE_HEADER);
@@ -182,7 +214,7 @@ void kind2(Reports& r) {
 
 void kind3(Reports& r, const Pedigree& p) {
     const int32_t n = p.N_INS;
-    if (!r.begin(3, n, 16, n,
+    if (!r.begin(3, n, section::KIND3, n,
                  {BLANK, "Individuals appears as parents, but is not in the file as an individual",
                   std::string(67, '-'), BLANK,
                   "These individuals are inserted in the pedigree with phg= " +
@@ -209,7 +241,8 @@ void kind3(Reports& r, const Pedigree& p) {
 
 void kind4(Reports& r) {
     const int32_t n = r.e_.ERROR[4];
-    if (!r.begin(4, n, 13, n, {BLANK, "Inconsistet pedigree", "--------------------", BLANK}))
+    if (!r.begin(4, n, section::KIND4, n,
+                 {BLANK, "Inconsistet pedigree", "--------------------", BLANK}))
         return;
     r.l_.text(PEDIGREE_HEADER);
     r.l_.text(PEDIGREE_UNDERLINE);
@@ -236,7 +269,7 @@ void kind8(Reports& r, const ReportSettings& s) {
         return;
     }
     r.e_.file(8).rewind_for_reading();
-    r.l_.reserve(24 + (n > ROWS_PRINTED ? 2 : 0));
+    r.l_.reserve(section::KIND8 + (n > ROWS_PRINTED ? section::FIRST_50_NOTE : 0));
     r.l_.blank();
     r.l_.text("Individuals with possible errors in birth date");
     r.l_.text("Errors can be:");
@@ -279,7 +312,7 @@ void kind8(Reports& r, const ReportSettings& s) {
 
 void kind5(Reports& r) {
     const int32_t n = r.e_.ERROR[5];
-    if (!r.begin(5, n, 14, n,
+    if (!r.begin(5, n, section::KIND5, n,
                  {BLANK, "Individuals that should be traced, but is not in the pedigree file",
                   std::string(62, '-'), BLANK}))
         return;
@@ -300,7 +333,7 @@ void kind5(Reports& r) {
 
 void kind6(Reports& r) {
     const int32_t n = r.e_.ERROR[6];
-    if (!r.begin(6, n, 17, n,
+    if (!r.begin(6, n, section::KIND6, n,
                  {"The following individuals can not be traced back to PHG's",
                   "---------------------------------------------------------", BLANK}))
         return;
@@ -368,7 +401,7 @@ void report_input_errors(Listing& listing, const ReportSettings& s, const Pedigr
     int64_t sum = 0;
     for (int kind = 1; kind <= ERROR_KINDS; ++kind) sum += errors.ERROR[kind];
     if (sum > 0) {
-        listing.reserve_after(30, 4);
+        listing.reserve_after(section::ERRORS_HEADING_AFTER, section::ERRORS_HEADING);
         listing.blank();
         listing.blank();
         listing.text("          ERROR/WARNINGS");

@@ -2,6 +2,20 @@
 
 namespace kinstrom {
 
+namespace {
+
+// Page bookkeeping of the statistics section (Listing::reserve).
+namespace section {
+// Blank, title, underline, blank, the ten count rows: 14 lines (the unspecified-breed-proportion
+// row and the six lines of the inbreeding note that may follow are not counted).
+constexpr int32_t STATISTICS = 14;
+// Added with untraceable marked individuals, for the stop that follows: 5 lines (it prints six:
+// two blanks, two texts, a blank and the closing line).
+constexpr int32_t UNTRACEABLE_STOP = 5;
+}  // namespace section
+
+}  // namespace
+
 PedigreeCounts pedigree_counts(const Pedigree& pedigree, const ErrorFiles& errors) {
     const auto& E = errors.ERROR;
     return {int64_t{pedigree.N_INDIVIDUALS} + pedigree.N_INS,
@@ -20,7 +34,8 @@ PedigreeCounts pedigree_counts(const Pedigree& pedigree, const ErrorFiles& error
 
 bool pedigree_statistics(Listing& listing, const PedigreeCounts& c, bool inbreed_requested,
                          const StatisticsStops& causes) {
-    listing.reserve(c.not_traceable_to_trace > 0 ? 19 : 14);
+    listing.reserve(section::STATISTICS +
+                    (c.not_traceable_to_trace > 0 ? section::UNTRACEABLE_STOP : 0));
     listing.blank();
     listing.text("Statistics for the pedigree file");
     listing.text("--------------------------------");
