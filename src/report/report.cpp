@@ -180,8 +180,18 @@ footer { margin-top: 20px; color: #4a4f57; font-size: 12px; }
 
 // ---- the parts of the page ----
 
-std::string cohort_name(const json& cohorts) {
-    return text(cohorts, "by") == "generation" ? "Generation" : "Birth year";
+// The cohorts of a summary, what they are counted by, and a chart's title for them.
+struct CohortChart {
+    const json& cohorts;
+    std::string by;     // "Birth year" or "Generation"
+    std::string title;  // `what` by birth year, or by generation
+};
+
+CohortChart cohort_chart(const json& s, const std::string& what) {
+    const json& cohorts = at(s, "cohorts");
+    bool generation = text(cohorts, "by") == "generation";
+    return {cohorts, generation ? "Generation" : "Birth year",
+            what + (generation ? " by generation" : " by birth year")};
 }
 
 std::string headline(const json& s) {
@@ -307,10 +317,7 @@ std::string no_inbreeding(const json& s, const std::string& otherwise) {
 }
 
 std::string inbreeding_chart(const json& s) {
-    const json& cohorts = at(s, "cohorts");
-    std::string by = cohort_name(cohorts);
-    std::string title =
-        by == "Generation" ? "Inbreeding by generation" : "Inbreeding by birth year";
+    auto [cohorts, by, title] = cohort_chart(s, "Inbreeding");
     if (std::string why = no_cohorts(s); !why.empty())
         return section("inbreeding", title, note(why));
 
@@ -347,13 +354,9 @@ std::string inbreeding_chart(const json& s) {
 }
 
 std::string generations_chart(const json& s) {
-    const json& cohorts = at(s, "cohorts");
-    std::string by = cohort_name(cohorts);
-    std::string title =
-        by == "Generation" ? "Pedigree depth by generation" : "Pedigree depth by birth year";
-    if (std::string why = no_cohorts(s); !why.empty()) {
+    auto [cohorts, by, title] = cohort_chart(s, "Pedigree depth");
+    if (std::string why = no_cohorts(s); !why.empty())
         return section("generations", title, note(why));
-    }
     svg::Chart chart{"generations", title, by, {"Known generations", ""}, 2, "", {}};
     chart.series.push_back({"Mean known generations", GREEN, "", 'd', 0, {}});
     std::vector<double> x;
@@ -376,11 +379,95 @@ std::string generations_chart(const json& s) {
                                table));
 }
 
+// A base population's mean contribution to the individuals of a cohort row; 0 where none is given.
+double contribution(const json& row, std::size_t j) {
+    const json& c = at(row, "contributions");
+    return c.is_array() && j < c.size() ? number(c[j]).value_or(0.0) : 0.0;
+}
+
+// The base populations drawn: all of them, or the SHOWN_POPULATIONS largest over all rows
+// (weighted by the rows' individuals) and the others summed.
+struct Shown {
+    const json& names;               // all base populations
+    std::vector<std::size_t> order;  // the populations drawn, by index into `names`
+    bool other = false;              // the others are summed
+};
+
+Shown shown_populations(const json& names, const json& rows) {
+    std::vector<double> total(names.size(), 0.0);
+    for (const json& r : rows)
+        for (std::size_t j = 0; j < names.size(); ++j)
+            total[j] += static_cast<double>(integer(at(r, "individuals"))) * contribution(r, j);
+    Shown shown{names, std::vector<std::size_t>(names.size()), names.size() > SHOWN_POPULATIONS};
+    for (std::size_t j = 0; j < shown.order.size(); ++j) shown.order[j] = j;
+    if (shown.other) {
+        std::stable_sort(shown.order.begin(), shown.order.end(),
+                         [&](std::size_t a, std::size_t b) { return total[a] > total[b]; });
+        shown.order.resize(SHOWN_POPULATIONS);
+    }
+    return shown;
+}
+
+// The stacked bars of breed composition and the table of the same numbers.
+struct Composition {
+    svg::Chart chart;
+    Table table;
+    std::vector<std::string> categories;
+};
+
+// A series (a legend item) and a table column for each population drawn, and for the others.
+void add_populations(Composition& c, const Shown& shown) {
+    for (std::size_t k = 0; k < shown.order.size(); ++k) {
+        const json& n = shown.names[shown.order[k]];
+        std::string name = n.is_string() ? n.get<std::string>() : n.dump();
+        c.chart.series.push_back({"Population " + name, PALETTE[k], "", 'o', 0, {}});
+        c.table.head.push_back(svg::shorten(name, 16));
+        c.table.columns += 'n';
+    }
+    if (shown.other) {
+        std::size_t others = shown.names.size() - shown.order.size();
+        c.chart.series.push_back(
+            {"Other " + std::to_string(others) + " populations", GREY, "", 'o', 0, {}});
+        c.table.head.push_back("Other");
+        c.table.columns += 'n';
+    }
+}
+
+// The bar and the table row of a cohort: the contributions in % of the populations drawn and
+// what the others give.
+void add_cohort(Composition& c, const json& row, const Shown& shown) {
+    c.categories.push_back(cohort(row));
+    std::vector<std::string> cells{c.categories.back(), count(at(row, "individuals"))};
+    double shown_sum = 0, all = 0;
+    for (std::size_t j = 0; j < shown.names.size(); ++j) all += contribution(row, j);
+    for (std::size_t k = 0; k < shown.order.size(); ++k) {
+        double v = contribution(row, shown.order[k]);
+        shown_sum += v;
+        c.chart.series[k].values.push_back(v * 100);
+        cells.push_back(fixed(v * 100, 1));
+    }
+    if (shown.other) {
+        c.chart.series.back().values.push_back((all - shown_sum) * 100);
+        cells.push_back(fixed((all - shown_sum) * 100, 1));
+    }
+    c.table.rows.push_back(cells);
+}
+
+std::string composition_caption(const Shown& shown) {
+    std::string caption =
+        "Mean contribution (%) of each base population to the individuals of "
+        "a cohort, stacked; the table gives the same in %.";
+    if (shown.other) {
+        std::size_t all = shown.names.size(), drawn = shown.order.size();
+        caption += " The " + std::to_string(drawn) + " largest of " + std::to_string(all) +
+                   " base populations are shown; the other " + std::to_string(all - drawn) +
+                   " are summed.";
+    }
+    return caption;
+}
+
 std::string composition_chart(const json& s) {
-    const json& cohorts = at(s, "cohorts");
-    std::string by = cohort_name(cohorts);
-    std::string title =
-        by == "Generation" ? "Breed composition by generation" : "Breed composition by birth year";
+    auto [cohorts, by, title] = cohort_chart(s, "Breed composition");
     const json& names = items(at(cohorts, "base_populations"));
     if (names.empty()) {
         return section(
@@ -393,73 +480,15 @@ std::string composition_chart(const json& s) {
         return section("composition", title, note(why));
     }
     const json& rows = at(cohorts, "rows");
-    auto contribution = [](const json& row, std::size_t j) {
-        const json& c = at(row, "contributions");
-        return c.is_array() && j < c.size() ? number(c[j]).value_or(0.0) : 0.0;
-    };
-
-    // The largest populations over all rows (weighted by the rows' individuals), the rest summed.
-    std::vector<double> total(names.size(), 0.0);
-    for (const json& r : rows)
-        for (std::size_t j = 0; j < names.size(); ++j)
-            total[j] += static_cast<double>(integer(at(r, "individuals"))) * contribution(r, j);
-    std::vector<std::size_t> order(names.size());
-    for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
-    bool other = names.size() > SHOWN_POPULATIONS;
-    if (other) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return total[a] > total[b]; });
-        order.resize(SHOWN_POPULATIONS);
-    }
-
-    svg::Chart chart{"composition", title, by, {"Mean contribution (%)", ""}, 1, " %", {}};
-    Table table{"composition", {by, "Individuals"}, "kn", {}, {}};
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const json& n = names[order[k]];
-        std::string name = n.is_string() ? n.get<std::string>() : n.dump();
-        chart.series.push_back({"Population " + name, PALETTE[k], "", 'o', 0, {}});
-        table.head.push_back(svg::shorten(name, 16));
-        table.columns += 'n';
-    }
-    if (other) {
-        chart.series.push_back(
-            {"Other " + std::to_string(names.size() - order.size()) + " populations",
-             GREY,
-             "",
-             'o',
-             0,
-             {}});
-        table.head.push_back("Other");
-        table.columns += 'n';
-    }
-    std::vector<std::string> categories;
-    for (const json& r : rows) {
-        categories.push_back(cohort(r));
-        std::vector<std::string> cells{categories.back(), count(at(r, "individuals"))};
-        double shown_sum = 0, all = 0;
-        for (std::size_t j = 0; j < names.size(); ++j) all += contribution(r, j);
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            double v = contribution(r, order[k]);
-            shown_sum += v;
-            chart.series[k].values.push_back(v * 100);
-            cells.push_back(fixed(v * 100, 1));
-        }
-        if (other) {
-            chart.series.back().values.push_back((all - shown_sum) * 100);
-            cells.push_back(fixed((all - shown_sum) * 100, 1));
-        }
-        table.rows.push_back(cells);
-    }
-    std::string caption =
-        "Mean contribution (%) of each base population to the individuals of "
-        "a cohort, stacked; the table gives the same in %.";
-    if (other) {
-        caption += " The " + std::to_string(order.size()) + " largest of " +
-                   std::to_string(names.size()) + " base populations are shown; the other " +
-                   std::to_string(names.size() - order.size()) + " are summed.";
-    }
+    Shown shown = shown_populations(names, rows);
+    Composition c{{"composition", title, by, {"Mean contribution (%)", ""}, 1, " %", {}},
+                  {"composition", {by, "Individuals"}, "kn", {}, {}},
+                  {}};
+    add_populations(c, shown);
+    for (const json& r : rows) add_cohort(c, r, shown);
     return section("composition", title,
-                   chart_block(svg::bar_chart(chart, categories, 100), caption, table));
+                   chart_block(svg::bar_chart(c.chart, c.categories, 100),
+                               composition_caption(shown), c.table));
 }
 
 // An inbreeding class limit as a fraction: 0, 1/32, ..., 1.

@@ -67,6 +67,49 @@ std::string shorten(std::string_view text, std::size_t max_chars) {
     return std::string(text);
 }
 
+void Writer::start(std::string_view name, const Attrs& attrs) {
+    out_ += '<';
+    out_ += name;
+    for (const Attr& a : attrs) {
+        out_ += ' ';
+        if (a.name.empty()) continue;
+        out_ += a.name;
+        out_ += "=\"";
+        out_ += escape(a.value);
+        out_ += '"';
+    }
+}
+
+void Writer::open(std::string_view name, const Attrs& attrs) {
+    start(name, attrs);
+    out_ += '>';
+}
+
+void Writer::leaf(std::string_view name, const Attrs& attrs) {
+    start(name, attrs);
+    out_ += "/>";
+}
+
+void Writer::close(std::string_view name) {
+    out_ += "</";
+    out_ += name;
+    out_ += '>';
+}
+
+void Writer::text(std::string_view content) {
+    out_ += escape(content);
+}
+
+void Writer::element(std::string_view name, const Attrs& attrs, std::string_view content) {
+    open(name, attrs);
+    text(content);
+    close(name);
+}
+
+void Writer::newline() {
+    out_ += '\n';
+}
+
 namespace {
 
 // The decimals that print every multiple of `step` exactly.
@@ -109,125 +152,216 @@ std::string num(double v) {
     return fixed(v, 1);
 }
 
-std::string text_el(double x, double y, std::string_view anchor, int size, std::string_view fill,
-                    std::string_view text, std::string_view extra = {}) {
-    std::string out = "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" +
-                      std::string(anchor) + "\" font-size=\"" + std::to_string(size) +
-                      "\" fill=\"" + std::string(fill) + "\"";
-    if (!extra.empty()) out += " " + std::string(extra);
-    return out + ">" + escape(text) + "</text>\n";
-}
-
-std::string line_el(double x1, double y1, double x2, double y2, std::string_view stroke) {
-    return "<line x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) + "\" y2=\"" +
-           num(y2) + "\" stroke=\"" + std::string(stroke) + "\"/>\n";
-}
-
-std::string marker_el(const Series& s, double x, double y, std::string_view attrs) {
-    std::string fill = "fill=\"" + s.colour + "\" stroke=\"#fff\" stroke-width=\"1\"";
-    switch (s.marker) {
-        case 's':
-            return "<rect " + std::string(attrs) + " x=\"" + num(x - 4) + "\" y=\"" + num(y - 4) +
-                   "\" width=\"8\" height=\"8\" " + fill + ">";
-        case 'd':
-            return "<path " + std::string(attrs) + " d=\"M" + num(x) + " " + num(y - 5.5) + "L" +
-                   num(x + 5.5) + " " + num(y) + "L" + num(x) + " " + num(y + 5.5) + "L" +
-                   num(x - 5.5) + " " + num(y) + "Z\" " + fill + ">";
-        default:
-            return "<circle " + std::string(attrs) + " cx=\"" + num(x) + "\" cy=\"" + num(y) +
-                   "\" r=\"4.5\" " + fill + ">";
-    }
-}
-
-const char* marker_end(char marker) {
-    return marker == 's' ? "</rect>" : marker == 'd' ? "</path>" : "</circle>";
-}
-
-// Frame of a chart: the svg element, its title, and a legend at the top when `legend` is set.
-struct Frame {
-    double height = 320;
-    double top = 0;  // below the legend
-    std::string head;
+// The plot area of a chart, in pixels from the top left corner of the chart.
+struct Area {
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
 };
 
-Frame open_frame(const Chart& chart, bool legend, bool lines, double height) {
-    std::string legend_svg;
-    double x = 0, row = 0;
-    if (legend) {
-        for (std::size_t i = 0; i < chart.series.size(); ++i) {
-            const Series& s = chart.series[i];
-            std::string label = shorten(s.name, 44);
-            double w = 28 + text_width(label, 12) + 18;
-            if (x > 0 && x + w > WIDTH) {
-                x = 0;
-                row += 20;
-            }
-            double cy = 14 + row;
-            legend_svg += "<g class=\"legend-item\">";
-            if (lines) {
-                legend_svg += "<line x1=\"" + num(x) + "\" y1=\"" + num(cy) + "\" x2=\"" +
-                              num(x + 22) + "\" y2=\"" + num(cy) + "\" stroke=\"" + s.colour +
-                              "\" stroke-width=\"2\"" +
-                              (s.dash.empty() ? "" : " stroke-dasharray=\"" + s.dash + "\"") + "/>";
-                legend_svg += marker_el(s, x + 11, cy, "") + marker_end(s.marker);
-            } else {
-                legend_svg += "<rect x=\"" + num(x + 5) + "\" y=\"" + num(cy - 6) +
-                              "\" width=\"12\" height=\"12\" fill=\"" + s.colour + "\"/>";
-            }
-            legend_svg += "</g>\n" + text_el(x + 28, cy + 4, "start", 12, "#222", label);
-            x += w;
-        }
-        row += 28;
+// The pixel row of value `v` on an axis with ticks `t`.
+double y_of(const Ticks& t, const Area& a, double v) {
+    return a.bottom - (v - t.lo) / (t.hi - t.lo) * (a.bottom - a.top);
+}
+
+struct TextStyle {
+    std::string_view anchor;  // text-anchor
+    int size = 12;            // font-size
+    std::string_view fill;
+};
+constexpr TextStyle TITLE{"middle", 12, "#222"};
+constexpr TextStyle LEGEND{"start", 12, "#222"};
+constexpr TextStyle TICK{"middle", 11, "#444"};
+constexpr TextStyle TICK_LEFT{"end", 11, "#444"};
+constexpr TextStyle TICK_RIGHT{"start", 11, "#444"};
+constexpr TextStyle VALUE{"middle", 11, "#333"};
+
+// A line of text at (x, y), then a line end; `extra` follows the style's attributes.
+void text_el(Writer& w, double x, double y, const TextStyle& style, std::string_view text,
+             const Attrs& extra = {}) {
+    Attrs attrs{{"x", num(x)},
+                {"y", num(y)},
+                {"text-anchor", std::string(style.anchor)},
+                {"font-size", std::to_string(style.size)},
+                {"fill", std::string(style.fill)}};
+    attrs.insert(attrs.end(), extra.begin(), extra.end());
+    w.element("text", attrs, text);
+    w.newline();
+}
+
+void line_el(Writer& w, double x1, double y1, double x2, double y2, std::string_view stroke) {
+    w.leaf("line", {{"x1", num(x1)},
+                    {"y1", num(y1)},
+                    {"x2", num(x2)},
+                    {"y2", num(y2)},
+                    {"stroke", std::string(stroke)}});
+    w.newline();
+}
+
+const char* marker_name(char marker) {
+    return marker == 's' ? "rect" : marker == 'd' ? "path" : "circle";
+}
+
+// The outline of a diamond marker centred on (x, y): top, right, bottom, left.
+std::string diamond(double x, double y) {
+    std::string d = "M";
+    d += num(x) + " " + num(y - 5.5) + "L" + num(x + 5.5) + " " + num(y) + "L" + num(x) + " " +
+         num(y + 5.5) + "L" + num(x - 5.5) + " " + num(y) + "Z";
+    return d;
+}
+
+// Opens the marker of series `s` centred on (x, y): a circle, a square or a diamond. `attrs` come
+// first: the plot's marks carry their class and series, the legend's a blank.
+void open_marker(Writer& w, const Series& s, double x, double y, Attrs attrs) {
+    switch (s.marker) {
+        case 's':
+            attrs.insert(attrs.end(),
+                         {{"x", num(x - 4)}, {"y", num(y - 4)}, {"width", "8"}, {"height", "8"}});
+            break;
+        case 'd':
+            attrs.push_back({"d", diamond(x, y)});
+            break;
+        default:
+            attrs.insert(attrs.end(), {{"cx", num(x)}, {"cy", num(y)}, {"r", "4.5"}});
     }
-    Frame f;
-    f.top = row + 14;
-    f.height = height + row;
-    f.head = "<svg class=\"chart\" data-chart=\"" + escape(chart.kind) +
-             "\" role=\"img\" aria-label=\"" + escape(chart.title) + "\" viewBox=\"0 0 " +
-             std::to_string(WIDTH) + " " + num(f.height) + "\" width=\"" + std::to_string(WIDTH) +
-             "\" height=\"" + num(f.height) + "\" font-family=\"sans-serif\">\n<title>" +
-             escape(chart.title) + "</title>\n" + legend_svg;
-    return f;
+    attrs.insert(attrs.end(), {{"fill", s.colour}, {"stroke", "#fff"}, {"stroke-width", "1"}});
+    w.open(marker_name(s.marker), attrs);
+}
+
+// The stroke of a line series: its colour, 2 px wide, dashed when it has a dash pattern.
+void add_stroke(Attrs& attrs, const Series& s) {
+    attrs.insert(attrs.end(), {{"stroke", s.colour}, {"stroke-width", "2"}});
+    if (!s.dash.empty()) attrs.push_back({"stroke-dasharray", s.dash});
+}
+
+// The legend above the plot: one item a series, in rows that fit WIDTH.
+struct LegendItem {
+    double x = 0;
+    double cy = 0;  // middle of the item's row
+    std::string label;
+};
+struct Legend {
+    std::vector<LegendItem> items;
+    double height = 0;
+};
+
+Legend legend_layout(const Chart& chart) {
+    Legend legend;
+    double x = 0, row = 0;
+    for (const Series& s : chart.series) {
+        std::string label = shorten(s.name, 44);
+        double w = 28 + text_width(label, 12) + 18;
+        if (x > 0 && x + w > WIDTH) {
+            x = 0;
+            row += 20;
+        }
+        legend.items.push_back({x, 14 + row, label});
+        x += w;
+    }
+    legend.height = row + 28;
+    return legend;
+}
+
+// Each item: a stretch of line with the series' marker (`lines`) or a colour swatch, and the name.
+void write_legend(Writer& w, const Chart& chart, const Legend& legend, bool lines) {
+    for (std::size_t i = 0; i < legend.items.size(); ++i) {
+        const Series& s = chart.series[i];
+        const LegendItem& item = legend.items[i];
+        double x = item.x, cy = item.cy;
+        w.open("g", {{"class", "legend-item"}});
+        if (lines) {
+            Attrs attrs{{"x1", num(x)}, {"y1", num(cy)}, {"x2", num(x + 22)}, {"y2", num(cy)}};
+            add_stroke(attrs, s);
+            w.leaf("line", attrs);
+            open_marker(w, s, x + 11, cy, {Attr{}});  // a blank: no class, no series
+            w.close(marker_name(s.marker));
+        } else {
+            w.leaf("rect", {{"x", num(x + 5)},
+                            {"y", num(cy - 6)},
+                            {"width", "12"},
+                            {"height", "12"},
+                            {"fill", s.colour}});
+        }
+        w.close("g");
+        w.newline();
+        text_el(w, x + 28, cy + 4, LEGEND, item.label);
+    }
+}
+
+// What sets a chart's frame apart: a legend or not, its marks, its height without legend and the
+// space right of the plot.
+struct FrameStyle {
+    bool legend = false;
+    bool lines = false;  // legend items for line series
+    double height = 320;
+    double right_margin = 20;
+};
+
+// The svg element, its title and the legend; returns the plot area below the legend.
+Area open_frame(Writer& w, const Chart& chart, const FrameStyle& style) {
+    Legend legend;
+    if (style.legend) legend = legend_layout(chart);
+    double height = style.height + legend.height;
+    w.open("svg", {{"class", "chart"},
+                   {"data-chart", chart.kind},
+                   {"role", "img"},
+                   {"aria-label", chart.title},
+                   {"viewBox", "0 0 " + std::to_string(WIDTH) + " " + num(height)},
+                   {"width", std::to_string(WIDTH)},
+                   {"height", num(height)},
+                   {"font-family", "sans-serif"}});
+    w.newline();
+    w.element("title", {}, chart.title);
+    w.newline();
+    write_legend(w, chart, legend, style.lines);
+    return {64, WIDTH - style.right_margin, legend.height + 14, height - 52};
 }
 
 // Horizontal grid lines, the left (and right) axis with tick labels and titles, the x axis title.
-std::string axes(const Chart& chart, double left, double right, double top, double bottom,
-                 const Ticks& y0, const Ticks* y1) {
-    std::string out;
-    auto to_y = [&](const Ticks& t, double v) {
-        return bottom - (v - t.lo) / (t.hi - t.lo) * (bottom - top);
-    };
+void axes(Writer& w, const Chart& chart, const Area& a, const Ticks& y0, const Ticks* y1) {
     for (double v : y0.values) {
-        double y = to_y(y0, v);
-        out += line_el(left, y, right, y, v == y0.lo ? "#888" : "#e2e2e2");
-        out += text_el(left - 6, y + 4, "end", 11, "#444", fixed(v, y0.decimals));
+        double y = y_of(y0, a, v);
+        line_el(w, a.left, y, a.right, y, v == y0.lo ? "#888" : "#e2e2e2");
+        text_el(w, a.left - 6, y + 4, TICK_LEFT, fixed(v, y0.decimals));
     }
     if (y1) {
-        for (double v : y1->values) {
-            out +=
-                text_el(right + 6, to_y(*y1, v) + 4, "start", 11, "#444", fixed(v, y1->decimals));
-        }
+        for (double v : y1->values)
+            text_el(w, a.right + 6, y_of(*y1, a, v) + 4, TICK_RIGHT, fixed(v, y1->decimals));
     }
-    double mid = (top + bottom) / 2;
-    out += text_el(14, mid, "middle", 12, "#222", chart.y_label[0],
-                   "transform=\"rotate(-90 14 " + num(mid) + ")\"");
+    double mid = (a.top + a.bottom) / 2;
+    text_el(w, 14, mid, TITLE, chart.y_label[0],
+            {{"transform", "rotate(-90 14 " + num(mid) + ")"}});
     if (y1) {
         double xr = WIDTH - 12;
-        out += text_el(xr, mid, "middle", 12, "#222", chart.y_label[1],
-                       "transform=\"rotate(90 " + num(xr) + " " + num(mid) + ")\"");
+        text_el(w, xr, mid, TITLE, chart.y_label[1],
+                {{"transform", "rotate(90 " + num(xr) + " " + num(mid) + ")"}});
     }
-    out += text_el((left + right) / 2, bottom + 42, "middle", 12, "#222", chart.x_label);
-    return out;
+    text_el(w, (a.left + a.right) / 2, a.bottom + 42, TITLE, chart.x_label);
 }
 
-std::string plot_open(double left, double top, double right, double bottom) {
-    return "<g class=\"plot\">\n<rect x=\"" + num(left) + "\" y=\"" + num(top) + "\" width=\"" +
-           num(right - left) + "\" height=\"" + num(bottom - top) + "\" fill=\"#fff\"/>\n";
+// The plot group with its white ground; close_plot ends it and the chart.
+void open_plot(Writer& w, const Area& a) {
+    w.open("g", {{"class", "plot"}});
+    w.newline();
+    w.leaf("rect", {{"x", num(a.left)},
+                    {"y", num(a.top)},
+                    {"width", num(a.right - a.left)},
+                    {"height", num(a.bottom - a.top)},
+                    {"fill", "#fff"}});
+    w.newline();
 }
 
-std::string tooltip(const Chart& chart, std::string_view what, double v) {
-    return "<title>" + escape(what) + ": " + fixed(v, chart.value_decimals) +
-           escape(chart.value_unit) + "</title>";
+void close_plot(Writer& w) {
+    w.close("g");
+    w.newline();
+    w.close("svg");
+    w.newline();
+}
+
+void tooltip(Writer& w, const Chart& chart, std::string_view what, double v) {
+    w.element("title", {},
+              std::string(what) + ": " + fixed(v, chart.value_decimals) + chart.value_unit);
 }
 
 // The largest value of the series on `axis` (all series when axis < 0), and 0 at least.
@@ -239,6 +373,141 @@ double max_value(const Chart& chart, int axis) {
             if (v && std::isfinite(*v)) m = std::max(m, *v);
     }
     return m;
+}
+
+// The scales of a line chart: numeric x from the least to the largest x, inset by a pad; the
+// left y axis and the right one.
+struct LinePlot {
+    Area area;
+    double x_lo = 0;
+    double x_hi = 1;
+    double pad = 14;
+    Ticks y[2];
+    double x_of(double v) const {
+        return area.left + pad + (v - x_lo) / (x_hi - x_lo) * (area.right - area.left - 2 * pad);
+    }
+};
+
+void set_x_range(LinePlot& p, const std::vector<double>& x) {
+    p.x_lo = x.empty() ? 0 : *std::min_element(x.begin(), x.end());
+    p.x_hi = x.empty() ? 1 : *std::max_element(x.begin(), x.end());
+    if (p.x_hi <= p.x_lo) {
+        p.x_lo -= 1;
+        p.x_hi += 1;
+    }
+}
+
+// Tick marks and labels under the plot at whole steps of x.
+void x_axis(Writer& w, const LinePlot& p) {
+    double step = std::max(1.0, nice_ticks(p.x_lo, p.x_hi, 8).step);
+    for (double v = std::ceil(p.x_lo / step) * step; v <= p.x_hi + 1e-9; v += step) {
+        line_el(w, p.x_of(v), p.area.bottom, p.x_of(v), p.area.bottom + 5, "#888");
+        text_el(w, p.x_of(v), p.area.bottom + 18, TICK, fixed(v, 0));
+    }
+}
+
+// The right axis: as many intervals as on the left, so that the grid lines serve both.
+Ticks right_ticks(const Chart& chart, const Ticks& y0) {
+    auto intervals = static_cast<long long>(y0.values.size() - 1);
+    double m = max_value(chart, 1);
+    double rough = (m > 0 ? m : 1) / static_cast<double>(intervals);
+    return ticks_from(0, nice_step(rough, true), intervals);
+}
+
+struct Point {
+    std::size_t i = 0;  // index into x and the values
+    double px = 0;
+    double py = 0;
+    bool joined = false;  // a line leads to it from the point before
+};
+
+// Series `si`: the path through its values (broken where a value is missing), then a marker with
+// a tooltip at each value.
+void line_series(Writer& w, const Chart& chart, std::size_t si, const std::vector<double>& x,
+                 const LinePlot& p) {
+    const Series& s = chart.series[si];
+    const Ticks& t = p.y[s.axis == 1 ? 1 : 0];
+    std::vector<Point> points;
+    bool pen_down = false;
+    for (std::size_t i = 0; i < x.size() && i < s.values.size(); ++i) {
+        if (!s.values[i]) {
+            pen_down = false;
+            continue;
+        }
+        points.push_back({i, p.x_of(x[i]), y_of(t, p.area, *s.values[i]), pen_down});
+        pen_down = true;
+    }
+    std::string d;
+    for (const Point& pt : points) {
+        d += pt.joined ? 'L' : 'M';
+        d += num(pt.px) + " " + num(pt.py);
+    }
+    Attrs attrs{{"d", d}, {"fill", "none"}};
+    add_stroke(attrs, s);
+    w.leaf("path", attrs);
+    w.newline();
+    for (const Point& pt : points) {
+        open_marker(w, s, pt.px, pt.py, {{"class", "mark"}, {"data-series", std::to_string(si)}});
+        tooltip(w, chart, fixed(x[pt.i], 0), *s.values[pt.i]);
+        w.close(marker_name(s.marker));
+        w.newline();
+    }
+}
+
+// The y axis of a bar chart: up to the largest bar (stacked: the largest sum), `y_top` at least.
+Ticks bar_ticks(const Chart& chart, std::size_t categories, double y_top) {
+    std::vector<double> totals(categories, 0.0);
+    for (const Series& s : chart.series)
+        for (std::size_t i = 0; i < totals.size() && i < s.values.size(); ++i)
+            totals[i] += s.values[i].value_or(0.0);
+    double y_max = totals.empty() ? 0 : *std::max_element(totals.begin(), totals.end());
+    if (y_max <= y_top * 1.005) y_max = y_top;  // sums of shares a rounding above 100 %
+    return nice_ticks(0, y_max, 6);
+}
+
+// The layout of a bar chart: a band across the plot for each category, a bar in each band.
+struct BarPlot {
+    Area area;
+    Ticks y;
+    double band = 0;
+    double bar = 0;
+    bool stacked = false;
+    bool value_labels = false;  // values over the bars
+    double centre(std::size_t i) const { return area.left + (static_cast<double>(i) + 0.5) * band; }
+};
+
+// Category names under the bars; where they would overlap, only every so many.
+void category_axis(Writer& w, const std::vector<std::string>& categories, const BarPlot& p) {
+    double widest = 0;
+    for (const auto& c : categories) widest = std::max(widest, text_width(c, 11));
+    auto every = static_cast<std::size_t>(std::ceil((widest + 8) / p.band));
+    for (std::size_t i = 0; i < categories.size(); i += std::max<std::size_t>(1, every))
+        text_el(w, p.centre(i), p.area.bottom + 18, TICK, categories[i]);
+}
+
+// The bars of category `i`, stacked from the bottom, each with a tooltip and, where the plot
+// has them, its value above it.
+void category_bars(Writer& w, const Chart& chart, const std::string& category, std::size_t i,
+                   const BarPlot& p) {
+    const Area& a = p.area;
+    double x = p.centre(i) - p.bar / 2, y = a.bottom;
+    for (std::size_t si = 0; si < chart.series.size(); ++si) {
+        const Series& s = chart.series[si];
+        double v = i < s.values.size() ? s.values[i].value_or(0.0) : 0.0;
+        double h = v > 0 ? std::max(1.0, v / (p.y.hi - p.y.lo) * (a.bottom - a.top)) : 0.0;
+        y -= h;
+        w.open("rect", {{"class", "mark"},
+                        {"data-series", std::to_string(si)},
+                        {"x", num(x)},
+                        {"y", num(y)},
+                        {"width", num(p.bar)},
+                        {"height", num(h)},
+                        {"fill", s.colour}});
+        tooltip(w, chart, category + (p.stacked ? ", " + s.name : ""), v);
+        w.close("rect");
+        w.newline();
+        if (p.value_labels) text_el(w, x + p.bar / 2, y - 5, VALUE, fixed(v, chart.value_decimals));
+    }
 }
 
 }  // namespace
@@ -255,108 +524,38 @@ Ticks nice_ticks(double lo, double hi, int target) {
 std::string line_chart(const Chart& chart, const std::vector<double>& x) {
     bool two_axes = std::any_of(chart.series.begin(), chart.series.end(),
                                 [](const Series& s) { return s.axis == 1; });
-    Frame f = open_frame(chart, chart.series.size() > 1, true, 270);
-    double left = 64, right = WIDTH - (two_axes ? 64 : 20), top = f.top, bottom = f.height - 52;
-
-    Ticks y0 = nice_ticks(0, max_value(chart, 0), 6);
-    Ticks y1;
-    if (two_axes) {  // as many intervals as on the left, so that the grid lines serve both
-        auto intervals = static_cast<long long>(y0.values.size() - 1);
-        double m = max_value(chart, 1);
-        double rough = (m > 0 ? m : 1) / static_cast<double>(intervals);
-        y1 = ticks_from(0, nice_step(rough, true), intervals);
-    }
-    std::string out = f.head + axes(chart, left, right, top, bottom, y0, two_axes ? &y1 : nullptr);
-
-    double x_lo = x.empty() ? 0 : *std::min_element(x.begin(), x.end());
-    double x_hi = x.empty() ? 1 : *std::max_element(x.begin(), x.end());
-    if (x_hi <= x_lo) {
-        x_lo -= 1;
-        x_hi += 1;
-    }
-    double pad = 14;
-    auto to_x = [&](double v) {
-        return left + pad + (v - x_lo) / (x_hi - x_lo) * (right - left - 2 * pad);
-    };
-    double step = std::max(1.0, nice_ticks(x_lo, x_hi, 8).step);
-    for (double v = std::ceil(x_lo / step) * step; v <= x_hi + 1e-9; v += step) {
-        out += line_el(to_x(v), bottom, to_x(v), bottom + 5, "#888");
-        out += text_el(to_x(v), bottom + 18, "middle", 11, "#444", fixed(v, 0));
-    }
-
-    out += plot_open(left, top, right, bottom);
-    for (std::size_t si = 0; si < chart.series.size(); ++si) {
-        const Series& s = chart.series[si];
-        const Ticks& t = s.axis == 1 ? y1 : y0;
-        auto to_y = [&](double v) { return bottom - (v - t.lo) / (t.hi - t.lo) * (bottom - top); };
-        std::string d, marks;
-        bool pen_down = false;
-        for (std::size_t i = 0; i < x.size() && i < s.values.size(); ++i) {
-            if (!s.values[i]) {
-                pen_down = false;
-                continue;
-            }
-            double px = to_x(x[i]), py = to_y(*s.values[i]);
-            d += pen_down ? 'L' : 'M';
-            d += num(px) + " " + num(py);
-            pen_down = true;
-            marks +=
-                marker_el(s, px, py, "class=\"mark\" data-series=\"" + std::to_string(si) + "\"") +
-                tooltip(chart, fixed(x[i], 0), *s.values[i]) + marker_end(s.marker) + "\n";
-        }
-        out += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" + s.colour +
-               "\" stroke-width=\"2\"" +
-               (s.dash.empty() ? "" : " stroke-dasharray=\"" + s.dash + "\"") + "/>\n" + marks;
-    }
-    return out + "</g>\n</svg>\n";
+    Writer w;
+    LinePlot p;
+    p.area = open_frame(w, chart, {chart.series.size() > 1, true, 270, two_axes ? 64.0 : 20.0});
+    p.y[0] = nice_ticks(0, max_value(chart, 0), 6);
+    if (two_axes) p.y[1] = right_ticks(chart, p.y[0]);
+    axes(w, chart, p.area, p.y[0], two_axes ? &p.y[1] : nullptr);
+    set_x_range(p, x);
+    x_axis(w, p);
+    open_plot(w, p.area);
+    for (std::size_t si = 0; si < chart.series.size(); ++si) line_series(w, chart, si, x, p);
+    close_plot(w);
+    return w.str();
 }
 
 std::string bar_chart(const Chart& chart, const std::vector<std::string>& categories,
                       double y_top) {
-    bool stacked = chart.series.size() > 1;
-    Frame f = open_frame(chart, stacked, false, 280);
-    double left = 64, right = WIDTH - 20, top = f.top, bottom = f.height - 52;
-
-    std::vector<double> totals(categories.size(), 0.0);
-    for (const Series& s : chart.series)
-        for (std::size_t i = 0; i < totals.size() && i < s.values.size(); ++i)
-            totals[i] += s.values[i].value_or(0.0);
-    double y_max = totals.empty() ? 0 : *std::max_element(totals.begin(), totals.end());
-    if (y_max <= y_top * 1.005) y_max = y_top;  // sums of shares a rounding above 100 %
-    Ticks t = nice_ticks(0, y_max, 6);
-    std::string out = f.head + axes(chart, left, right, top, bottom, t, nullptr);
-    auto to_h = [&](double v) { return v / (t.hi - t.lo) * (bottom - top); };
-
-    double band = (right - left) / static_cast<double>(std::max<std::size_t>(1, categories.size()));
-    double bar = std::min(band * 0.72, 64.0);
-    double widest = 0;
-    for (const auto& c : categories) widest = std::max(widest, text_width(c, 11));
-    auto every = static_cast<std::size_t>(std::ceil((widest + 8) / band));
-    for (std::size_t i = 0; i < categories.size(); i += std::max<std::size_t>(1, every)) {
-        double cx = left + (static_cast<double>(i) + 0.5) * band;
-        out += text_el(cx, bottom + 18, "middle", 11, "#444", categories[i]);
-    }
-
-    out += plot_open(left, top, right, bottom);
-    bool value_labels = !stacked && categories.size() <= 12;
-    for (std::size_t i = 0; i < categories.size(); ++i) {
-        double x = left + (static_cast<double>(i) + 0.5) * band - bar / 2, y = bottom;
-        for (std::size_t si = 0; si < chart.series.size(); ++si) {
-            const Series& s = chart.series[si];
-            double v = i < s.values.size() ? s.values[i].value_or(0.0) : 0.0;
-            double h = v > 0 ? std::max(1.0, to_h(v)) : 0.0;
-            y -= h;
-            out += "<rect class=\"mark\" data-series=\"" + std::to_string(si) + "\" x=\"" + num(x) +
-                   "\" y=\"" + num(y) + "\" width=\"" + num(bar) + "\" height=\"" + num(h) +
-                   "\" fill=\"" + s.colour + "\">" +
-                   tooltip(chart, categories[i] + (stacked ? ", " + s.name : ""), v) + "</rect>\n";
-            if (value_labels) {
-                out += text_el(x + bar / 2, y - 5, "middle", 11, "#333",
-                               fixed(v, chart.value_decimals));
-            }
-        }
-    }
-    return out + "</g>\n</svg>\n";
+    Writer w;
+    BarPlot p;
+    p.stacked = chart.series.size() > 1;
+    p.value_labels = !p.stacked && categories.size() <= 12;
+    p.area = open_frame(w, chart, {p.stacked, false, 280, 20});
+    p.y = bar_ticks(chart, categories.size(), y_top);
+    axes(w, chart, p.area, p.y, nullptr);
+    p.band = (p.area.right - p.area.left) /
+             static_cast<double>(std::max<std::size_t>(1, categories.size()));
+    p.bar = std::min(p.band * 0.72, 64.0);
+    category_axis(w, categories, p);
+    open_plot(w, p.area);
+    for (std::size_t i = 0; i < categories.size(); ++i)
+        category_bars(w, chart, categories[i], i, p);
+    close_plot(w);
+    return w.str();
 }
 
 }  // namespace kinstrom::svg

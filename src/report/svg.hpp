@@ -1,7 +1,7 @@
-// Internal to src/report: text helpers for the page and inline SVG charts (line chart with one or
-// two y axes, bar chart, stacked bars). Pure functions: strings in, strings out, same input gives
-// the same bytes. Sizes are in CSS pixels; every chart is WIDTH wide, to fit the printable width
-// of an A4 page.
+// Internal to src/report: text helpers for the page, an element writer, and inline SVG charts
+// (line chart with one or two y axes, bar chart, stacked bars) written element by element through
+// that writer. The functions are pure: strings in, strings out, same input gives the same bytes.
+// Sizes are in CSS pixels; every chart is WIDTH wide, to fit the printable width of an A4 page.
 //
 // Each chart is an <svg class="chart" data-chart="KIND" role="img" aria-label="TITLE"> whose
 // <g class="plot"> holds the plot area: grid lines in grey and the data marks in colour, one
@@ -21,6 +21,32 @@ inline constexpr int WIDTH = 680;
 // Text and attribute values escaped for HTML (& < > " '); control characters other than tab and
 // line ends become U+FFFD.
 std::string escape(std::string_view text);
+
+// One attribute of an element. An attribute without a name is a blank: it writes a lone space
+// where an attribute would stand.
+struct Attr {
+    std::string_view name;
+    std::string value;
+};
+using Attrs = std::vector<Attr>;
+
+// Writes elements into one string: every attribute value and every text escaped (escape()),
+// element and attribute names written as given, attributes in the order listed.
+class Writer {
+  public:
+    void open(std::string_view name, const Attrs& attrs);  // <name a="v">
+    void leaf(std::string_view name, const Attrs& attrs);  // <name a="v"/>
+    void close(std::string_view name);                     // </name>
+    void text(std::string_view content);
+    // <name a="v">content</name>
+    void element(std::string_view name, const Attrs& attrs, std::string_view content);
+    void newline();
+    const std::string& str() const { return out_; }
+
+  private:
+    void start(std::string_view name, const Attrs& attrs);
+    std::string out_;
+};
 
 // `value` with `decimals` digits after the point, no locale; "-0.00" prints as "0.00".
 std::string fixed(double value, int decimals);

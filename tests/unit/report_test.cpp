@@ -1,10 +1,12 @@
 // The HTML run report drawn from a run summary: escaping, stopped runs, grouping of many base
-// populations, the cohort axis, and the same bytes for the same summary.
+// populations, the cohort axis, and the same bytes for the same summary; the element writer of
+// the charts escaping what it writes.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "report/report.hpp"
+#include "report/svg.hpp"
 
 namespace {
 
@@ -75,6 +77,19 @@ TEST(report_test, text_of_the_page) {
     html = kinstrom::report_html(s);
     EXPECT_TRUE(has(html, ">Generation</text>"));
     EXPECT_FALSE(has(html, "Birth year"));
+}
+
+TEST(report_test, element_writer_escapes) {
+    kinstrom::svg::Writer w;
+    w.open("g", {{"class", "a&b<c>d\"e'f"}, {"id", "g1"}});
+    w.element("text", {{"x", "<'>"}}, "1 < 2 & 3");
+    w.newline();
+    w.leaf("rect", {{"fill", "&amp;"}});
+    w.close("g");
+    EXPECT_EQ(w.str(),
+              "<g class=\"a&amp;b&lt;c&gt;d&quot;e&#39;f\" id=\"g1\">"
+              "<text x=\"&lt;&#39;&gt;\">1 &lt; 2 &amp; 3</text>\n"
+              "<rect fill=\"&amp;amp;\"/></g>");
 }
 
 TEST(report_test, missing_parts) {
