@@ -149,7 +149,7 @@ std::string Listing::date_text() const {
 
 int32_t Listing::heading(int32_t new_page) {
     std::string line = new_page != 0 ? "1" : " ";
-    line += "Kinstrom ver. 2";
+    line += "Kinstrom ver. " KINSTROM_VERSION;
     // The date right-aligned in 23 columns after column 77.
     const std::string date = date_text();
     line.append(77 - line.size() + 23 - std::min<std::size_t>(date.size(), 23), ' ');

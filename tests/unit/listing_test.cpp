@@ -14,7 +14,6 @@
 
 #include "listing/listing.hpp"
 #include "listing/outfile.hpp"
-#include "sections/closing.hpp"
 
 namespace kinstrom {
 namespace {
@@ -74,16 +73,6 @@ TEST(PageHeading, ReserveBookkeeping) {
         r.after ? listing.reserve_after(r.threshold, r.k) : listing.reserve(r.k);
         EXPECT_EQ(listing.lines(), r.lines) << r.start << " + " << r.k;
         EXPECT_EQ(out.text(), r.new_page ? eject : "") << r.start << " + " << r.k;
-    }
-}
-
-// The description of the output files starts a new page when more than 53 lines are used.
-TEST(PageHeading, OutputDescriptionAfterLine53) {
-    for (const int32_t used : {53, 54}) {
-        CapturedListing out;
-        out.listing.count(used);
-        describe_output_files(out.listing, OutputOptions{}, "sel.txt", OutputResults{});
-        EXPECT_EQ(out.text().rfind("1Kinstrom ver. 2", 0) == 0, used == 54) << used;
     }
 }
 

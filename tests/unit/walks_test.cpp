@@ -519,5 +519,12 @@ TEST(WalksEquivalence, DeepRepeatedParents) {
     run_cases(700000, 22, 3);  // each length twice
 }
 
+// The threshold is the single-precision 1.0e-13, widened.
+TEST(Contributions, ThresholdInSinglePrecision) {
+    EXPECT_EQ(WRITE_THRESHOLD, 9.9999998245167e-14);
+    EXPECT_FALSE(9.9999998245167e-14 > WRITE_THRESHOLD);
+    EXPECT_TRUE(std::nextafter(WRITE_THRESHOLD, 1.0) > WRITE_THRESHOLD);
+}
+
 }  // namespace
 }  // namespace kinstrom
