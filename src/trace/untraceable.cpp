@@ -50,10 +50,9 @@ std::string individuals(int32_t k) {
     return counted(k, "individual", "individuals");
 }
 
-// The strongly connected parts of the parent graph, with the longest line of each individual
-// and whether it lies on a loop.
+// The strongly connected parts of the parent graph, and whether each individual lies on a loop.
 struct Parts {
-    std::vector<int32_t> number, low;
+    std::vector<int32_t> number;
     std::vector<uint8_t> on_loop;
     std::vector<int32_t> loop_starts;  // the lowest position of each loop
 };
@@ -64,14 +63,12 @@ Parts parts_of(const Table& X) {
     // its own stack. While an individual's part is open, number[i] is its place in the walk
     // (from 1) and low[i] the lowest place of an open individual reached from it. A part is
     // complete when the walk leaves the first of its individuals; its parents' parts are
-    // complete before it. Then number[i] is minus the part's number and low[i] the longest line
-    // from i back to the PHGs, LINE_LOOP when a line never ends.
+    // complete before it. Then number[i] is minus the part's number.
     Parts out;
     std::vector<int32_t>& number = out.number;
-    std::vector<int32_t>& low = out.low;
+    std::vector<int32_t> low(n, 0);
     std::vector<uint8_t>& on_loop = out.on_loop;
     number.assign(n, 0);
-    low.assign(n, 0);
     on_loop.assign(n, 0);
     std::vector<int32_t> open;  // the individuals of the open parts, in walk order
     struct Frame {
@@ -87,7 +84,6 @@ Parts parts_of(const Table& X) {
         open.push_back(i);
         walk.push_back({i, 0});
     };
-    const auto length_of = [&](int32_t p) { return p > 0 ? low[static_cast<std::size_t>(p)] : 0; };
 
     for (int32_t start = 1; start <= X.LAST; ++start) {
         if (number[static_cast<std::size_t>(start)] != 0) continue;
@@ -113,18 +109,12 @@ Parts parts_of(const Table& X) {
                 ++parts;
                 const Record& r = X[i];
                 const bool loop = open.back() != i || r.SIRE == i || r.DAM == i;
-                int32_t length = LINE_LOOP;
-                if (!loop) {
-                    const int32_t longest = std::max(length_of(r.SIRE), length_of(r.DAM));
-                    if (longest != LINE_LOOP) length = longest + 1;
-                }
                 int32_t lowest = i;
                 for (int32_t w = 0; w != i;) {
                     w = open.back();
                     open.pop_back();
                     const auto sw = static_cast<std::size_t>(w);
                     number[sw] = -parts;
-                    low[sw] = length;
                     on_loop[sw] = loop ? 1 : 0;
                     lowest = std::min(lowest, w);
                 }
@@ -144,7 +134,7 @@ Parts parts_of(const Table& X) {
 UntraceableCauses untraceable_causes(const Pedigree& pedigree, int32_t MAX_NIV) {
     const Table& X = pedigree.XLIST;
     Parts parts = parts_of(X);
-    const std::vector<int32_t>& low = parts.low;
+    const std::vector<int32_t> low = line_lengths(pedigree);
     std::vector<int32_t>& loop_starts = parts.loop_starts;
     UntraceableCauses c;
     for (int32_t i = 1; i <= X.LAST; ++i) {
