@@ -50,15 +50,6 @@ constexpr bool COUNTING = true;
 #else
 constexpr bool COUNTING = false;
 #endif
-#ifndef KINSTROM_CACHE_PER_INDIVIDUAL
-#define KINSTROM_CACHE_PER_INDIVIDUAL 32
-#endif
-#ifndef KINSTROM_CACHE_MEMORY_SHARE
-#define KINSTROM_CACHE_MEMORY_SHARE 4
-#endif
-#ifndef KINSTROM_WALKS
-#define KINSTROM_WALKS 8
-#endif
 
 struct Counts {
     uint64_t probes = 0;          // cache lookups
@@ -123,20 +114,20 @@ void offer_huge_pages(void* p, std::size_t bytes) {
 // The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
 // by a bijection of its 2 x rank_bits bits; the low set_bits of the result choose the set and
 // the rest, plus one, is the tag in the word's high half (0 marks an empty way). The low half
-// holds the bits of the 32-bit value.
+// holds the bits of the 32-bit value. It takes at most 1 / memory_share of the machine's memory.
 class PairCache {
   public:
-    PairCache(int32_t n, std::size_t entries_wanted) {
+    PairCache(int32_t n, std::size_t entries_wanted, unsigned memory_share) {
         rank_bits_ = static_cast<unsigned>(std::bit_width(static_cast<uint32_t>(n)));
         const unsigned key_bits = 2 * rank_bits_;
         key_mask_ = key_bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << key_bits) - 1;
         const unsigned least = key_bits > 31 ? key_bits - 31 : 0;  // tags fit 31 bits
         unsigned bits = static_cast<unsigned>(std::bit_width(entries_wanted / WAYS));
         bits = std::clamp(bits, std::max(least, 4u), 40u);
-        // At most a share of the machine's memory (a quarter): a smaller cache only costs time.
+        // At most a share of the machine's memory: a smaller cache only costs time.
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         if (pages > 0 && page > 0) {
-            const auto share = static_cast<std::size_t>(pages) / KINSTROM_CACHE_MEMORY_SHARE *
+            const auto share = static_cast<std::size_t>(pages) / std::max(memory_share, 1u) *
                                static_cast<std::size_t>(page);
             while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > share)
                 --bits;
@@ -437,10 +428,10 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
 
     const std::size_t wanted = settings.cache_entries != 0
                                    ? settings.cache_entries
-                                   : KINSTROM_CACHE_PER_INDIVIDUAL * static_cast<std::size_t>(n);
-    PairCache cache(n, wanted);
+                                   : settings.cache_per_individual * static_cast<std::size_t>(n);
+    PairCache cache(n, wanted, settings.cache_memory_share);
     const unsigned threads = settings.threads != 0 ? settings.threads : usable_processors();
-    const unsigned lanes = settings.walks != 0 ? settings.walks : KINSTROM_WALKS;
+    const unsigned lanes = std::max(settings.walks, 1u);
     // The recursion is at most as deep as the two depths together.
     const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;
     std::vector<std::vector<Walk>> walks(threads);
