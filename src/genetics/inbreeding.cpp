@@ -539,9 +539,10 @@ class WalkSchedule {
     unsigned threads_;
     std::vector<std::vector<Walk>> walks_;  // each thread's walks
     std::vector<Counts> counts_;            // each thread's counts
-    std::atomic<std::size_t> next_{0};      // the next group of the depth under way to hand out
-    std::size_t last_ = 0;                  // one past that depth's last group
-    std::atomic<int64_t> done_{0};          // groups handed out
+    std::size_t last_ = 0;                  // one past the last group of the depth under way
+    // The counters every thread writes, each on a line of its own, away from what they read.
+    alignas(64) std::atomic<std::size_t> next_{0};  // the next group of that depth to hand out
+    alignas(64) std::atomic<int64_t> done_{0};      // groups handed out
 };
 
 void print_counts(int32_t traced, std::size_t matings, std::size_t cache_entries,
