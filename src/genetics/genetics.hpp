@@ -53,11 +53,18 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
 // The processors this process may run on (1 to 64; 1 when that is unknown).
 unsigned usable_processors();
 
-// How the inbreeding phase runs; the coefficients are the same bits whatever is chosen.
+// How the inbreeding phase runs, chosen by the caller; the coefficients are the same bits
+// whatever is chosen. The defaults are the ones to run with.
 struct InbreedingSettings {
-    unsigned threads = 0;           // 0: the processors the run may use
-    std::size_t cache_entries = 0;  // relationships remembered; 0: 32 per traced individual
-    unsigned walks = 0;             // matings each thread walks at once; 0: 8
+    unsigned threads = 0;  // 0: the processors the run may use
+    // Relationships the cache remembers; 0: cache_per_individual per traced individual.
+    std::size_t cache_entries = 0;
+    // Matings each thread walks at once (0 counts as 1): a walk that needs lines from memory asks
+    // for them and lets the next walk go on meanwhile.
+    unsigned walks = 8;
+    std::size_t cache_per_individual = 32;
+    // The cache takes at most this share of the machine's memory: 4, a quarter (0 counts as 1).
+    unsigned cache_memory_share = 4;
 };
 
 // Stores F of every traced individual: half the relationship of its sire and dam by the

@@ -50,15 +50,6 @@ constexpr bool COUNTING = true;
 #else
 constexpr bool COUNTING = false;
 #endif
-#ifndef KINSTROM_CACHE_PER_INDIVIDUAL
-#define KINSTROM_CACHE_PER_INDIVIDUAL 32
-#endif
-#ifndef KINSTROM_CACHE_MEMORY_SHARE
-#define KINSTROM_CACHE_MEMORY_SHARE 4
-#endif
-#ifndef KINSTROM_WALKS
-#define KINSTROM_WALKS 8
-#endif
 
 struct Counts {
     uint64_t probes = 0;          // cache lookups
@@ -123,20 +114,20 @@ void offer_huge_pages(void* p, std::size_t bytes) {
 // The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
 // by a bijection of its 2 x rank_bits bits; the low set_bits of the result choose the set and
 // the rest, plus one, is the tag in the word's high half (0 marks an empty way). The low half
-// holds the bits of the 32-bit value.
+// holds the bits of the 32-bit value. It takes at most 1 / memory_share of the machine's memory.
 class PairCache {
   public:
-    PairCache(int32_t n, std::size_t entries_wanted) {
+    PairCache(int32_t n, std::size_t entries_wanted, unsigned memory_share) {
         rank_bits_ = static_cast<unsigned>(std::bit_width(static_cast<uint32_t>(n)));
         const unsigned key_bits = 2 * rank_bits_;
         key_mask_ = key_bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << key_bits) - 1;
         const unsigned least = key_bits > 31 ? key_bits - 31 : 0;  // tags fit 31 bits
         unsigned bits = static_cast<unsigned>(std::bit_width(entries_wanted / WAYS));
         bits = std::clamp(bits, std::max(least, 4u), 40u);
-        // At most a share of the machine's memory (a quarter): a smaller cache only costs time.
+        // At most a share of the machine's memory: a smaller cache only costs time.
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         if (pages > 0 && page > 0) {
-            const auto share = static_cast<std::size_t>(pages) / KINSTROM_CACHE_MEMORY_SHARE *
+            const auto share = static_cast<std::size_t>(pages) / std::max(memory_share, 1u) *
                                static_cast<std::size_t>(page);
             while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > share)
                 --bits;
@@ -389,10 +380,19 @@ struct Mating {
     int32_t rank;
 };
 
-// Matings to compute, by depth, full sibs together; `groups` holds the start of each group of
-// full sibs, and one past the last.
-void full_sib_groups(const RankedPedigree& ranked, std::vector<Mating>& matings,
-                     std::vector<std::size_t>& groups) {
+// The matings to compute, by depth, full sibs together: group g is matings[starts[g]] up to
+// matings[starts[g + 1]], full sibs of one sire and dam at one depth.
+struct MatingGroups {
+    std::vector<Mating> matings;
+    std::vector<std::size_t> starts;  // of each group, and one past the last
+
+    std::size_t count() const { return starts.size() - 1; }
+    const Mating& first(std::size_t group) const { return matings[starts[group]]; }
+};
+
+MatingGroups full_sib_groups(const RankedPedigree& ranked) {
+    MatingGroups out;
+    std::vector<Mating>& matings = out.matings;
     for (std::size_t r = 1; r < ranked.nodes.size(); ++r) {
         const Node& node = ranked.nodes[r];
         if (node.sire > 0 && node.dam > 0)
@@ -407,10 +407,163 @@ void full_sib_groups(const RankedPedigree& ranked, std::vector<Mating>& matings,
     for (std::size_t k = 0; k < matings.size(); ++k) {
         if (k == 0 || matings[k].depth != matings[k - 1].depth ||
             matings[k].sire != matings[k - 1].sire || matings[k].dam != matings[k - 1].dam) {
-            groups.push_back(k);
+            out.starts.push_back(k);
         }
     }
-    groups.push_back(matings.size());
+    out.starts.push_back(matings.size());
+    return out;
+}
+
+// Which thread walks which groups of full sibs. Depth by depth, for a depth needs only the F of
+// earlier depths: the groups of a depth are handed out CHUNK at a time to the threads (to the
+// calling thread alone when the depth has fewer than 4 chunks), and each thread walks up to
+// `walks` of its groups at once, storing the F of a group's individuals as soon as its walk
+// ends. The calling thread reports progress: the groups handed out so far, over all depths.
+class WalkSchedule {
+  public:
+    WalkSchedule(const MatingGroups& groups, RankedPedigree& ranked, PairCache& cache,
+                 Progress& progress, const InbreedingSettings& settings)
+        : groups_(groups),
+          nodes_(ranked.nodes),
+          progress_(progress),
+          threads_(settings.threads != 0 ? settings.threads : usable_processors()),
+          walks_(threads_),
+          counts_(threads_) {
+        // The recursion is at most as deep as the two depths together.
+        const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;
+        const unsigned lanes = std::max(settings.walks, 1u);
+        for (std::vector<Walk>& mine : walks_) mine.assign(lanes, Walk(nodes_, cache, stack_depth));
+    }
+
+    // Walks every group, depth after depth.
+    void run() {
+        for (std::size_t first = 0; first < groups_.count();) {
+            const std::size_t last = depth_end(first);
+            run_depth(first, last);
+            first = last;
+        }
+    }
+
+    // What the threads counted (measurement builds).
+    Counts counts() const {
+        Counts all;
+        for (const Counts& c : counts_) all.add(c);
+        return all;
+    }
+
+  private:
+    static constexpr std::size_t CHUNK = 256;
+
+    // The groups of a thread's chunk not yet started: next up to end.
+    struct Chunk {
+        std::size_t next = 0;
+        std::size_t end = 0;
+    };
+
+    // One past the last group of the depth that starts at group `first`.
+    std::size_t depth_end(std::size_t first) const {
+        const int32_t depth = groups_.first(first).depth;
+        std::size_t last = first;
+        while (last < groups_.count() && groups_.first(last).depth == depth) ++last;
+        return last;
+    }
+
+    void run_depth(std::size_t first, std::size_t last) {
+        next_.store(first, std::memory_order_relaxed);
+        last_ = last;
+        const unsigned helpers = last - first >= 4 * CHUNK ? threads_ - 1 : 0;
+        std::vector<std::thread> pool;
+        pool.reserve(helpers);
+        for (unsigned t = 1; t <= helpers; ++t) pool.emplace_back([this, t] { work(t); });
+        work(0);
+        for (std::thread& th : pool) th.join();
+    }
+
+    // Thread t's part of the depth under way: each of its walks, in turn, starts a group when
+    // it is free and takes a step when it is busy, until no group is left and none is busy.
+    void work(unsigned t) {
+        std::vector<Walk>& mine = walks_[t];
+        Counts& counts = counts_[t];
+        std::vector<char> busy(mine.size(), 0);
+        Chunk chunk;
+        for (bool any = true; any;) {
+            any = false;
+            for (std::size_t w = 0; w < mine.size(); ++w) {
+                Walk& walk = mine[w];
+                for (std::size_t group = 0; !busy[w] && take(t, chunk, group);) {
+                    const Mating& m = groups_.first(group);
+                    if (walk.start(m.sire, m.dam, group, counts)) {
+                        busy[w] = 1;
+                    } else {
+                        finish(group, walk.value());
+                    }
+                }
+                if (!busy[w]) continue;
+                any = true;
+                if (walk.step(counts)) {
+                    finish(walk.group(), walk.value());
+                    busy[w] = 0;
+                }
+            }
+        }
+    }
+
+    // The next group for thread t, from its chunk or from a new one; false when the depth has
+    // none left to hand out.
+    bool take(unsigned t, Chunk& chunk, std::size_t& group) {
+        if (chunk.next == chunk.end) {
+            chunk.next = next_.fetch_add(CHUNK, std::memory_order_relaxed);
+            if (chunk.next >= last_) {
+                chunk.next = chunk.end;
+                return false;
+            }
+            chunk.end = std::min(chunk.next + CHUNK, last_);
+            const auto size = static_cast<int64_t>(chunk.end - chunk.next);
+            const int64_t now = done_.fetch_add(size) + size;
+            if (t == 0) progress_.advance(now, static_cast<int64_t>(groups_.count()));
+        }
+        group = chunk.next++;
+        return true;
+    }
+
+    // Stores F, half the relationship of the sire and dam, for every individual of the group.
+    void finish(std::size_t group, float cffa) {
+        const float F = cffa * 0.5f;
+        for (std::size_t k = groups_.starts[group]; k < groups_.starts[group + 1]; ++k)
+            nodes_[at(groups_.matings[k].rank)].F = F;
+    }
+
+    const MatingGroups& groups_;
+    Nodes& nodes_;
+    Progress& progress_;
+    unsigned threads_;
+    std::vector<std::vector<Walk>> walks_;  // each thread's walks
+    std::vector<Counts> counts_;            // each thread's counts
+    std::size_t last_ = 0;                  // one past the last group of the depth under way
+    // The counters every thread writes, each on a line of its own, away from what they read.
+    alignas(64) std::atomic<std::size_t> next_{0};  // the next group of that depth to hand out
+    alignas(64) std::atomic<int64_t> done_{0};      // groups handed out
+};
+
+void print_counts(int32_t traced, std::size_t matings, std::size_t cache_entries,
+                  const Counts& all) {
+    std::fprintf(stderr,
+                 "kinstrom: inbreeding counts: traced %d, matings %zu, cache entries %zu, "
+                 "probes %llu, hits %llu, zero by order %llu, zero by signature %llu, "
+                 "computed %llu (non-zero %llu)\n",
+                 traced, matings, cache_entries, static_cast<unsigned long long>(all.probes),
+                 static_cast<unsigned long long>(all.hits),
+                 static_cast<unsigned long long>(all.zero_order),
+                 static_cast<unsigned long long>(all.zero_signature),
+                 static_cast<unsigned long long>(all.computed),
+                 static_cast<unsigned long long>(all.computed_nonzero));
+}
+
+// F by position: that of each traced individual, 0 for everyone else.
+void store_coefficients(Pedigree& pedigree, const TracedOrder& order, const Nodes& nodes) {
+    pedigree.F.assign(static_cast<std::size_t>(pedigree.XLIST.LAST) + 1, 0.0f);
+    for (std::size_t r = 1; r <= order.order.size(); ++r)
+        pedigree.F[static_cast<std::size_t>(order.order[r - 1])] = nodes[r].F;
 }
 
 }  // namespace
@@ -425,110 +578,18 @@ unsigned usable_processors() {
 
 void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
                              const InbreedingSettings& settings) {
-    Table& X = pedigree.XLIST;
     const auto n = static_cast<int32_t>(order.order.size());
     if (n == 0) return;
-
-    RankedPedigree ranked = ranked_pedigree(X, order, n);
-    Nodes& nodes = ranked.nodes;
-    std::vector<Mating> matings;
-    std::vector<std::size_t> groups;
-    full_sib_groups(ranked, matings, groups);
-
-    const std::size_t wanted = settings.cache_entries != 0
-                                   ? settings.cache_entries
-                                   : KINSTROM_CACHE_PER_INDIVIDUAL * static_cast<std::size_t>(n);
-    PairCache cache(n, wanted);
-    const unsigned threads = settings.threads != 0 ? settings.threads : usable_processors();
-    const unsigned lanes = settings.walks != 0 ? settings.walks : KINSTROM_WALKS;
-    // The recursion is at most as deep as the two depths together.
-    const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;
-    std::vector<std::vector<Walk>> walks(threads);
-    for (std::vector<Walk>& mine : walks) mine.assign(lanes, Walk(nodes, cache, stack_depth));
-    std::vector<Counts> counts(threads);
-
-    std::atomic<int64_t> done{0};
-    const auto total = static_cast<int64_t>(groups.size() - 1);
-    constexpr std::size_t CHUNK = 256;
-    std::size_t first = 0;  // group index where the current depth starts
-    while (first + 1 < groups.size()) {
-        const int32_t d = matings[groups[first]].depth;
-        std::size_t last = first;  // one past the current depth's groups
-        while (last + 1 < groups.size() && matings[groups[last]].depth == d) ++last;
-        std::atomic<std::size_t> next{first};
-        const auto work = [&](unsigned t) {
-            std::size_t g = 0, chunk_end = 0;  // this thread's groups still to start
-            const auto take = [&](std::size_t& group) {
-                if (g == chunk_end) {
-                    g = next.fetch_add(CHUNK, std::memory_order_relaxed);
-                    if (g >= last) {
-                        g = chunk_end;
-                        return false;
-                    }
-                    chunk_end = std::min(g + CHUNK, last);
-                    const auto size = static_cast<int64_t>(chunk_end - g);
-                    const int64_t now = done.fetch_add(size) + size;
-                    if (t == 0) progress.advance(now, total);
-                }
-                group = g++;
-                return true;
-            };
-            const auto finish = [&](std::size_t group, float cffa) {
-                const float F = cffa * 0.5f;
-                for (std::size_t k = groups[group]; k < groups[group + 1]; ++k)
-                    nodes[at(matings[k].rank)].F = F;
-            };
-            std::vector<Walk>& mine = walks[t];
-            std::vector<char> busy(mine.size(), 0);
-            for (bool any = true; any;) {
-                any = false;
-                for (std::size_t w = 0; w < mine.size(); ++w) {
-                    Walk& walk = mine[w];
-                    for (std::size_t group = 0; !busy[w] && take(group);) {
-                        const Mating& m = matings[groups[group]];
-                        if (walk.start(m.sire, m.dam, group, counts[t])) {
-                            busy[w] = 1;
-                        } else {
-                            finish(group, walk.value());
-                        }
-                    }
-                    if (!busy[w]) continue;
-                    any = true;
-                    if (walk.step(counts[t])) {
-                        finish(walk.group(), walk.value());
-                        busy[w] = 0;
-                    }
-                }
-            }
-        };
-        const std::size_t size = last - first;
-        const unsigned helpers = size >= 4 * CHUNK ? threads - 1 : 0;
-        std::vector<std::thread> pool;
-        pool.reserve(helpers);
-        for (unsigned t = 1; t <= helpers; ++t) pool.emplace_back(work, t);
-        work(0);
-        for (std::thread& th : pool) th.join();
-        first = last;
-    }
-
-    if constexpr (COUNTING) {
-        Counts all;
-        for (const Counts& c : counts) all.add(c);
-        std::fprintf(stderr,
-                     "kinstrom: inbreeding counts: traced %d, matings %zu, cache entries %zu, "
-                     "probes %llu, hits %llu, zero by order %llu, zero by signature %llu, "
-                     "computed %llu (non-zero %llu)\n",
-                     n, groups.size() - 1, cache.entries(),
-                     static_cast<unsigned long long>(all.probes),
-                     static_cast<unsigned long long>(all.hits),
-                     static_cast<unsigned long long>(all.zero_order),
-                     static_cast<unsigned long long>(all.zero_signature),
-                     static_cast<unsigned long long>(all.computed),
-                     static_cast<unsigned long long>(all.computed_nonzero));
-    }
-    pedigree.F.assign(static_cast<std::size_t>(X.LAST) + 1, 0.0f);
-    for (int32_t r = 1; r <= n; ++r)
-        pedigree.F[static_cast<std::size_t>(order.order[at(r - 1)])] = nodes[at(r)].F;
+    RankedPedigree ranked = ranked_pedigree(pedigree.XLIST, order, n);
+    const MatingGroups groups = full_sib_groups(ranked);
+    const std::size_t entries = settings.cache_entries != 0
+                                    ? settings.cache_entries
+                                    : settings.cache_per_individual * static_cast<std::size_t>(n);
+    PairCache cache(n, entries, settings.cache_memory_share);
+    WalkSchedule schedule(groups, ranked, cache, progress, settings);
+    schedule.run();
+    if constexpr (COUNTING) print_counts(n, groups.count(), cache.entries(), schedule.counts());
+    store_coefficients(pedigree, order, ranked.nodes);
 }
 
 }  // namespace kinstrom

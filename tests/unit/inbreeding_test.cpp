@@ -111,9 +111,11 @@ TEST(InbreedingEngine, GeneratedPedigreeMatchesGlobalMemo) {
     EXPECT_GT(inbred, N / 4);
     EXPECT_GT(memo.size(), std::size_t{1000000});
 
+    // The defaults, small caches of a fixed size, a cache sized per individual and bounded by
+    // a share of memory, and walks per thread from 1 (0 counts as 1) to the default.
     for (const InbreedingSettings settings :
          {InbreedingSettings{}, InbreedingSettings{1, 1 << 16, 1},
-          InbreedingSettings{2, 1 << 12, 3}}) {
+          InbreedingSettings{2, 1 << 12, 3}, InbreedingSettings{2, 0, 0, 1, 64}}) {
         p.F.assign(at(N) + 1, -1.0f);
         Progress quiet;
         inbreeding_coefficients(p, order, quiet, settings);
@@ -121,7 +123,9 @@ TEST(InbreedingEngine, GeneratedPedigreeMatchesGlobalMemo) {
         for (int32_t i = 1; i <= N; ++i)
             differ += std::bit_cast<uint32_t>(p.F[at(i)]) != std::bit_cast<uint32_t>(want[at(i)]);
         EXPECT_EQ(differ, 0) << settings.threads << " threads, cache " << settings.cache_entries
-                             << ", walks " << settings.walks;
+                             << " (per individual " << settings.cache_per_individual
+                             << ", memory share " << settings.cache_memory_share << "), walks "
+                             << settings.walks;
     }
 }
 
