@@ -343,18 +343,20 @@ class Walk {
     float value_ = 0.0f;
 };
 
-// The traced individuals by rank (1 .. n, parents first) with their parents' ranks, ancestry
-// signatures and depths (the longest line to a PHG).
+// The traced individuals by rank (1 .. n, parents first) with their parents' ranks and ancestry
+// signatures, and the order they come from with each individual's depth.
 struct RankedPedigree {
     Nodes nodes;
-    std::vector<int32_t> depth;
-    int32_t deepest = 0;
+    const TracedOrder* order = nullptr;
+
+    // The longest line from the individual of rank r back to the PHGs.
+    int32_t depth(std::size_t r) const { return order->depth[at(order->order[r - 1])]; }
 };
 
 RankedPedigree ranked_pedigree(const Table& X, const TracedOrder& order, int32_t n) {
     RankedPedigree out;
+    out.order = &order;
     out.nodes.assign(at(n) + 1, Node{0, 0, 0, 0.0f, {}});
-    out.depth.assign(at(n) + 1, 0);
     for (int32_t r = 1; r <= n; ++r) {
         const Record& rec = X[order.order[at(r - 1)]];
         Node& node = out.nodes[at(r)];
@@ -362,13 +364,8 @@ RankedPedigree ranked_pedigree(const Table& X, const TracedOrder& order, int32_t
         node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
         node.oldest = r;
         node.set_own_bit(r);
-        for (const int32_t p : {node.sire, node.dam}) {
-            if (p <= 0) continue;
-            node.add_ancestry(out.nodes[at(p)]);
-            out.depth[at(r)] = std::max(out.depth[at(r)], out.depth[at(p)]);
-        }
-        ++out.depth[at(r)];
-        out.deepest = std::max(out.deepest, out.depth[at(r)]);
+        for (const int32_t p : {node.sire, node.dam})
+            if (p > 0) node.add_ancestry(out.nodes[at(p)]);
     }
     return out;
 }
@@ -396,7 +393,7 @@ MatingGroups full_sib_groups(const RankedPedigree& ranked) {
     for (std::size_t r = 1; r < ranked.nodes.size(); ++r) {
         const Node& node = ranked.nodes[r];
         if (node.sire > 0 && node.dam > 0)
-            matings.push_back({ranked.depth[r], node.sire, node.dam, static_cast<int32_t>(r)});
+            matings.push_back({ranked.depth(r), node.sire, node.dam, static_cast<int32_t>(r)});
     }
     std::sort(matings.begin(), matings.end(), [](const Mating& a, const Mating& b) {
         if (a.depth != b.depth) return a.depth < b.depth;
@@ -430,7 +427,7 @@ class WalkSchedule {
           walks_(threads_),
           counts_(threads_) {
         // The recursion is at most as deep as the two depths together.
-        const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.deepest) + 4;
+        const std::size_t stack_depth = 2 * static_cast<std::size_t>(ranked.order->deepest) + 4;
         const unsigned lanes = std::max(settings.walks, 1u);
         for (std::vector<Walk>& mine : walks_) mine.assign(lanes, Walk(nodes_, cache, stack_depth));
     }

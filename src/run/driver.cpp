@@ -335,7 +335,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const GeneticValues genetics = genetic_values(listing, pedigree, *P_HALVE, d.GPRUNE);
     if (inbreeding) {
         phase("inbreeding");
-        inbreeding_coefficients(pedigree, genetics.order, progress, {env.threads, 0});
+        inbreeding_coefficients(pedigree, genetics.order, progress, {.threads = env.threads});
     }
     if (state.summary) {
         phase("summary values");
