@@ -324,6 +324,7 @@ std::string inbreeding_chart(const json& s) {
     svg::Chart chart{
         "inbreeding", title, by, {"Mean inbreeding coefficient (%)", "Share inbred (%)"}, 2,
         " %",         {}};
+    chart.right_limit = 100;  // a share in %
     chart.series.push_back({"Mean inbreeding coefficient (left axis)", BLUE, "", 'o', 0, {}});
     chart.series.push_back({"Share inbred, F > 0 (right axis)", VERMILLION, "7 4", 's', 1, {}});
     std::vector<double> x;
