@@ -137,7 +137,10 @@ TEST(report_test, missing_parts) {
     s["inbreeding"] = {{"computed", false}, {"reason", "the run stopped before it"}};
     std::string html = kinstrom::report_html(s);
     EXPECT_TRUE(has(html, "Stopped (exit status 16)"));
-    EXPECT_TRUE(has(html, "kinstrom: p&lt;1&gt;.txt:7: error: the birth date 20261399 is not"));
+    EXPECT_TRUE(has(html,
+                    "<div class=\"stop\"><p><strong>The run stopped:</strong> the birth date "
+                    "20261399 is not a date</p><p>File: p&lt;1&gt;.txt, line 7</p></div>\n"));
+    EXPECT_EQ(occurrences(html, "20261399"), 1u);  // the stop is told once
     EXPECT_TRUE(has(html, "Inbreeding coefficients were not computed: the run stopped before it."));
     EXPECT_FALSE(has(html, "<svg"));
 
@@ -211,6 +214,48 @@ TEST(report_test, share_inbred_axis_covers_the_shares_within_100) {
             EXPECT_LE(top, 100) << "F " << f << ", share " << share;
         }
     }
+}
+
+// A run stopped after the statistics, before tracing (untraceable individuals marked for tracing):
+// its stop told once, without a place where it has none, and the individuals to trace from the
+// statistics where the traced pedigree's marked count is not known.
+TEST(report_test, stopped_after_reading) {
+    json s = finished_run();
+    s["exit_status"] = 16;
+    const std::string text =
+        "1 of the individuals marked for tracing (2 individuals in all) cannot be traced back to "
+        "PHGs within MAX_NIV=2 generations; they are listed in sel.txt.err6";
+    s["stop"] = {{"file", nullptr},
+                 {"line", nullptr},
+                 {"column", nullptr},
+                 {"text", text},
+                 {"message", "kinstrom: error: " + text}};
+    s["statistics"] = {{"individuals", 5}, {"to_trace", 2}};
+    for (const char* part : {"traced", "coefficients", "cohorts"}) s[part] = nullptr;
+    std::string html = kinstrom::report_html(s);
+    EXPECT_TRUE(has(
+        html, "<div class=\"stop\"><p><strong>The run stopped:</strong> " + text + "</p></div>\n"));
+    EXPECT_EQ(occurrences(html, "cannot be traced back to PHGs within MAX_NIV=2"), 1u);
+    EXPECT_TRUE(has(html,
+                    "<div class=\"figure\"><div class=\"value\">2</div><div "
+                    "class=\"label\">individuals to trace</div></div>\n"));
+    EXPECT_TRUE(has(html,
+                    "<div class=\"figure\"><div class=\"value\">\u2014</div><div "
+                    "class=\"label\">individuals traced</div></div>\n"));
+    EXPECT_FALSE(has(html, "marked for tracing</div>"));
+
+    // A run stopped before the statistics: no count to show.
+    s["statistics"] = nullptr;
+    EXPECT_FALSE(has(kinstrom::report_html(s), "class=\"figures\""));
+
+    // With the traced pedigree known, its marked count, even where the trace file held more.
+    s = finished_run();
+    s["statistics"] = {{"individuals", 20}, {"to_trace", 5}};
+    html = kinstrom::report_html(s);
+    EXPECT_TRUE(has(html,
+                    "<div class=\"figure\"><div class=\"value\">4</div><div "
+                    "class=\"label\">marked for tracing</div></div>\n"));
+    EXPECT_FALSE(has(html, "individuals to trace</div>"));
 }
 
 }  // namespace
