@@ -21,8 +21,10 @@ void Diagnostics::print(const char* severity, const std::string& text, const Pla
     messages_.push_back({std::strcmp(severity, "error") == 0, place, text, line});
     if (out_ == nullptr) return;
     line += '\n';
+    if (progress_ != nullptr) progress_->clear_line();
     // Standard error is the user's: a failed write there cannot be reported anywhere else.
     std::fputs(line.c_str(), out_);
+    if (progress_ != nullptr) progress_->redraw_line();
 }
 
 void Diagnostics::error(const StopCause& cause) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "listing/listing.hpp"
+#include "listing/progress.hpp"
 
 namespace kinstrom {
 
@@ -30,6 +31,10 @@ class Diagnostics {
     static constexpr int64_t SHOWN = 5;
 
     explicit Diagnostics(std::FILE* out = nullptr) : out_(out) {}
+
+    // The run's progress lines, written to the same terminal: an unfinished one is cleared
+    // before each message and drawn again after it, so that every message has a line of its own.
+    void set_progress(Progress* progress) { progress_ = progress; }
 
     void error(const StopCause& cause);
     void warning(const std::string& text, const Place& place = {});
@@ -64,6 +69,7 @@ class Diagnostics {
     Count& count_of(std::string_view kind);
 
     std::FILE* out_;
+    Progress* progress_ = nullptr;
     std::vector<Count> counts_;
     std::vector<Message> messages_;
 };

@@ -1,7 +1,8 @@
 // Progress lines on standard error: one line per phase with its wall time, and a percentage
 // during the long phases. Shown when standard error is a terminal; KINSTROM_PROGRESS=1 shows
 // the phase lines (without percentages) whatever standard error is, KINSTROM_PROGRESS=0 hides
-// them. Nothing here touches standard output or the run's files.
+// them. A message on standard error clears an unfinished phase line first (clear_line,
+// redraw_line). Nothing here touches standard output or the run's files.
 #pragma once
 
 #include <chrono>
@@ -15,6 +16,9 @@ class Progress {
   public:
     // Decides from the environment and standard error; a default Progress shows nothing.
     static Progress from_environment();
+    // Shows the phase lines on `out`; on a `terminal` a phase's line stays unfinished while the
+    // phase runs, rewritten in place with its percentage and its time.
+    static Progress showing(std::FILE* out, bool terminal);
 
     Progress() = default;
 
@@ -25,6 +29,12 @@ class Progress {
     // Ends the phase under way, printing its time.
     void end();
 
+    // A message is about to be written to the same terminal: an unfinished phase line is blanked
+    // and the cursor put back at its start, so that the message stands on a line of its own ...
+    void clear_line();
+    // ... and after the message the phase line is drawn again as it stood.
+    void redraw_line();
+
     // Every phase ended so far with its wall time, shown or not.
     struct Phase {
         const char* name;
@@ -33,10 +43,16 @@ class Progress {
     const std::vector<Phase>& phases() const { return phases_; }
 
   private:
+    // Writes `lead` and the unfinished line of the phase under way, with its last percentage.
+    void draw(const char* lead);
+
+    std::FILE* out_ = stderr;
     bool show_ = false;
     bool terminal_ = false;
     const char* phase_ = nullptr;
     int last_percent_ = -1;
+    int open_width_ = 0;    // characters of the unfinished phase line on the terminal; 0: none
+    bool cleared_ = false;  // that line is blanked for a message
     std::chrono::steady_clock::time_point start_{};
     std::vector<Phase> phases_;
 };

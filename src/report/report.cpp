@@ -194,6 +194,40 @@ CohortChart cohort_chart(const json& s, const std::string& what) {
             what + (generation ? " by generation" : " by birth year")};
 }
 
+// Why the run stopped, once, and where in a file when the stop names one.
+std::string stop_box(const json& stop) {
+    std::string out = "<div class=\"stop\"><p><strong>The run stopped:</strong> " +
+                      escape(text(stop, "text")) + "</p>";
+    if (std::string file = text(stop, "file"); !file.empty()) {
+        std::string place = "File: " + file;
+        if (at(stop, "line").is_number())
+            place += ", line " + std::to_string(integer(at(stop, "line")));
+        if (at(stop, "column").is_number())
+            place += ", column " + std::to_string(integer(at(stop, "column")));
+        out += "<p>" + escape(place) + "</p>";
+    }
+    return out + "</div>\n";
+}
+
+// The counts of the pedigree and the traced pedigree. A run stopped before tracing has read the
+// trace file: the individuals to trace found in the pedigree stand where the marked would.
+std::string figures(const json& s) {
+    const json& traced = at(s, "traced");
+    const json& stats = at(s, "statistics");
+    if (traced.is_null() && stats.is_null()) return {};
+    auto figure = [](const std::string& value, const std::string& label) {
+        return "<div class=\"figure\"><div class=\"value\">" + escape(value) +
+               "</div><div class=\"label\">" + escape(label) + "</div></div>\n";
+    };
+    const bool to_trace = traced.is_null() && at(stats, "to_trace").is_number();
+    return "<div class=\"figures\">\n" +
+           figure(count(at(stats, "individuals")), "individuals in the pedigree") +
+           figure(count(at(traced, "individuals")), "individuals traced") +
+           (to_trace ? figure(count(at(stats, "to_trace")), "individuals to trace")
+                     : figure(count(at(traced, "marked")), "marked for tracing")) +
+           figure(count(at(traced, "phgs")), "PHGs") + "</div>\n";
+}
+
 std::string headline(const json& s) {
     bool stopped = !at(s, "stop").is_null() || integer(at(s, "exit_status")) != 0;
     std::string out = "<header>\n<h1>Pedigree run report</h1>\n<p class=\"meta\">" +
@@ -202,27 +236,10 @@ std::string headline(const json& s) {
                       escape(text(s, "run_date")) + " &middot; <span class=\"status " +
                       (stopped ? "stopped\">Stopped" : "ok\">Normal end") + " (exit status " +
                       std::to_string(integer(at(s, "exit_status"))) + ")</span></p>\n</header>\n";
-    if (const json& stop = at(s, "stop"); !stop.is_null()) {
-        out += "<div class=\"stop\"><p><strong>The run stopped:</strong> " +
-               escape(text(stop, "text")) + "</p><p class=\"mono\">" +
-               escape(text(stop, "message")) + "</p></div>\n";
-    }
+    if (const json& stop = at(s, "stop"); !stop.is_null()) out += stop_box(stop);
+    out += figures(s);
 
-    const json& traced = at(s, "traced");
-    const json& stats = at(s, "statistics");
     const json& marked_f = at(at(at(s, "coefficients"), "marked"), "inbreeding");
-    auto figure = [](const std::string& value, const std::string& label) {
-        return "<div class=\"figure\"><div class=\"value\">" + escape(value) +
-               "</div><div class=\"label\">" + escape(label) + "</div></div>\n";
-    };
-    if (!traced.is_null() || !stats.is_null()) {
-        out += "<div class=\"figures\">\n" +
-               figure(count(at(stats, "individuals")), "individuals in the pedigree") +
-               figure(count(at(traced, "individuals")), "individuals traced") +
-               figure(count(at(traced, "marked")), "marked for tracing") +
-               figure(count(at(traced, "phgs")), "PHGs") + "</div>\n";
-    }
-
     const json& inbreeding = at(s, "inbreeding");
     std::string line;
     if (at(inbreeding, "computed").is_boolean() && at(inbreeding, "computed").get<bool>()) {
@@ -324,6 +341,7 @@ std::string inbreeding_chart(const json& s) {
     svg::Chart chart{
         "inbreeding", title, by, {"Mean inbreeding coefficient (%)", "Share inbred (%)"}, 2,
         " %",         {}};
+    chart.right_limit = 100;  // a share in %
     chart.series.push_back({"Mean inbreeding coefficient (left axis)", BLUE, "", 'o', 0, {}});
     chart.series.push_back({"Share inbred, F > 0 (right axis)", VERMILLION, "7 4", 's', 1, {}});
     std::vector<double> x;

@@ -318,7 +318,14 @@ Area open_frame(Writer& w, const Chart& chart, const FrameStyle& style) {
     return {64, WIDTH - style.right_margin, legend.height + 14, height - 52};
 }
 
-// Horizontal grid lines, the left (and right) axis with tick labels and titles, the x axis title.
+// Whether pixel row `y` is on a grid line of the left axis `y0`.
+bool on_grid(const Ticks& y0, const Area& a, double y) {
+    return std::any_of(y0.values.begin(), y0.values.end(),
+                       [&](double v) { return std::abs(y_of(y0, a, v) - y) < 0.05; });
+}
+
+// Horizontal grid lines, the left (and right) axis with tick labels and titles, the x axis title;
+// a right tick off the grid lines gets a tick mark of its own.
 void axes(Writer& w, const Chart& chart, const Area& a, const Ticks& y0, const Ticks* y1) {
     for (double v : y0.values) {
         double y = y_of(y0, a, v);
@@ -326,8 +333,11 @@ void axes(Writer& w, const Chart& chart, const Area& a, const Ticks& y0, const T
         text_el(w, a.left - 6, y + 4, TICK_LEFT, fixed(v, y0.decimals));
     }
     if (y1) {
-        for (double v : y1->values)
-            text_el(w, a.right + 6, y_of(*y1, a, v) + 4, TICK_RIGHT, fixed(v, y1->decimals));
+        for (double v : y1->values) {
+            double y = y_of(*y1, a, v);
+            if (!on_grid(y0, a, y)) line_el(w, a.right, y, a.right + 4, y, "#888");
+            text_el(w, a.right + 6, y + 4, TICK_RIGHT, fixed(v, y1->decimals));
+        }
     }
     double mid = (a.top + a.bottom) / 2;
     text_el(w, 14, mid, TITLE, chart.y_label[0],
@@ -406,12 +416,17 @@ void x_axis(Writer& w, const LinePlot& p) {
     }
 }
 
-// The right axis: as many intervals as on the left, so that the grid lines serve both.
+// The right axis: as many intervals as on the left, so that the grid lines serve both; where
+// that would run above the chart's right limit (a share beyond 100 %) while the values stay
+// within it, steps of its own up to the limit.
 Ticks right_ticks(const Chart& chart, const Ticks& y0) {
     auto intervals = static_cast<long long>(y0.values.size() - 1);
     double m = max_value(chart, 1);
     double rough = (m > 0 ? m : 1) / static_cast<double>(intervals);
-    return ticks_from(0, nice_step(rough, true), intervals);
+    Ticks shared = ticks_from(0, nice_step(rough, true), intervals);
+    const double limit = chart.right_limit;
+    if (limit <= 0 || shared.hi <= limit || m > limit) return shared;
+    return nice_ticks(0, limit, 6);
 }
 
 struct Point {

@@ -85,10 +85,13 @@ struct Chart {
     int value_decimals = 2;  // decimals of values in tooltips
     std::string value_unit;  // appended to values in tooltips, e.g. " %"
     std::vector<Series> series;
+    double right_limit = 0;  // the right axis runs no higher (100 for shares in %); 0: no limit
 };
 
 // Points joined by lines over numeric x (birth years, generations). Series with axis 1 use a
-// right axis of their own.
+// right axis of their own: on the grid lines of the left axis where that keeps it within the
+// chart's right_limit (a round number) and its values, else up to the limit in steps of its own,
+// those off the grid lines marked by a tick.
 std::string line_chart(const Chart& chart, const std::vector<double>& x);
 
 // Bars over categories; with more than one series the bars are stacked. `y_top` is the least top

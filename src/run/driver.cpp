@@ -446,6 +446,7 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     Diagnostics diagnostics(err);
     int status = 0;
     Progress progress = Progress::from_environment();
+    diagnostics.set_progress(&progress);
     StopCause cause;
     state.run_date = listing.date_text();
     try {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "report/report.hpp"
 #include "report/svg.hpp"
@@ -56,6 +57,38 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// The tick labels of the right axis of the inbreeding chart (the share inbred), bottom up.
+std::vector<std::string> share_axis_labels(const std::string& html) {
+    const std::string label = "text-anchor=\"start\" font-size=\"11\" fill=\"#444\">";
+    const auto chart = html.find("data-chart=\"inbreeding\"");
+    const auto end = html.find("</svg>", chart);
+    std::vector<std::string> labels;
+    for (auto at = html.find(label, chart); at < end; at = html.find(label, at + 1)) {
+        const auto from = at + label.size();
+        labels.push_back(html.substr(from, html.find('<', from) - from));
+    }
+    return labels;
+}
+
+// Cohorts of repeated full-sib mating: mean F (and maximum) by generation, all inbred from the
+// 3rd generation on.
+void full_sib_cohorts(json& s) {
+    s["cohorts"] = {
+        {"by", "generation"}, {"base_populations", json::array()}, {"rows", json::array()}};
+    const double F[] = {0, 0, 0.25, 0.375, 0.5, 0.59375};
+    for (int g = 1; g <= 6; ++g) {
+        const double f = F[g - 1];
+        s["cohorts"]["rows"].push_back({{"cohort", g},
+                                        {"individuals", 2},
+                                        {"inbreeding_mean", f},
+                                        {"inbreeding_max", f},
+                                        {"inbred_share", f > 0 ? 1.0 : 0.0},
+                                        {"known_generations_mean", g - 1},
+                                        {"both_parents_known_share", g > 1 ? 1.0 : 0.0},
+                                        {"contributions", json::array()}});
+    }
+}
+
 // The marks drawn and the tables beside them are checked in a real browser (check_report.py);
 // here: what the page says in words, and its bytes.
 TEST(report_test, text_of_the_page) {
@@ -104,7 +137,10 @@ TEST(report_test, missing_parts) {
     s["inbreeding"] = {{"computed", false}, {"reason", "the run stopped before it"}};
     std::string html = kinstrom::report_html(s);
     EXPECT_TRUE(has(html, "Stopped (exit status 16)"));
-    EXPECT_TRUE(has(html, "kinstrom: p&lt;1&gt;.txt:7: error: the birth date 20261399 is not"));
+    EXPECT_TRUE(has(html,
+                    "<div class=\"stop\"><p><strong>The run stopped:</strong> the birth date "
+                    "20261399 is not a date</p><p>File: p&lt;1&gt;.txt, line 7</p></div>\n"));
+    EXPECT_EQ(occurrences(html, "20261399"), 1u);  // the stop is told once
     EXPECT_TRUE(has(html, "Inbreeding coefficients were not computed: the run stopped before it."));
     EXPECT_FALSE(has(html, "<svg"));
 
@@ -145,6 +181,81 @@ TEST(report_test, many_base_populations) {
     std::snprintf(other, sizeof other, "<td class=\"num\">%.1f</td></tr>",
                   50.0 * (493 * 494 / 2.0) / (499 * 500 / 2.0));
     EXPECT_EQ(occurrences(html, other), 2u) << other;  // one row per cohort
+}
+
+// The share inbred never passes 100 %: on a deep pedigree (mean F up to 59 %, left axis 0 to 60
+// in 3 steps) its axis has steps of its own up to 100 %, not the grid's 0, 50, 100, 150.
+TEST(report_test, share_inbred_axis_ends_at_100) {
+    json s = finished_run();
+    full_sib_cohorts(s);
+    const std::string html = kinstrom::report_html(s);
+    EXPECT_EQ(share_axis_labels(html),
+              (std::vector<std::string>{"0", "20", "40", "60", "80", "100"}));
+    EXPECT_TRUE(has(html, "fill=\"#444\">100</text>"));
+
+    // Where the grid lines serve both axes within 100 %, the share keeps them.
+    EXPECT_EQ(share_axis_labels(kinstrom::report_html(finished_run())),
+              (std::vector<std::string>{"0", "5", "10", "15", "20", "25"}));
+}
+
+// Whatever the mean F and the share, the share's axis ends at or above the largest share and at
+// 100 % at most.
+TEST(report_test, share_inbred_axis_covers_the_shares_within_100) {
+    json s = finished_run();
+    for (double f = 0.005; f < 1; f *= 1.37) {
+        for (double share : {0.01, 0.3, 0.74, 0.76, 0.99, 1.0}) {
+            s["cohorts"]["rows"][1]["inbreeding_mean"] = s["cohorts"]["rows"][1]["inbreeding_max"] =
+                f;
+            s["cohorts"]["rows"][1]["inbred_share"] = share;
+            const std::vector<std::string> labels = share_axis_labels(kinstrom::report_html(s));
+            ASSERT_FALSE(labels.empty());
+            const double top = std::stod(labels.back());
+            EXPECT_GE(top, share * 100) << "F " << f << ", share " << share;
+            EXPECT_LE(top, 100) << "F " << f << ", share " << share;
+        }
+    }
+}
+
+// A run stopped after the statistics, before tracing (untraceable individuals marked for tracing):
+// its stop told once, without a place where it has none, and the individuals to trace from the
+// statistics where the traced pedigree's marked count is not known.
+TEST(report_test, stopped_after_reading) {
+    json s = finished_run();
+    s["exit_status"] = 16;
+    const std::string text =
+        "1 of the individuals marked for tracing (2 individuals in all) cannot be traced back to "
+        "PHGs within MAX_NIV=2 generations; they are listed in sel.txt.err6";
+    s["stop"] = {{"file", nullptr},
+                 {"line", nullptr},
+                 {"column", nullptr},
+                 {"text", text},
+                 {"message", "kinstrom: error: " + text}};
+    s["statistics"] = {{"individuals", 5}, {"to_trace", 2}};
+    for (const char* part : {"traced", "coefficients", "cohorts"}) s[part] = nullptr;
+    std::string html = kinstrom::report_html(s);
+    EXPECT_TRUE(has(
+        html, "<div class=\"stop\"><p><strong>The run stopped:</strong> " + text + "</p></div>\n"));
+    EXPECT_EQ(occurrences(html, "cannot be traced back to PHGs within MAX_NIV=2"), 1u);
+    EXPECT_TRUE(has(html,
+                    "<div class=\"figure\"><div class=\"value\">2</div><div "
+                    "class=\"label\">individuals to trace</div></div>\n"));
+    EXPECT_TRUE(has(html,
+                    "<div class=\"figure\"><div class=\"value\">\u2014</div><div "
+                    "class=\"label\">individuals traced</div></div>\n"));
+    EXPECT_FALSE(has(html, "marked for tracing</div>"));
+
+    // A run stopped before the statistics: no count to show.
+    s["statistics"] = nullptr;
+    EXPECT_FALSE(has(kinstrom::report_html(s), "class=\"figures\""));
+
+    // With the traced pedigree known, its marked count, even where the trace file held more.
+    s = finished_run();
+    s["statistics"] = {{"individuals", 20}, {"to_trace", 5}};
+    html = kinstrom::report_html(s);
+    EXPECT_TRUE(has(html,
+                    "<div class=\"figure\"><div class=\"value\">4</div><div "
+                    "class=\"label\">marked for tracing</div></div>\n"));
+    EXPECT_FALSE(has(html, "individuals to trace</div>"));
 }
 
 }  // namespace
