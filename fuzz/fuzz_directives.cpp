@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "listing/listing.hpp"
 #include "directives/directives.hpp"
+#include "listing/listing.hpp"
 
 namespace {
 std::FILE* null_listing = nullptr;
