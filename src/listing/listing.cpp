@@ -97,6 +97,16 @@ FreeLine& FreeLine::r64(double v) {
     return *this;
 }
 
+FreeLine& FreeLine::id(int64_t v, const IdTexts& ids) {
+    if (ids.empty()) return i64(v);
+    const std::string t = ids.show(v);
+    const auto width = static_cast<std::size_t>(ids.width(static_cast<int>(I64_COLUMNS), 2));
+    char* f = field(width);
+    std::memset(f, ' ', width - t.size());
+    std::memcpy(f + width - t.size(), t.data(), t.size());
+    return *this;
+}
+
 FreeLine& FreeLine::flag(bool v) {
     add(v ? " T" : " F");
     return *this;
@@ -112,6 +122,13 @@ Row& Row::at(int column) {
 }
 
 Row& Row::text(std::string_view t) {
+    s_.append(t);
+    return *this;
+}
+
+Row& Row::right(std::string_view t, int width) {
+    const auto w = static_cast<std::size_t>(width > 0 ? width : 0);
+    if (t.size() < w) s_.append(w - t.size(), ' ');
     s_.append(t);
     return *this;
 }

@@ -22,6 +22,8 @@
 #include <string>
 #include <string_view>
 
+#include "listing/idtexts.hpp"
+
 namespace kinstrom {
 
 // Exit status of every fatal stop.
@@ -68,6 +70,9 @@ class FreeLine {
     FreeLine& r32(float v);
     FreeLine& r64(double v);
     FreeLine& flag(bool v);
+    // An original ID: i64 in the classic format; with texts, the text (or PHG code) right-
+    // justified in the widened field of IdTexts::width(I64_COLUMNS, 2).
+    FreeLine& id(int64_t v, const IdTexts& ids);
 
     // The line(s) without the final newline; wrapped lines are separated by '\n'.
     const std::string& str() const { return s_; }
@@ -102,6 +107,8 @@ class Row {
     // Fills blanks up to (not including) 1-based column `column`.
     Row& at(int column);
     Row& text(std::string_view t);
+    // Right-justified in `width` columns (longer texts are written whole).
+    Row& right(std::string_view t, int width);
     // Right-justified in `width` columns, zero-filled to `min_digits` digits; '*' when it does
     // not fit.
     Row& integer(int64_t v, int width, int min_digits = 0);

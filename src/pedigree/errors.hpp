@@ -27,6 +27,9 @@ struct ErrorFiles {
     std::array<OutFile, ERROR_KINDS> files;        // files[k - 1] holds kind k
     std::array<int32_t, ERROR_KINDS + 1> ERROR{};  // ERROR[1] .. ERROR[8]
 
+    // The texts of the original IDs, shown in every ID field; empty in the classic format.
+    const IdTexts* ids = nullptr;
+
     OutFile& file(int kind) { return files[static_cast<std::size_t>(kind - 1)]; }
 
     // Record writers; the callers keep the counters.

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "listing/idtexts.hpp"
 #include "pedigree/store.hpp"
 
 namespace kinstrom {
@@ -47,6 +48,9 @@ struct Pedigree {
     // Inbreeding coefficients by XLIST position, when computed (kept apart from the records,
     // which stay 32 bytes).
     std::vector<float> F;
+    // The original IDs' texts when the pedigree was read as a table (XLIST IDs then number
+    // them); empty in the classic format.
+    IdTexts ids;
 
     int32_t N_PHG1 = 0;          // PHG places; after reading, the PHGs present
     int32_t N_BPOP = 0;          // base populations
