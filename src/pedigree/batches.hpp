@@ -33,8 +33,7 @@ inline int64_t count_lines(std::string_view text) {
 class PedBatches {
   public:
     // `size` records to a batch.
-    PedBatches(std::string_view text, bool with_sort, std::size_t size)
-        : size_(size), r_(text), with_sort_(with_sort) {
+    PedBatches(std::string_view text, std::size_t size) : size_(size), r_(text) {
         for (auto* column : {&id, &sire, &dam}) column->reserve(size);
         sort.reserve(size);
     }
@@ -50,14 +49,12 @@ class PedBatches {
             ++nobs_;
             int64_t i = 0, s = 0, d = 0;
             int32_t v = 0;
-            const bool ok =
-                r_.int64(i) && r_.int64(s) && r_.int64(d) && (!with_sort_ || r_.int32(v));
+            const bool ok = r_.int64(i) && r_.int64(s) && r_.int64(d) && r_.int32(v);
             if (!ok || i == 0) {
                 bad = nobs_;
                 bad_zero = ok;
                 break;
             }
-            if (with_sort_ && r_.on_new_line()) lined_up = false;
             if (r_.wrapped_value() != 0 && wrapped_) wrapped_(r_, nobs_);
             r_.finish();
             id.push_back(i);
@@ -81,14 +78,10 @@ class PedBatches {
     int32_t first = 1;  // record number of id[0]
     int32_t bad = 0;
     bool bad_zero = false;  // the bad record was read, but its ID is 0
-    // With the sort value: whether every record so far had it on the line of its dam. Then a
-    // pass reading the first three values only meets the same records with the same values.
-    bool lined_up = true;
 
   private:
     std::size_t size_;
     RecordReader r_;
-    bool with_sort_;
     int32_t nobs_ = 0;
     std::function<void(const RecordReader&, int32_t)> wrapped_;
 };

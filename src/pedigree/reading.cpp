@@ -68,7 +68,13 @@ class Reading {
     int64_t read_phg_code(RecordReader& r, int32_t nobs) {
         int64_t id = 0;
         if (!r.int64(id)) bad_record(r, InputKind::breeds, nobs);
-        if (id >= 0)
+        if (id == 0)
+            bad_record(r, InputKind::breeds, nobs,
+                       std::string("is not a PHG code: PHG codes in the breed-proportion file are "
+                                   "below 0, and unknown parents coded 0 cannot carry breed "
+                                   "proportions: ") +
+                           UNKNOWN_PARENTS_ADVICE);
+        if (id > 0)
             bad_record(r, InputKind::breeds, nobs,
                        "is not a PHG code: PHG codes in the breed-proportion file are below 0");
         return id;
@@ -213,7 +219,7 @@ class Reading {
             keep_records_ = false;  // the second pass reads the file again
         }
         batch_ = p_.XLIST.batch_size();
-        PedBatches batch(text, true, batch_);
+        PedBatches batch(text, batch_);
         batch.on_wrapped([&](const RecordReader& r, int32_t nobs) {
             wrapped_record(text, in_.ped.name, r, nobs);
         });
@@ -224,11 +230,6 @@ class Reading {
             p_.XLIST.enter_many(listing_, batch.id, batch.sort, positions_);
             p_.N_INDIVIDUALS += p_.XLIST.LAST - before;
             if (batch.bad != 0) bad_pedigree_record(batch);
-            if (keep_records_ && !batch.lined_up) {
-                keep_records_ = false;
-                for (auto* column : {&sires_, &dams_}) decltype(sires_)().swap(*column);
-                decltype(record_positions_)().swap(record_positions_);
-            }
             if (keep_records_) {
                 sires_.insert(sires_.end(), batch.sire.begin(), batch.sire.end());
                 dams_.insert(dams_.end(), batch.dam.begin(), batch.dam.end());
@@ -259,7 +260,9 @@ class Reading {
                     break;
             }
         } else {
-            PedBatches batch(ped_text_.text(), false, batch_);
+            // Four values to a record, as the first pass read them: both passes meet the same
+            // records even where a record runs over a line end.
+            PedBatches batch(ped_text_.text(), batch_);
             while (batch.next()) {
                 positions_.assign(batch.id.size(), 0);
                 if (!link_batch(batch.first, batch.id, batch.sire, batch.dam, positions_)) break;

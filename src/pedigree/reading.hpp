@@ -26,6 +26,12 @@ inline constexpr int64_t DUMMY_PHG = -9223372036854775807LL;
 inline constexpr int32_t SORT_UNKNOWN = -9999999;
 inline constexpr int32_t SORT_INSERTED = -99999990;
 
+// What to do about unknown parents coded 0 when PHGs have breed proportions.
+inline constexpr const char* UNKNOWN_PARENTS_ADVICE =
+    "give the pedigree's unknown parents negative PHG codes (e.g. one for each breed and birth "
+    "year; with --table, --unknown CODE gives one to missing-value parents) and list those "
+    "codes with their proportions in the breed-proportion file";
+
 // What reading takes from the directives.
 struct ReadOptions {
     int32_t MAX_A = 0;

@@ -147,14 +147,28 @@ StatisticsStops stop_causes(const Pedigree& pedigree, const ErrorFiles& errors,
         " individuals in all) cannot be traced back to PHGs within MAX_NIV=" +
         std::to_string(MAX_NIV) + " generations; they are listed in " + errors.files[5].name();
     const Table& missing = pedigree.PHG_ERRLIST;
+    // Code 0 cannot be added to the breed-proportion file, which takes codes below 0 only: it
+    // gets advice of its own.
     std::string codes;
-    for (int32_t k = 1; k <= missing.LAST && k <= Diagnostics::SHOWN; ++k)
-        codes += (k > 1 ? ", " : "") + std::to_string(missing[k].ID);
-    if (missing.LAST > Diagnostics::SHOWN) codes += ", ...";
-    out.missing_phgs.text =
-        counted(missing.LAST, "PHG code", "PHG codes") + " of the pedigree file (" + codes +
-        (missing.LAST == 1 ? ") has" : ") have") + " no breed proportions in " + names.bprop +
-        ": add them to that file (they are listed in " + errors.files[6].name() + ")";
+    int32_t n = 0;
+    bool zero = false;
+    for (int32_t k = 1; k <= missing.LAST; ++k) {
+        if (missing[k].ID == 0) {
+            zero = true;
+        } else if (++n <= Diagnostics::SHOWN) {
+            codes += (n > 1 ? ", " : "") + std::to_string(missing[k].ID);
+        }
+    }
+    if (n > Diagnostics::SHOWN) codes += ", ...";
+    std::string& text = out.missing_phgs.text;
+    if (zero)
+        text = "unknown parents coded 0 in the pedigree file cannot carry breed proportions: " +
+               std::string(UNKNOWN_PARENTS_ADVICE);
+    if (n > 0)
+        text += (zero ? "; " : "") + counted(n, "PHG code", "PHG codes") +
+                " of the pedigree file (" + codes + (n == 1 ? ") has" : ") have") +
+                " no breed proportions in " + names.bprop + ": add them to that file";
+    text += " (they are listed in " + errors.files[6].name() + ")";
     return out;
 }
 
