@@ -3,7 +3,9 @@
 // the user go to standard error.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -49,26 +51,75 @@ bool flushed(std::FILE* f) {
 constexpr int NORMAL_END = 0;
 constexpr int STOP = kinstrom::STOP_CODE;
 
-// Takes "--NAME FILE" or "--NAME=FILE" at argv[i] into `value`; false when argv[i] is not that
-// option. `error` tells what is wrong with it: no name, a name that looks like an option, the
-// option given before.
-bool file_option(const char* name, int argc, char** argv, int& i, std::string& value,
-                 std::string& error) {
+// Takes "--NAME VALUE" or "--NAME=VALUE" at argv[i] into `value`; false when argv[i] is not that
+// option. `error` tells what is wrong with it: no value, a value that looks like an option, the
+// option given before. `what` names the value ("a file name"), `example` shows the option in use.
+bool value_option(const char* name, int argc, char** argv, int& i, std::string& value,
+                  std::string& error, const char* what = "a file name",
+                  const char* example = "FILE") {
     const std::size_t n = std::strlen(name);
     if (std::strncmp(argv[i], name, n) != 0 || (argv[i][n] != '=' && argv[i][n] != '\0'))
         return false;
     const std::string option = name;
     const bool joined = argv[i][n] == '=';
     const char* given = joined ? argv[i] + n + 1 : i + 1 < argc ? argv[++i] : "";
+    const std::string use = "kinstrom " + option + " " + example + " < directives";
     if (!value.empty()) {
         error = option + " is given twice: give it once";
     } else if (*given == '\0') {
-        error = option + " needs a file name: kinstrom " + option + " FILE < directives";
+        error = option + " needs " + what + ": " + use;
     } else if (!joined && given[0] == '-' && given[1] == '-') {
-        error = option + " needs a file name, not the option '" + given + "': kinstrom " + option +
-                " FILE < directives (write ./" + given + " for a file of that name)";
+        error = option + " needs " + what + ", not the option '" + given + "': " + use +
+                (std::strcmp(what, "a file name") == 0
+                     ? std::string(" (write ./") + given + " for a file of that name)"
+                     : "");
     }
     if (value.empty()) value = given;
+    return true;
+}
+
+// The table options once every argument is read; false with `error` set when they do not go
+// together.
+bool table_options(const std::string& columns, const std::string& unknown, bool header,
+                   bool no_header, kinstrom::TableOptions& table, std::string& error) {
+    const char* without = !columns.empty() ? "--columns"
+                          : !unknown.empty() ? "--unknown"
+                          : header           ? "--header"
+                          : no_header        ? "--no-header"
+                                             : nullptr;
+    if (!table.on && without != nullptr) {
+        error = std::string(without) + " goes with --table: kinstrom --table " + without +
+                " ... < directives";
+        return false;
+    }
+    if (header && no_header) {
+        error = "--header and --no-header are both given: give one";
+        return false;
+    }
+    if (header || no_header) table.header = header;
+    if (!columns.empty() && !kinstrom::parse_columns(columns, table.columns, error)) return false;
+    if (no_header)
+        for (const std::string& c : table.columns)
+            if (c.find_first_not_of("0123456789") != std::string::npos) {
+                error = "--columns names the column \"" + c +
+                        "\", but --no-header says the first line is no header: give positions "
+                        "(--columns 1,2,3)";
+                return false;
+            }
+    if (!unknown.empty()) {
+        const std::size_t digits = unknown[0] == '-' ? 1 : 0;
+        char* end = nullptr;
+        errno = 0;
+        const long long code = std::strtoll(unknown.c_str(), &end, 10);
+        if (unknown.size() == digits ||
+            unknown.find_first_not_of("0123456789", digits) != std::string::npos || errno != 0 ||
+            code > 0) {
+            error = "--unknown needs a PHG code, an integer of 0 or below (e.g. --unknown -1), "
+                    "not '" + unknown + "'";
+            return false;
+        }
+        table.unknown = code;
+    }
     return true;
 }
 
@@ -87,18 +138,36 @@ int main(int argc, char** argv) {
     }
     kinstrom::RunOptions options;
     options.watch_signals = true;
+    std::string columns, unknown;
+    bool header = false, no_header = false;
     for (int i = 1; i < argc; ++i) {
         std::string error;
-        if (file_option("--summary", argc, argv, i, options.summary, error) ||
-            file_option("--report", argc, argv, i, options.report, error)) {
+        if (value_option("--summary", argc, argv, i, options.summary, error) ||
+            value_option("--report", argc, argv, i, options.report, error) ||
+            value_option("--columns", argc, argv, i, columns, error, "a list of columns",
+                         "ID,SIRE,DAM[,SORT]") ||
+            value_option("--unknown", argc, argv, i, unknown, error, "a PHG code", "CODE")) {
             if (error.empty()) continue;
             std::fprintf(stderr, "kinstrom: error: %s\n", error.c_str());
             return STOP;
+        }
+        bool* flag = std::strcmp(argv[i], "--table") == 0       ? &options.table.on
+                     : std::strcmp(argv[i], "--header") == 0    ? &header
+                     : std::strcmp(argv[i], "--no-header") == 0 ? &no_header
+                                                                : nullptr;
+        if (flag != nullptr) {
+            *flag = true;
+            continue;
         }
         std::fprintf(stderr,
                      "kinstrom: warning: argument '%s' ignored: the directives are read from "
                      "standard input (kinstrom < directives); kinstrom --help tells more\n",
                      argv[i]);
+    }
+    if (std::string error;
+        !table_options(columns, unknown, header, no_header, options.table, error)) {
+        std::fprintf(stderr, "kinstrom: error: %s\n", error.c_str());
+        return STOP;
     }
     if (::isatty(STDIN_FILENO) == 1)
         std::fputs(

@@ -5,7 +5,8 @@
 
 namespace kinstrom {
 
-void Diagnostics::print(const char* severity, const std::string& text, const Place& place) {
+void Diagnostics::print(const char* severity, const std::string& text, const Place& place,
+                        bool keep) {
     std::string line = "kinstrom: ";
     if (!place.file.empty()) {
         line += place.file + ":";
@@ -18,7 +19,7 @@ void Diagnostics::print(const char* severity, const std::string& text, const Pla
     line += severity;
     line += ": ";
     line += text;
-    messages_.push_back({std::strcmp(severity, "error") == 0, place, text, line});
+    if (keep) messages_.push_back({std::strcmp(severity, "error") == 0, place, text, line});
     if (out_ == nullptr) return;
     line += '\n';
     if (progress_ != nullptr) progress_->clear_line();
@@ -33,6 +34,10 @@ void Diagnostics::error(const StopCause& cause) {
 
 void Diagnostics::warning(const std::string& text, const Place& place) {
     print("warning", text, place);
+}
+
+void Diagnostics::note(const std::string& text, const Place& place) {
+    print("note", text, place, false);
 }
 
 Diagnostics::Count& Diagnostics::count_of(std::string_view kind) {

@@ -38,6 +38,8 @@ class Diagnostics {
 
     void error(const StopCause& cause);
     void warning(const std::string& text, const Place& place = {});
+    // How an input was read ("kinstrom: FILE: note: TEXT"): said, not kept among the messages.
+    void note(const std::string& text, const Place& place = {});
 
     // A finding of `kind` (a plural noun phrase, "records running over a line end"): counted,
     // and printed while fewer than SHOWN of the kind were. `shown` tells a caller whether the
@@ -65,7 +67,8 @@ class Diagnostics {
     const std::vector<Message>& messages() const { return messages_; }
 
   private:
-    void print(const char* severity, const std::string& text, const Place& place);
+    void print(const char* severity, const std::string& text, const Place& place,
+               bool keep = true);
     Count& count_of(std::string_view kind);
 
     std::FILE* out_;

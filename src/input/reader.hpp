@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "input/compressed.hpp"
 #include "listing/listing.hpp"
@@ -33,6 +34,12 @@ class InputText {
     // is compressed with gzip or zstd; a read error, or compressed data that is damaged or cut
     // short, stops the run with "Error when reading file <name>".
     void load(Listing& listing, std::FILE* file, const std::string& name);
+
+    // Takes `text` as the file's text.
+    void adopt(std::string text) {
+        copy_ = std::move(text);
+        text_ = copy_;
+    }
 
     std::string_view text() const { return text_; }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <span>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "input/reader.hpp"
@@ -35,8 +36,14 @@ std::string short_real(double v) {
 class Reading {
   public:
     Reading(Listing& listing, const ReadOptions& options, const InputSources& inputs,
-            ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics)
-        : listing_(listing), o_(options), in_(inputs), e_(errors), p_(pedigree), d_(diagnostics) {}
+            ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics, TableRecords* table)
+        : listing_(listing),
+          o_(options),
+          in_(inputs),
+          e_(errors),
+          p_(pedigree),
+          d_(diagnostics),
+          table_(table) {}
 
     void run() {
         if (o_.use_bprop) {
@@ -49,15 +56,23 @@ class Reading {
                            0,
                            "BPROP_FILE is named but N_BPOP is 0: give N_BPOP, the number of "
                            "breed proportions on each record of the file"});
-            bprop_text_.load(listing_, in_.bprop.file, in_.bprop.name);
+            if (table_ != nullptr) {
+                bprop_text_.adopt(std::move(table_->bprop));
+            } else {
+                bprop_text_.load(listing_, in_.bprop.file, in_.bprop.name);
+            }
             count_phg_records();
         } else {
             p_.N_PHG1 = o_.MAX_PHG;
         }
         create_tables();
         if (o_.use_bprop) read_proportions();
-        ped_text_.load(listing_, in_.ped.file, in_.ped.name);
-        enter_individuals();
+        if (table_ != nullptr) {
+            enter_table_individuals();
+        } else {
+            ped_text_.load(listing_, in_.ped.file, in_.ped.name);
+            enter_individuals();
+        }
         link_pedigree();
         settle_phgs();
         read_trace_file();
@@ -242,11 +257,39 @@ class Reading {
         p_.N_PED_RECORDS = batch.records();
     }
 
+    // The pedigree read as a table, first pass: its records are there already.
+    void enter_table_individuals() {
+        TableRecords& t = *table_;
+        const std::size_t n = t.id.size();
+        p_.XLIST.reserve(listing_, static_cast<int64_t>(n));
+        record_positions_.resize(n);
+        batch_ = p_.XLIST.batch_size();
+        for (std::size_t b = 0; b < n; b += batch_) {
+            const std::size_t count = std::min(n - b, batch_);
+            const auto sort = std::span(t.sort).subspan(b, count);
+            for (int32_t& v : sort) v = v >= o_.MIN_ACC_BD ? v : SORT_UNKNOWN;
+            const int32_t before = p_.XLIST.LAST;
+            p_.XLIST.enter_many(listing_, std::span(t.id).subspan(b, count), sort,
+                                std::span(record_positions_).subspan(b, count));
+            p_.N_INDIVIDUALS += p_.XLIST.LAST - before;
+        }
+        if (n == 0)
+            ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
+        p_.N_PED_RECORDS = static_cast<int32_t>(n);
+        // The parents' IDs stay in the table for the second pass.
+        decltype(t.id)().swap(t.id);
+        decltype(t.sort)().swap(t.sort);
+    }
+
     // Total pedigree file, second pass: parents linked, every record checked.
     void link_pedigree() {
         keys_.reserve(3 * batch_);
         roles_.assign(static_cast<std::size_t>(p_.XLIST.LAST) + 1, 0);
-        if (keep_records_) {
+        if (table_ != nullptr) {
+            sires_.swap(table_->sire);
+            dams_.swap(table_->dam);
+        }
+        if (table_ != nullptr || keep_records_) {
             // The records as the first pass read them, every individual where it was entered.
             const std::size_t n = record_positions_.size();
             for (std::size_t b = 0; b < n; b += batch_) {
@@ -465,7 +508,11 @@ class Reading {
 
     void read_trace_file() {
         InputText text;
-        text.load(listing_, in_.prob.file, in_.prob.name);
+        if (table_ != nullptr) {
+            text.adopt(std::move(table_->trace));
+        } else {
+            text.load(listing_, in_.prob.file, in_.prob.name);
+        }
         trace_text_ = text.text();
         RecordReader r(text.text());
         RecordReader bad_reader = r;
@@ -530,6 +577,7 @@ class Reading {
     ErrorFiles& e_;
     Pedigree& p_;
     Diagnostics& d_;
+    TableRecords* table_;
     std::vector<uint8_t> roles_;  // by position: 1 seen as a sire, 2 as a dam
     InputText bprop_text_;
     std::string_view trace_text_;
@@ -552,8 +600,9 @@ class Reading {
 }  // namespace
 
 void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
-                ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics) {
-    Reading(listing, options, inputs, errors, pedigree, diagnostics).run();
+                ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics,
+                TableRecords* table) {
+    Reading(listing, options, inputs, errors, pedigree, diagnostics, table).run();
 }
 
 }  // namespace kinstrom

@@ -17,6 +17,7 @@
 #include "listing/listing.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
+#include "pedigree/store.hpp"
 
 namespace kinstrom {
 
@@ -57,9 +58,22 @@ struct InputSources {
     InputSource bprop;
 };
 
+// The inputs read as tables, for the reading phase: the pedigree's records as numbers (text
+// IDs numbered, parents of 0 and below PHG codes), the trace and breed-proportion files
+// rewritten as free-format records line for line (a header line left empty), so that every
+// line number stays that of the table.
+struct TableRecords {
+    TableVector<int64_t> id, sire, dam;
+    TableVector<int32_t> sort;
+    std::string trace;
+    std::string bprop;
+};
+
 // Warnings (records over a line end, breed proportions that do not sum to 1, nothing to trace,
 // ...) go to `diagnostics`.
+// With `table`, the records are taken from it instead of the files (its columns are used up).
 void read_input(Listing& listing, const ReadOptions& options, const InputSources& inputs,
-                ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics);
+                ErrorFiles& errors, Pedigree& pedigree, Diagnostics& diagnostics,
+                TableRecords* table = nullptr);
 
 }  // namespace kinstrom

@@ -51,6 +51,7 @@ struct RunState {
     std::optional<RunDirectives> directives;  // once the echo is through
     RunFiles files;
     Pedigree pedigree;
+    std::optional<TableLayout> table;      // how a pedigree table was read
     std::optional<PedigreeCounts> counts;  // the pedigree statistics
     std::vector<std::string> untraceable;  // why individuals cannot be traced
     std::optional<bool> inbreeding;        // whether F is computed, after the statistics
@@ -109,13 +110,16 @@ void banner(Listing& listing) {
 // Why individuals cannot be traced back to PHGs: loops (with their members' lines, read again
 // from the pedigree file), lines longer than MAX_NIV, individuals below a loop.
 std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& pedigree,
-                                             int32_t MAX_NIV, const InputSource& ped) {
+                                             int32_t MAX_NIV, const InputSource& ped,
+                                             const std::optional<TableLayout>& table) {
     const UntraceableCauses causes = untraceable_causes(pedigree, MAX_NIV);
     std::vector<int64_t> lines;
     if (!causes.loops.empty()) {
         InputText text;
         text.load(listing, ped.file, ped.name);
-        lines = record_lines(text.text(), loop_member_ids(causes, pedigree));
+        const std::vector<int64_t> ids = loop_member_ids(causes, pedigree);
+        lines = table ? table_record_lines(text.text(), *table, pedigree.ids, ids)
+                      : record_lines(text.text(), ids);
     }
     return untraceable_messages(causes, pedigree, lines, MAX_NIV);
 }
@@ -124,9 +128,11 @@ std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& p
 // run stops for them (some are marked for tracing), warnings otherwise.
 std::vector<std::string> untraceable_lines(Listing& listing, const Pedigree& pedigree,
                                            const PedigreeCounts& counts, int32_t MAX_NIV,
-                                           const InputSource& ped, Diagnostics& diagnostics) {
+                                           const InputSource& ped,
+                                           const std::optional<TableLayout>& table,
+                                           Diagnostics& diagnostics) {
     if (counts.not_traceable_to_phgs == 0) return {};
-    std::vector<std::string> lines = explain_untraceable(listing, pedigree, MAX_NIV, ped);
+    std::vector<std::string> lines = explain_untraceable(listing, pedigree, MAX_NIV, ped, table);
     for (const std::string& line : lines) {
         if (counts.not_traceable_to_trace > 0) {
             diagnostics.error({{}, 0, 0, line});
@@ -283,7 +289,7 @@ bool statistics_and_stops(Listing& listing, const RunDirectives& run, const Inpu
     const int32_t MAX_NIV = run.d.MAX_NIV;
     const PedigreeCounts& counts = state.counts.emplace(pedigree_counts(state.pedigree, errors));
     state.untraceable =
-        untraceable_lines(listing, state.pedigree, counts, MAX_NIV, ped, diagnostics);
+        untraceable_lines(listing, state.pedigree, counts, MAX_NIV, ped, state.table, diagnostics);
     const StatisticsStops causes = stop_causes(state.pedigree, errors, counts, MAX_NIV, run.names);
     const bool inbreeding =
         *(state.inbreeding = pedigree_statistics(listing, counts, run.settings.inbreed, causes));
@@ -314,8 +320,24 @@ void begin_phase(const char* name, Progress& progress, const Diagnostics& diagno
         name);
 }
 
+// The reading phase; with tables, the pedigree's ID texts go with it.
+void read_inputs(Listing& listing, const TableOptions& table, const ReadOptions& options,
+                 const InputSources& inputs, Diagnostics& diagnostics, RunState& state) {
+    RunFiles& files = state.files;
+    Pedigree& pedigree = state.pedigree;
+    files.errors.ids = &pedigree.ids;
+    if (!table.on) {
+        read_input(listing, options, inputs, files.errors, pedigree, diagnostics);
+        return;
+    }
+    TableInput t = read_tables(listing, table, options, inputs, diagnostics);
+    pedigree.ids = std::move(t.ids);
+    state.table = std::move(t.layout);
+    read_input(listing, options, inputs, files.errors, pedigree, diagnostics, &t.records);
+}
+
 void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnostics& diagnostics,
-                RunState& state) {
+                const TableOptions& table, RunState& state) {
     const auto phase = [&](const char* name) { begin_phase(name, progress, diagnostics, state); };
     phase("directives and files");
     const Environment env = Environment::read();
@@ -329,8 +351,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const InputSources inputs{{names.ped, files.ped.get()},
                               {names.prob, files.prob.get()},
                               {names.bprop, files.bprop.get()}};
-    read_input(listing, read_options(*state.directives), inputs, files.errors, pedigree,
-               diagnostics);
+    read_inputs(listing, table, read_options(*state.directives), inputs, diagnostics, state);
 
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
@@ -464,7 +485,7 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     StopCause cause;
     state.run_date = listing.date_text();
     try {
-        run_phases(in, listing, progress, diagnostics, state);
+        run_phases(in, listing, progress, diagnostics, options.table, state);
     } catch (const FatalStop& stop) {
         status = stop.status;
         cause = stop.cause;

@@ -12,6 +12,8 @@
 #include <istream>
 #include <string>
 
+#include "table/table.hpp"
+
 namespace kinstrom {
 
 // Files asked for on the command line, written at the end of every run; empty: not written.
@@ -21,6 +23,8 @@ struct RunOptions {
     // With a summary or report: SIGTERM and SIGINT are watched (the program's own run only:
     // the watch lives as long as the program).
     bool watch_signals = false;
+    // --table and its options: the inputs read as tables.
+    TableOptions table;
 };
 
 // Runs the program with the directives on `in`, the listing on `out` and the messages for the

@@ -1,0 +1,71 @@
+// The values of one line of a table, as spreadsheets and statistics programs write them.
+//
+// Values are separated by one kind of separator for the whole file: blanks and tabs (any run of
+// them), commas, or semicolons. A value in double quotes is read without them, "" inside
+// standing for one "; blanks around a value are not part of it. A line end (LF, or CR LF) ends
+// the line and every value on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kinstrom {
+
+enum class Separator : char { blanks = ' ', comma = ',', semicolon = ';' };
+
+// The separator in words, for messages: "blanks", "commas", "semicolons".
+const char* separator_name(Separator s);
+
+// The separator of a file found from its first line that holds anything: semicolons when it has
+// one outside quotes, else commas when it has one, else blanks.
+Separator find_separator(std::string_view line);
+
+struct Field {
+    std::string_view text;  // without quotes; "" inside read as "
+    std::size_t column = 0;  // byte offset of the value in its line
+    bool quoted = false;
+};
+
+class LineFields {
+  public:
+    explicit LineFields(Separator s) : separator_(s) {}
+
+    // Splits `line` (without its line end) into fields, at most `max` of them (the rest of the
+    // line is not looked at). False for a quote that is not closed on its line or text after a
+    // closing quote: `problem` says which and `problem_column` where.
+    bool split(std::string_view line, std::size_t max = SIZE_MAX);
+
+    const std::vector<Field>& fields() const { return fields_; }
+    std::string problem;
+    std::size_t problem_column = 0;
+
+  private:
+    bool quoted(std::string_view line, std::size_t& p, Field& f);
+
+    Separator separator_;
+    std::vector<Field> fields_;
+    std::string unescaped_;  // the values that held "", reserved per line so views stay valid
+};
+
+// A value that stands for nothing: empty, or NA, . or * without quotes.
+bool is_missing(const Field& f);
+
+// An integer written with digits alone, after an optional sign; false also when it does not fit.
+bool integer_value(std::string_view t, int64_t& v);
+
+// A number of any form (integer, decimal, exponent) starting with a digit, a sign or a point.
+bool is_number(std::string_view t);
+
+// A real for the breed-proportion file; with `decimal_comma` a comma may stand for the point.
+bool real_value(std::string_view t, bool decimal_comma, double& v);
+
+// A sort value: an integer, or an ISO date yyyy-mm-dd read as yyyymmdd; false otherwise.
+bool sort_value(std::string_view t, int32_t& v);
+
+// Whether two names are the same but for the case of ASCII letters.
+bool same_name(std::string_view a, std::string_view b);
+
+}  // namespace kinstrom
