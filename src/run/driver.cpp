@@ -270,6 +270,7 @@ SummarySources summary_sources(const RunState& state) {
     in.inbreeding = state.inbreeding;
     in.values = state.values ? &*state.values : nullptr;
     in.output = &state.output;
+    in.table = state.table ? &*state.table : nullptr;
     in.finished = state.finished;
     return in;
 }

@@ -335,6 +335,34 @@ json inputs_json(const SummarySources& in) {
     return inputs;
 }
 
+// How the pedigree table was read: its separator, header, columns and missing parents, and the
+// text IDs it holds.
+json table_json(const SummarySources& in) {
+    const TableLayout& l = *in.table;
+    json columns;
+    const char* roles[] = {"id", "sire", "dam", "sort"};
+    for (std::size_t k = 0; k < 4; ++k) {
+        const int32_t c = l.columns[k];
+        if (c == 0) {
+            columns[roles[k]] = nullptr;
+            continue;
+        }
+        json column = {{"position", c}};
+        const auto at = static_cast<std::size_t>(c - 1);
+        if (at < l.names.size()) put_name(column, "name", l.names[at]);
+        columns[roles[k]] = column;
+    }
+    const IdTexts& ids = in.pedigree->ids;
+    return {{"separator", separator_name(l.separator)},
+            {"header", l.header},
+            {"header_reason", l.header_reason},
+            {"columns", columns},
+            {"unknown_parents", l.unknown_parents},
+            {"unknown_code", l.unknown_code},
+            {"ids", ids.size()},
+            {"longest_id_bytes", ids.longest()}};
+}
+
 json files_written_json(const SummarySources& in) {
     json written = json::array();
     if (!in.finished) return written;
@@ -424,13 +452,14 @@ json summary_document(const SummarySources& in, const std::vector<Progress::Phas
                       const Diagnostics& diagnostics, int exit_status) {
     json doc;
     doc["format"] = "kinstrom-summary";
-    doc["format_version"] = 2;
+    doc["format_version"] = 3;
     doc["program"] = {{"name", "kinstrom"}, {"version", KINSTROM_VERSION}};
     doc["run_date"] = in.run_date;
     doc["exit_status"] = exit_status;
     put_run(doc, phases, diagnostics, exit_status);
     doc["directives"] = directives_json(in);
     doc["inputs"] = inputs_json(in);
+    if (in.table != nullptr && in.pedigree != nullptr) doc["table"] = table_json(in);
     doc["files_written"] = files_written_json(in);
     doc["statistics"] = statistics_json(in.counts);
     doc["error_kinds"] = error_kinds_json(in);

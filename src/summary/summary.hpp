@@ -18,6 +18,7 @@
 #include "genetics/genetics.hpp"
 #include "listing/progress.hpp"
 #include "output/output.hpp"
+#include "table/table.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
 #include "sections/statistics.hpp"
@@ -87,6 +88,7 @@ struct SummarySources {
     std::optional<bool> inbreeding;  // after the pedigree statistics
     const TracedValues* values = nullptr;
     const OutputResults* output = nullptr;  // group sums: contributions by cohort
+    const TableLayout* table = nullptr;     // how a pedigree table was read (--table)
     bool finished = false;
 };
 

@@ -186,7 +186,7 @@ class TableReader {
                 if (index_.find(name) < 0) continue;
                 l.header = false;
                 l.names.clear();
-                l.header_reason = "\"" + name + "\" stands in the file as an ID";
+                l.header_reason = quoted_bytes(name) + " stands in the file as an ID";
                 Lines again(ped_.text());
                 first_line(again);
                 choose_columns(again, first.fields().size());
@@ -271,7 +271,7 @@ class TableReader {
             }
             s += " column " + std::to_string(l.columns[k]);
             const auto at = static_cast<std::size_t>(l.columns[k] - 1);
-            if (at < l.names.size()) s += " \"" + l.names[at] + "\"";
+            if (at < l.names.size()) s += " " + quoted_bytes(l.names[at]);
         }
         return s;
     }
