@@ -82,7 +82,7 @@ bool value_option(const char* name, int argc, char** argv, int& i, std::string& 
 // together.
 bool table_options(const std::string& columns, const std::string& unknown, bool header,
                    bool no_header, kinstrom::TableOptions& table, std::string& error) {
-    const char* without = !columns.empty() ? "--columns"
+    const char* without = !columns.empty()   ? "--columns"
                           : !unknown.empty() ? "--unknown"
                           : header           ? "--header"
                           : no_header        ? "--no-header"
@@ -114,8 +114,10 @@ bool table_options(const std::string& columns, const std::string& unknown, bool 
         if (unknown.size() == digits ||
             unknown.find_first_not_of("0123456789", digits) != std::string::npos || errno != 0 ||
             code > 0) {
-            error = "--unknown needs a PHG code, an integer of 0 or below (e.g. --unknown -1), "
-                    "not '" + unknown + "'";
+            error =
+                "--unknown needs a PHG code, an integer of 0 or below (e.g. --unknown -1), "
+                "not '" +
+                unknown + "'";
             return false;
         }
         table.unknown = code;

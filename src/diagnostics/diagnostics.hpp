@@ -67,8 +67,7 @@ class Diagnostics {
     const std::vector<Message>& messages() const { return messages_; }
 
   private:
-    void print(const char* severity, const std::string& text, const Place& place,
-               bool keep = true);
+    void print(const char* severity, const std::string& text, const Place& place, bool keep = true);
     Count& count_of(std::string_view kind);
 
     std::FILE* out_;

@@ -18,10 +18,10 @@
 #include "genetics/genetics.hpp"
 #include "listing/progress.hpp"
 #include "output/output.hpp"
-#include "table/table.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
 #include "sections/statistics.hpp"
+#include "table/table.hpp"
 
 namespace kinstrom {
 

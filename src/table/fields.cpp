@@ -74,8 +74,8 @@ bool LineFields::quoted(std::string_view line, std::size_t& p, Field& f) {
         f.text = std::string_view(unescaped_).substr(from);
     }
     while (p < line.size() && is_blank(line[p])) ++p;
-    const bool ends = p >= line.size() || (separator_ != Separator::blanks &&
-                                           line[p] == static_cast<char>(separator_));
+    const bool ends = p >= line.size() ||
+                      (separator_ != Separator::blanks && line[p] == static_cast<char>(separator_));
     if (!ends && separator_ == Separator::blanks && p > after) return true;  // a blank, a value
     if (!ends) {
         problem = "text after the closing quote of a value";

@@ -24,7 +24,7 @@ const char* separator_name(Separator s);
 Separator find_separator(std::string_view line);
 
 struct Field {
-    std::string_view text;  // without quotes; "" inside read as "
+    std::string_view text;   // without quotes; "" inside read as "
     std::size_t column = 0;  // byte offset of the value in its line
     bool quoted = false;
 };

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
-#include <unordered_map>
 #include <functional>
 #include <limits>
+#include <unordered_map>
 #include <utility>
 
 #include "input/reader.hpp"
@@ -21,8 +21,8 @@ constexpr std::size_t MAX_ID_BYTES = 255;
 // Header names the default columns go by (case-blind).
 constexpr std::array<std::string_view, 2> SIRE_NAMES{"sire", "father"};
 constexpr std::array<std::string_view, 2> DAM_NAMES{"dam", "mother"};
-constexpr std::array<std::string_view, 8> SORT_NAMES{
-    "sort", "born", "birth", "birthdate", "birth_date", "dob", "date", "birthday"};
+constexpr std::array<std::string_view, 8> SORT_NAMES{"sort",       "born", "birth", "birthdate",
+                                                     "birth_date", "dob",  "date",  "birthday"};
 
 constexpr std::array<const char*, 4> ROLE{"ID", "sire", "dam", "sort variable"};
 
@@ -152,7 +152,8 @@ class TableReader {
         l.separator = find_separator(lines.line);
         l.unknown_code = o_.unknown;
         LineFields first(l.separator);
-        if (!first.split(lines.line)) stop(in_.ped.name, lines, first.problem_column, 1, first.problem);
+        if (!first.split(lines.line))
+            stop(in_.ped.name, lines, first.problem_column, 1, first.problem);
         header_line_ = lines.number();
         std::vector<std::string> names;
         for (const Field& f : first.fields()) names.emplace_back(f.text);
@@ -278,11 +279,12 @@ class TableReader {
 
     void say_layout() {
         const TableLayout& l = out_.layout;
-        std::string s = std::string("read as a table separated by ") +
-                        separator_name(l.separator) + "; line " + std::to_string(header_line_) +
+        std::string s = std::string("read as a table separated by ") + separator_name(l.separator) +
+                        "; line " + std::to_string(header_line_) +
                         (l.header ? " is its header (" : " is a record (") + l.header_reason +
-                        (o_.header ? "" : l.header ? "; --no-header reads it as a record"
-                                                   : "; --header makes it the header") +
+                        (o_.header  ? ""
+                         : l.header ? "; --no-header reads it as a record"
+                                    : "; --header makes it the header") +
                         "); " + columns_text();
         if (l.columns[SORT_COLUMN] == 0)
             s += l.header ? " (name one with --columns ID,SIRE,DAM,SORT)" : "";
@@ -363,7 +365,8 @@ class TableReader {
                                " is not an individual's ID: 0 and the integers below it are "
                                "PHG codes");
             if (const char* why = bad_id(id.text))
-                stop(in_.ped.name, lines, id.column, record, "the ID " + quoted_bytes(id.text) + " " + why);
+                stop(in_.ped.name, lines, id.column, record,
+                     "the ID " + quoted_bytes(id.text) + " " + why);
             r.id.push_back(int64_t{enter_text(id)} + 1);
             for (const Column role : {SIRE_COLUMN, DAM_COLUMN}) {
                 const Field& p = f[static_cast<std::size_t>(c[role] - 1)];
@@ -492,8 +495,9 @@ class TableReader {
                 stop(in_.prob.name, lines, fields.problem_column, record, fields.problem);
             const std::vector<Field>& f = fields.fields();
             if (f.size() <= column || is_missing(f[column]))
-                stop(in_.prob.name, lines, f.size() <= column ? lines.line.size() : f[column].column,
-                     record, "record " + std::to_string(record) + " has no ID");
+                stop(in_.prob.name, lines,
+                     f.size() <= column ? lines.line.size() : f[column].column, record,
+                     "record " + std::to_string(record) + " has no ID");
             const std::string_view t = f[column].text;
             int64_t k = index_.find(t);
             if (k < 0) {
@@ -510,9 +514,9 @@ class TableReader {
             out += '\n';
         }
         if (note.empty()) note = "no header; IDs from column 1";
-        d_.note("read as a table separated by " + std::string(separator_name(separator)) + "; " +
-                    note,
-                {in_.prob.name, 0, 0});
+        d_.note(
+            "read as a table separated by " + std::string(separator_name(separator)) + "; " + note,
+            {in_.prob.name, 0, 0});
     }
 
     // ---- The breed-proportion file -----------------------------------------------------------

@@ -31,10 +31,10 @@ namespace kinstrom {
 
 // What the command line asks of the table reading.
 struct TableOptions {
-    bool on = false;              // --table
-    std::optional<bool> header;   // --header, --no-header; unset: found from the file
+    bool on = false;                   // --table
+    std::optional<bool> header;        // --header, --no-header; unset: found from the file
     std::vector<std::string> columns;  // --columns: ID, sire, dam[, sort]; empty: the default
-    int64_t unknown = 0;          // --unknown: the PHG code of a missing parent
+    int64_t unknown = 0;               // --unknown: the PHG code of a missing parent
 };
 
 // Splits the list of --columns: three or four names or 1-based positions, comma separated;
@@ -48,11 +48,11 @@ enum Column { ID_COLUMN, SIRE_COLUMN, DAM_COLUMN, SORT_COLUMN };
 struct TableLayout {
     Separator separator = Separator::blanks;
     bool header = false;
-    std::string header_reason;            // why the first line is (not) a header
-    std::vector<std::string> names;       // the header's names
-    std::array<int32_t, 4> columns{};     // 1-based positions by Column; 0: no sort column
-    int64_t unknown_parents = 0;          // parent values that were missing
-    int64_t unknown_code = 0;             // the PHG code they were given
+    std::string header_reason;         // why the first line is (not) a header
+    std::vector<std::string> names;    // the header's names
+    std::array<int32_t, 4> columns{};  // 1-based positions by Column; 0: no sort column
+    int64_t unknown_parents = 0;       // parent values that were missing
+    int64_t unknown_code = 0;          // the PHG code they were given
 };
 
 struct TableInput {

@@ -8,6 +8,7 @@
 #   input/            files copied into the empty work folder before the run (optional)
 #   env               NAME=VALUE lines exported for the run (optional); @WORK@ stands for the
 #                     work folder. PBS_O_WORKDIR and SASROOT are unset unless given here.
+#   args              command-line arguments of the run, one to a line (optional)
 #   setup             bash script run in the work folder before the run (optional)
 #   expected/status   the exit status
 #   expected/listing  standard output, with the work folder's path written as @WORK@
@@ -55,8 +56,10 @@ run_once() {
     if [ -f "$case_dir/setup" ]; then
         (cd "$work" && bash "$case_dir/setup") || { echo "setup failed"; exit 1; }
     fi
-    (cd "$work" && env "${env_args[@]}" "$bin" "$@" < "$case_dir/directives" > "$out/listing" \
-        2> "$out/stderr")
+    local args=()
+    [ -f "$case_dir/args" ] && mapfile -t args < "$case_dir/args"
+    (cd "$work" && env "${env_args[@]}" "$bin" "${args[@]}" "$@" < "$case_dir/directives" \
+        > "$out/listing" 2> "$out/stderr")
     status=$?
 }
 
