@@ -152,7 +152,8 @@ std::string likely_cause(std::string_view text, std::string_view token, std::siz
     for (const char sep : {';', '|'})
         if (line.find(sep) != std::string_view::npos)
             return std::string("values seem to be separated by '") + sep +
-                   "': separate them by blanks or by one comma";
+                   "': separate them by blanks or by one comma, or read the file as a table "
+                   "(kinstrom --table)";
     int words = 0;  // blank-separated parts of the line holding letters
     for (std::size_t i = 0; i < line.size();) {
         const std::size_t end = std::min(line.find_first_of(" \t\r,", i), line.size());
@@ -160,7 +161,8 @@ std::string likely_cause(std::string_view text, std::string_view token, std::siz
         i = end + 1;
     }
     if (nobs == 1 && value == 1 && words >= 2)
-        return "the first line looks like a header line: remove it";
+        return "the first line looks like a header line: remove it, or read the file as a table "
+               "(kinstrom --table)";
     for (const std::string_view word : {"NA", "na", "N/A", ".", "-", "NULL", "null", "NaN"})
         if (token == word)
             return "a missing value written " + std::string(word) +
@@ -168,7 +170,8 @@ std::string likely_cause(std::string_view text, std::string_view token, std::siz
                         ? ": write an unknown parent as a PHG code (0 or below)"
                         : ": every value must be given");
     if (is_id(kind, value) && has_letter(token))
-        return "IDs are integers: map alphanumeric IDs to numbers first";
+        return "IDs are integers here: read the file as a table (kinstrom --table) to keep text "
+               "IDs as they are";
     const bool digits =
         !token.empty() && std::all_of(token.begin() + (token[0] == '-' || token[0] == '+'),
                                       token.end(), [](char c) { return c >= '0' && c <= '9'; });

@@ -80,6 +80,11 @@ class RecordReader {
     std::size_t value_offset() const { return static_cast<std::size_t>(value_start_ - begin_); }
     std::size_t record_offset() const { return static_cast<std::size_t>(record_start_ - begin_); }
     int32_t wrapped_value() const { return wrapped_; }
+    // Whether the value just read (a number other than 0) was written with leading zeros.
+    bool leading_zero() const {
+        const char* q = value_start_ + (*value_start_ == '-' || *value_start_ == '+' ? 1 : 0);
+        return *q == '0';
+    }
     // Whether anything but blanks follows on the line of the value just read.
     bool more_on_line() const {
         for (const char* q = p_; q < end_ && *q != '\n'; ++q)

@@ -49,7 +49,8 @@ class PedBatches {
             ++nobs_;
             int64_t i = 0, s = 0, d = 0;
             int32_t v = 0;
-            const bool ok = r_.int64(i) && r_.int64(s) && r_.int64(d) && r_.int32(v);
+            const bool ok = r_.int64(i) && note_zero(i) && r_.int64(s) && note_zero(s) &&
+                            r_.int64(d) && note_zero(d) && r_.int32(v);
             if (!ok || i == 0) {
                 bad = nobs_;
                 bad_zero = ok;
@@ -77,9 +78,21 @@ class PedBatches {
     TableVector<int32_t> sort;
     int32_t first = 1;  // record number of id[0]
     int32_t bad = 0;
+    // The first record with an ID above 0 written with leading zeros (0: none), and that ID.
+    int32_t zero_record = 0;
+    int64_t zero_id = 0;
     bool bad_zero = false;  // the bad record was read, but its ID is 0
 
   private:
+    // Notes the first ID above 0 written with leading zeros; true.
+    bool note_zero(int64_t value) {
+        if (value > 0 && zero_record == 0 && r_.leading_zero()) {
+            zero_record = nobs_;
+            zero_id = value;
+        }
+        return true;
+    }
+
     std::size_t size_;
     RecordReader r_;
     int32_t nobs_ = 0;

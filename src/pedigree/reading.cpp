@@ -255,6 +255,12 @@ class Reading {
         if (batch.records() == 0)
             ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
         p_.N_PED_RECORDS = batch.records();
+        if (batch.zero_record != 0)
+            d_.warning("record " + std::to_string(batch.zero_record) + ": the ID " +
+                           std::to_string(batch.zero_id) +
+                           " is written with leading zeros and read as a number: use --table "
+                           "to keep it as written (this is said for the first such ID only)",
+                       {in_.ped.name, 0, 0});
     }
 
     // The pedigree read as a table, first pass: its records are there already.

@@ -160,7 +160,8 @@ class TableReader {
         const bool named = std::any_of(o_.columns.begin(), o_.columns.end(), [](const auto& c) {
             return c.find_first_not_of("0123456789") != std::string::npos;
         });
-        // Names: no number, no missing value (but the empty name R gives a column of row names).
+        // Names: no number, no missing value (but for an empty first name, over a column of row
+        // numbers).
         bool words = true;
         for (std::size_t k = 0; k < first.fields().size(); ++k) {
             const Field& f = first.fields()[k];

@@ -215,10 +215,12 @@ TEST(Messages, InvalidInputCauses) {
     } rows[] = {
         {"ID SIRE DAM BORN\n1 0 0 1\n", "1\n", "",
          "ped:1:1: record 1: found \"ID\" where the individual's ID, an integer was expected; the "
-         "first line looks like a header line: remove it"},
+         "first line looks like a header line: remove it, or read the file as a table (kinstrom "
+         "--table)"},
         {"\n\n1 0 0 1\nA7 0 0 1\n", "1\n", "",
          "ped:4:1: record 2: found \"A7\" where the "
-         "individual's ID, an integer was expected; IDs are integers: map alphanumeric"},
+         "individual's ID, an integer was expected; IDs are integers here: read the file as a "
+         "table (kinstrom --table)"},
         {"1;0;0;1\n", "1\n", "",
          "ped:1:1: record 1: found \"1;0;0;1\" where the individual's "
          "ID, an integer was expected; values seem to be separated by ';'"},
