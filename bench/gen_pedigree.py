@@ -2,8 +2,9 @@
 """Generate a large, made-up but realistic pedigree run folder for benchmarking Kinstrom.
 
     python3 gen_pedigree.py --animals 1000000 --seed 1 --out DIR [--phg-codes year]
+                            [--table [--iso-dates]]
 
-Writes into DIR (created if missing):
+Writes into DIR (created if missing; with --table as tables, below):
   pedigree.txt  ID, sire ID, dam ID, birth date (yyyymmdd), blank separated, sorted by birth date
   trace.txt     the youngest 10 % of the animals, one ID per line
   breeds.txt    every PHG code used, then the proportions of the three breeds (not with
@@ -39,6 +40,21 @@ codes by breed, by sex of the unknown parent and by year of the offspring's birt
 unknown sire of breed 1 in 1945 and -322024 an unknown dam of breed 3 in 2024: up to
 3 x 2 x 80 = 480 codes, within the default MAX_PHG of 500. No breeds.txt is written and the
 directives name no BPROP_FILE, so every PHG is a base population of its own.
+
+With --table the same pedigree, animal for animal, is written as tables the way spreadsheets and
+statistics programs write them (kinstrom --table reads them), with the same directives:
+- pedigree.txt: the header line "ID","Sire","Dam","Born", then one record to a line, every value
+  in double quotes and separated by commas, PHG codes too; the birth date yyyymmdd as in the
+  plain file, or yyyy-mm-dd with --iso-dates.
+- IDs are texts of 19 characters made from the numeric ID and the sex of the animal: two letters
+  for the breed, two for the country, M or F, then 14 digits with leading zeros. A home-bred
+  animal's number is its numeric ID (breeds HO, JE and AN by the length of the herd number,
+  country NZ); an imported bull's is the 12 digits after its country code (DE, NL, US, FR, CH),
+  with the breed of the animal. So 123456712345, a female of breed 1, is "HONZF00123456712345".
+  The byte order of the texts is not the order of the numbers.
+- trace.txt: the header line "ID", then the IDs in quotes.
+- breeds.txt: the header line "PHG","HO","JE","AN", then the PHG code in quotes and the three
+  proportions.
 """
 
 import argparse
@@ -71,6 +87,11 @@ ELITE_WEIGHT = 12.0                # popularity from which a sire counts as popu
 START_DELAY = (0, 0, 1, 2, 3, 4, 5)   # years after age 2 before a sire is used
 HERD_DIGITS = (7, 8, 9)            # by breed: IDs of 12, 13 and 14 digits
 COUNTRIES = (276, 528, 840, 250, 756)   # country codes of imported bulls
+# Text IDs (--table): letters of the breeds, of the countries of imported bulls and of the home
+# country.
+BREED_LETTERS = ("HO", "JE", "AN")
+COUNTRY_LETTERS = {276: "DE", 528: "NL", 840: "US", 250: "FR", 756: "CH"}
+HOME_LETTERS = "NZ"
 DIRECTIVES = ("&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', "
               "BPROP_FILE='breeds.txt', N_BPOP=3, OPT1=2, OPT2=2, INBREED='YES', "
               "DOB_CHECK='Y', MAX_NIV=40, MIN_ACC_BD=19000101{max_a} /\n")
@@ -100,6 +121,18 @@ def phg_props(code):
     return props
 
 
+def id_text(ident, male, import_breed):
+    """The 19-character text of a numeric ID (--table), M or F by sex: breed and country letters,
+    then 14 digits. import_breed: the breed (0-based) of each imported bull by its ID."""
+    if ident >= 10 ** 14:             # imported: a country code, then 12 digits
+        country, number = divmod(ident, 10 ** 12)
+        head = BREED_LETTERS[import_breed[ident]] + COUNTRY_LETTERS[country]
+    else:                             # home-bred: the herd number's length gives the breed
+        head = BREED_LETTERS[len(str(ident)) - 12] + HOME_LETTERS
+        number = ident
+    return "%s%s%014d" % (head, "M" if male else "F", number)
+
+
 def cohort_sizes(n):
     """Animals born in each year: linear growth to about four times the first year."""
     w = [1.0 + 3.0 * k / (YEARS - 1) for k in range(YEARS)]
@@ -127,7 +160,7 @@ def dam_stream(rng, cohorts):
         yield pool[int(rand() * len(pool))]
 
 
-def generate(n, seed, out, phg_codes="decade"):
+def generate(n, seed, out, phg_codes="decade", table=False, iso_dates=False):
     rng = random.Random(seed)
     rand = rng.random
     sizes = cohort_sizes(n)
@@ -147,7 +180,9 @@ def generate(n, seed, out, phg_codes="decade"):
              for d, s in zip(HERD_DIGITS, (60, 25, 15))]
     serial = {h: rng.randrange(100, 2000) for hs in herds for h in hs}
     import_next = {c: c * 10 ** 12 + rng.randrange(10 ** 11, 5 * 10 ** 11) for c in COUNTRIES}
-    dates = {}                      # day number -> 'yyyymmdd'
+    dates = {}                      # day number -> 'yyyymmdd' ('yyyy-mm-dd' with iso_dates)
+    MALE = bytearray(n) if table else None   # by record position: 1 for a male
+    import_breed = {}                        # ID of an imported bull -> its breed (0-based)
     males = founders = twins = repeats = crosses = 0
 
     def plan_sire(pos, breed, year, weight):
@@ -160,6 +195,8 @@ def generate(n, seed, out, phg_codes="decade"):
             elite.add(pos)
 
     f = open(os.path.join(out, "pedigree.txt"), "w", buffering=1 << 22)
+    if table:
+        f.write('"ID","Sire","Dam","Born"\n')
     pos = 0
     for k, size in enumerate(sizes):
         year = FIRST_YEAR + k
@@ -187,7 +224,8 @@ def generate(n, seed, out, phg_codes="decade"):
         y0 = datetime.date(year, 1, 1).toordinal()
         ndays = datetime.date(year + 1, 1, 1).toordinal() - y0
         for d in range(ndays):
-            dates[y0 + d] = datetime.date.fromordinal(y0 + d).strftime("%Y%m%d")
+            dates[y0 + d] = datetime.date.fromordinal(y0 + d).strftime(
+                "%Y-%m-%d" if iso_dates else "%Y%m%d")
         season = [1.0 + 0.5 * math.cos(2 * math.pi * (d - 80) / ndays) for d in range(ndays)]
         days = sorted(rng.choices(range(y0, y0 + ndays), season, k=size))
         breeds = rng.choices(range(BREEDS), share, k=size)
@@ -237,6 +275,7 @@ def generate(n, seed, out, phg_codes="decade"):
                     c = COUNTRIES[int(rand() * len(COUNTRIES))]
                     ident = import_next[c]
                     import_next[c] += 1 + int(rand() * 40)
+                    import_breed[ident] = b
                     if rand() < KEEP_IMPORT:
                         plan_sire(pos, b, year, 3 * rng.paretovariate(PARETO_ALPHA))
                     male = None     # already handled
@@ -270,18 +309,36 @@ def generate(n, seed, out, phg_codes="decade"):
             else:
                 dam_id = phg_dam[b]
                 used_phg.add(dam_id)
-            lines.append(f"{ident} {sire_id} {dam_id} {dates[day]}\n")
+            if table:
+                MALE[pos] = male is not False
+                if s >= 0:
+                    sire_id = id_text(sire_id, True, import_breed)
+                if d >= 0:
+                    dam_id = id_text(dam_id, False, import_breed)
+                lines.append('"%s","%s","%s","%s"\n' % (id_text(ident, male is not False,
+                                                                 import_breed),
+                                                         sire_id, dam_id, dates[day]))
+            else:
+                lines.append(f"{ident} {sire_id} {dam_id} {dates[day]}\n")
             pos += 1
         f.write("".join(lines))
     f.close()
 
     assert len(set(ID)) == n, "IDs are not unique"
     with open(os.path.join(out, "trace.txt"), "w") as f:
-        f.write("".join(f"{x}\n" for x in ID[n - max(1, n // 10):]))
+        if table:
+            f.write('"ID"\n')
+            f.write("".join('"%s"\n' % id_text(ID[p], MALE[p], import_breed)
+                            for p in range(n - max(1, n // 10), n)))
+        else:
+            f.write("".join(f"{x}\n" for x in ID[n - max(1, n // 10):]))
     if phg_codes != "year":
         with open(os.path.join(out, "breeds.txt"), "w") as f:
+            if table:
+                f.write('"PHG",%s\n' % ",".join('"%s"' % b for b in BREED_LETTERS))
             for code in sorted(used_phg, reverse=True):
-                f.write("%d %.3f %.3f %.3f\n" % (code, *phg_props(code)))
+                f.write(('"%d",%.3f,%.3f,%.3f\n' if table else "%d %.3f %.3f %.3f\n")
+                        % (code, *phg_props(code)))
     max_a = ""
     if n > 9_000_000:
         max_a = ", MAX_A=%d" % max(12_000_000, -(-n * 6 // 5 // 10 ** 6) * 10 ** 6)
@@ -306,13 +363,20 @@ def main():
     ap.add_argument("--phg-codes", choices=("decade", "year"), default="decade",
                     help="PHGs of unknown parents by breed and decade, with breeds.txt "
                          "(default), or by breed, parent and year, without")
+    ap.add_argument("--table", action="store_true",
+                    help="write the files as tables with a header, text IDs and values in "
+                         "quotes separated by commas (for kinstrom --table)")
+    ap.add_argument("--iso-dates", action="store_true",
+                    help="with --table: birth dates yyyy-mm-dd (default yyyymmdd)")
     ap.add_argument("--quiet", action="store_true", help="print no summary")
     args = ap.parse_args()
     if args.animals < 100:
         ap.error("--animals must be at least 100")
+    if args.iso_dates and not args.table:
+        ap.error("--iso-dates goes with --table")
     os.makedirs(args.out, exist_ok=True)
     t0 = time.monotonic()
-    st = generate(args.animals, args.seed, args.out, args.phg_codes)
+    st = generate(args.animals, args.seed, args.out, args.phg_codes, args.table, args.iso_dates)
     if args.quiet:
         return
     n, noff = args.animals, st["noff"]

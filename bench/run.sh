@@ -5,7 +5,8 @@
 #                              (default: 100k 1m 10m)
 # Environment:
 #   RUNS=5             runs per size and binary; the median, min and max wall time are reported
-#   VARIANT=full       full, noinbreed, phg500, several of them (blank or comma separated) or all
+#   VARIANT=full       full, noinbreed, phg500, gz, zst, alltraced, table, several of them
+#                      (blank or comma separated) or all
 #   BENCH_DIR=DIR      where run folders are generated once and kept (default bench/data)
 #   SEED=1             seed of the generator
 #   BASELINE=BINARY    another kinstrom build, run interleaved with the current one; "self": the
@@ -32,11 +33,11 @@ sizes=("$@")
 [[ $seed =~ ^[0-9]+$ ]] || { echo "SEED must be a number" >&2; exit 2; }
 IFS=', ' read -r -a variants <<< "${VARIANT:-full}"
 ((${#variants[@]})) || variants=(full)
-[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst alltraced)
+[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst alltraced table)
 for v in "${variants[@]}"; do
     case $v in
-        full | noinbreed | phg500 | gz | zst | alltraced) ;;
-        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst, alltraced or all)" >&2
+        full | noinbreed | phg500 | gz | zst | alltraced | table) ;;
+        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst, alltraced, table or all)" >&2
             exit 2 ;;
     esac
 done
@@ -151,7 +152,30 @@ prepare() {
             ${packer[$variant]} -c "$base/pedigree.txt" > "$dir.tmp/pedigree.txt"
             rm -rf "$dir" && mv "$dir.tmp" "$dir"
             ;;
+        table) # the full run's pedigree as tables; its distinct IDs counted once
+            generate "$base" "$n"
+            dir=$base-table
+            generate "$dir" "$n" --table
+            [ -f "$dir/ids.count" ] || count_ids "$dir"
+            ;;
     esac
+}
+
+# Writes "count bytes" of the distinct ID texts of the pedigree table of DIR (columns 1 to 3 of
+# the generated table: quoted, comma separated, without commas inside the values) into
+# DIR/ids.count; PHG codes (integers of 0 or below) and missing values are no IDs.
+count_ids() {
+    local dir=$1
+    echo "== counting the distinct IDs of $(basename "$dir")/pedigree.txt"
+    awk -F, 'NR > 1 {
+            for (k = 1; k <= 3; ++k) {
+                v = $k
+                gsub(/^ *"|" *$/, "", v)
+                if (v != "" && v != "NA" && !(v ~ /^[-+]?[0-9]+$/ && v + 0 <= 0)) print v
+            }
+        }' "$dir/pedigree.txt" | sort -u |
+        awk '{ ++n; bytes += length($0) } END { print n + 0, bytes + 0 }' > "$dir/ids.count.tmp"
+    mv "$dir/ids.count.tmp" "$dir/ids.count"
 }
 
 # The compressors of the compressed variants, and their decompression alone (to /dev/null):
@@ -168,13 +192,14 @@ unpack_once() {
 
 # Run R of BINARY in a fresh work folder WORK beside the input files; appends
 # "seconds peak_kib status" to WORK.results and keeps standard error (the phase times) in
-# WORK.stderr.R.
+# WORK.stderr.R. The input files are those of the folder FROM, relative to WORK (default ..,
+# the run folder holding WORK).
 run_once() {
-    local bin=$1 work=$2 r=$3 t0 t1 status=0 rss=-
+    local bin=$1 work=$2 r=$3 t0 t1 status=0 rss=- from=${from:-..}
     shift 3
     rm -rf "$work" && mkdir "$work"
     for f in pedigree.txt trace.txt breeds.txt directives; do
-        if [ -e "$(dirname "$work")/$f" ]; then ln -s "../$f" "$work/$f"; fi
+        if [ -e "$work/$from/$f" ]; then ln -s "$from/$f" "$work/$f"; fi
     done
     local cmd=(env -u PBS_O_WORKDIR -u SASROOT SOURCE_DATE_EPOCH=1796450637 TZ=UTC
         KINSTROM_PROGRESS=1)
@@ -192,8 +217,9 @@ run_once() {
 # and keeps its output in DIR/floor.out.R.
 floor_once() {
     local dir=$1 r=$2 out=$1/floor.out.$2 ped=$1/pedigree.txt
-    # A compressed pedigree: the floor of the plain one.
-    [ -z "${unpacker[$variant]:-}" ] || ped=$data/ped-$n-s$seed/pedigree.txt
+    # A compressed pedigree or a table: the floor of the plain one.
+    [ -z "${unpacker[$variant]:-}" ] && [ "$variant" != table ] ||
+        ped=$data/ped-$n-s$seed/pedigree.txt
     if ! "$floor" "$ped" > "$out" 2>&1; then
         cat "$out" >&2
         echo "kinstrom_floor failed on $ped" >&2
@@ -202,11 +228,16 @@ floor_once() {
     sed -n 's/^kinstrom_floor: time \([0-9.]*\) s$/\1/p' "$out" >> "$dir/floor.results"
 }
 
+# The median of the numbers on standard input, one to a line; nothing for none.
+median_of() {
+    sort -g | awk '{ t[NR] = $1 }
+        END { if (NR) print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }'
+}
+
 # Prints one line of the table from WORK.results; sets $median.
 report() {
     local size=$1 who=$2 work=$3
-    median=$(cut -d' ' -f1 "$work.results" | sort -g | awk '{ t[NR] = $1 }
-        END { print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }')
+    median=$(cut -d' ' -f1 "$work.results" | median_of)
     sort -g "$work.results" | awk -v size="$size" -v who="$who" -v med="$median" '
         NR == 1 { min = $1 }
         { max = $1; if ($2 != "-" && $2 > rss) rss = $2; st[$3] = 1 }
@@ -295,32 +326,164 @@ phase_table() {
         }' "${args[@]}"
 }
 
+# Run R of WHO in its work folder $dir/WHO: current, baseline, or, in the table variant, the
+# current build on the classic files of the full run folder (classic) and with --table on the
+# tables (table).
+run_as() {
+    local who=$1 r=$2 args=()
+    if [ "$summary" = 1 ]; then
+        args=(--summary "$dir/$who.summary.json" --report "$dir/$who.report.html")
+    fi
+    case $who in
+        current) run_once "$current" "$dir/current" "$r" "${args[@]}" ;;
+        baseline) run_once "$baseline" "$dir/baseline" "$r" ;;
+        classic) from=../../ped-$n-s$seed run_once "$current" "$dir/classic" "$r" "${args[@]}" ;;
+        table) run_once "$current" "$dir/table" "$r" --table "${args[@]}" ;;
+    esac
+}
+
+# The median of the phase PHASE over the runs of WHO in DIR, from WHO.stderr.R; nothing when
+# no run printed it.
+phase_median() {
+    local dir=$1 who=$2 phase=$3 r
+    for ((r = 1; r <= runs; r++)); do
+        sed -n "s/^kinstrom: $phase  *\([0-9][0-9.]*\) s$/\1/p" "$dir/$who.stderr.$r"
+    done | median_of
+}
+
+# The largest peak resident memory in KiB over the runs in WORK.results; nothing without it.
+peak_kib() {
+    awk '$2 != "-" && $2 + 0 > peak { peak = $2 + 0 } END { if (peak) print peak }' "$1.results"
+}
+
+# What the table variant sets side by side, after its table: the ratios table/classic of the
+# reading phase, the whole run and the peak memory, the pedigree files' sizes, the distinct IDs,
+# the peak memory the table run may take, and whether the outputs agree.
+table_summary() {
+    local size=$1 classic=$data/ped-$n-s$seed
+    local wc wt rc rt pc pt bc bt ids
+    wc=$(cut -d' ' -f1 "$dir/classic.results" | median_of)
+    wt=$(cut -d' ' -f1 "$dir/table.results" | median_of)
+    rc=$(phase_median "$dir" classic "reading the input")
+    rt=$(phase_median "$dir" table "reading the input")
+    pc=$(peak_kib "$dir/classic")
+    pt=$(peak_kib "$dir/table")
+    bc=$(wc -c < "$classic/pedigree.txt")
+    bt=$(wc -c < "$dir/pedigree.txt")
+    read -r -a ids < "$dir/ids.count"
+    awk -v size="$size" -v wc="$wc" -v wt="$wt" -v rc="$rc" -v rt="$rt" -v pc="$pc" \
+        -v pt="$pt" -v bc="$bc" -v bt="$bt" -v nid="${ids[0]}" -v bid="${ids[1]}" '
+        function ratio(a, b) { return a == "" || b == "" || b <= 0 ? "-" : sprintf("%.3f", a / b) }
+        BEGIN {
+            printf "%-6s table/classic, reading the input (medians) %8s   target: at most 2\n",
+                   size, ratio(rt, rc)
+            printf "%-6s table/classic, whole run (medians)         %8s   target: at most 1.25\n",
+                   size, ratio(wt, wc)
+            printf "%-6s table/classic, peak memory                 %8s\n", size, ratio(pt, pc)
+            printf "%-6s pedigree file, bytes: classic %d, table %d, extra %d\n", size, bc, bt,
+                   bt - bc
+            printf "%-6s distinct IDs of the table: %d, %d bytes\n", size, nid, bid
+            if (pc == "" || pt == "") exit
+            limit = pc * 1024 + (bt - bc) + 1.5 * bid
+            printf "%-6s peak memory of the table run %.1f MiB, target: at most %.1f MiB " \
+                   "(classic + extra + 1.5 x ID bytes), %.3f of it\n", size, pt / 1024,
+                   limit / 1048576, pt * 1024 / limit
+        }'
+    same_outputs "$size" "$dir/classic" "$dir/table" "$classic/pedigree.txt" "$dir/pedigree.txt"
+}
+
+# Whether the outputs of the last classic and table runs (the listing and every file written)
+# agree once the classic run's IDs are read as their texts: value for value, line by line, the
+# blanks between values not counted (a field of IDs widens to the texts). The texts are those of
+# the same records of the two pedigree files.
+same_outputs() {
+    local size=$1 cw=$2 tw=$3 cped=$4 tped=$5 f files=()
+    for f in "$cw"/*; do [ -L "$f" ] || files+=("$(basename "$f")"); done
+    for f in "$tw"/*; do
+        [ -L "$f" ] || [ -e "$cw/$(basename "$f")" ] || files+=("$(basename "$f")")
+    done
+    awk -v size="$size" -v cw="$cw" -v tw="$tw" -v cped="$cped" -v tped="$tped" \
+        -v files="${files[*]}" '
+        function values(line, map,    v, n, i, out) {
+            n = split(line, v, " ")
+            out = ""
+            for (i = 1; i <= n; ++i) out = out " " (map && (v[i] in text) ? text[v[i]] : v[i])
+            return out
+        }
+        BEGIN {
+            getline t < tped                        # the header
+            while ((getline c < cped) > 0 && (getline t < tped) > 0) {
+                split(c, cv, " ")
+                split(t, tv, ",")
+                gsub(/"/, "", tv[1])
+                text[cv[1]] = tv[1]
+            }
+            nf = split(files, f, " ")
+            for (i = 1; i <= nf; ++i) {
+                a = cw "/" f[i]
+                b = tw "/" f[i]
+                line = 0
+                for (;;) {
+                    ra = (getline x < a) > 0
+                    rb = (getline y < b) > 0
+                    if (!ra && !rb) break
+                    ++line
+                    vx = ra ? values(x, 1) : " (the file ends)"
+                    vy = rb ? values(y, 0) : " (the file ends)"
+                    if (vx == vy) continue
+                    differ = differ (differ == "" ? "" : ", ") f[i] " (line " line ")"
+                    if (first == "")
+                        first = sprintf("       first difference, %s line %d (values):\n" \
+                                        "         classic:%s\n         table:  %s", f[i], line,
+                                        vx, vy)
+                    break
+                }
+                close(a)
+                close(b)
+            }
+            if (differ == "") {
+                printf "%-6s outputs of the last runs, classic IDs read as their texts: " \
+                       "identical\n", size
+                exit
+            }
+            printf "%-6s outputs of the last runs, classic IDs read as their texts, differ in " \
+                   "%s\n%s\n       diff -r %s %s\n", size, differ, first, cw, tw
+        }'
+}
+
 echo "== $runs runs per size and variant (${variants[*]}); run folders in $data"
 for size in "${sizes[@]}"; do
     n=$(animals "$size")
     for variant in "${variants[@]}"; do
         prepare "$n" "$variant"
-        rm -f "$dir"/{current,baseline,floor,unpack}.results "$dir"/{current,baseline}.time \
-            "$dir"/{current,baseline}.stderr.* "$dir"/floor.out.*
+        if [ "$variant" = table ]; then
+            whos=(classic table)
+        elif [ -n "$baseline" ]; then
+            whos=(current baseline)
+        else
+            whos=(current)
+        fi
+        rm -f "$dir"/{current,baseline,classic,table,floor,unpack}.results \
+            "$dir"/{current,baseline,classic,table}.time \
+            "$dir"/{current,baseline,classic,table}.stderr.* "$dir"/floor.out.*
         for ((r = 1; r <= runs; r++)); do
-            order=(current baseline)
-            ((r % 2)) || order=(baseline current)   # alternate which binary goes first
-            for who in "${order[@]}"; do
-                if [ "$who" = current ] && [ "$summary" = 1 ]; then
-                    run_once "$current" "$dir/current" "$r" --summary "$dir/current.summary.json" \
-                        --report "$dir/current.report.html"
-                elif [ "$who" = current ]; then
-                    run_once "$current" "$dir/current" "$r"
-                elif [ -n "$baseline" ]; then
-                    run_once "$baseline" "$dir/baseline" "$r"
-                fi
-            done
+            order=("${whos[@]}")
+            ((r % 2)) || order=("${whos[@]:1}" "${whos[0]}")   # alternate which goes first
+            for who in "${order[@]}"; do run_as "$who" "$r"; done
             floor_once "$dir" "$r"
             [ -z "${unpacker[$variant]:-}" ] || unpack_once "$dir"
         done
         echo "== $size, variant $variant ($(basename "$dir"))"
         printf "%-6s %-9s %5s %10s %10s %10s %10s %6s\n" size binary runs median_s min_s max_s \
             peak_MiB exit
+        if [ "$variant" = table ]; then
+            [ -z "$baseline" ] || printf "%-6s BASELINE is not run in the table variant\n" "$size"
+            report "$size" classic "$dir/classic"
+            report "$size" table "$dir/table"
+            phase_table "$dir" classic table
+            table_summary "$size"
+            continue
+        fi
         report "$size" current "$dir/current"
         if [ -n "$baseline" ]; then
             cur=$median
