@@ -6,10 +6,12 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "input/reader.hpp"
+#include "pedigree/batches.hpp"
 
 namespace kinstrom {
 
@@ -17,6 +19,9 @@ namespace {
 
 // The longest ID: a field of the outputs widens to the longest text of a run.
 constexpr std::size_t MAX_ID_BYTES = 255;
+
+// IDs from which their sort is shared by two threads.
+constexpr std::size_t SORTED_IN_TWO = 200000;
 
 // Header names the default columns go by (case-blind).
 constexpr std::array<std::string_view, 2> SIRE_NAMES{"sire", "father"};
@@ -54,34 +59,82 @@ class Lines {
     int64_t number_ = 0;
 };
 
-// The distinct texts met, in order of first appearance, with a hash index.
+// A hash of a short text, eight bytes at a time.
+inline uint64_t text_hash(std::string_view t) {
+    uint64_t h = 0x9e3779b97f4a7c15ULL ^ t.size();
+    const char* p = t.data();
+    std::size_t n = t.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t w = 0;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * 0xbf58476d1ce4e5b9ULL;
+        h ^= h >> 29;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    h ^= w;
+    // Every bit of the result depends on every bit of h.
+    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    h = (h ^ (h >> 27)) * 0x94d049bb133111ebULL;
+    return h ^ (h >> 31);
+}
+
+// Whether the n bytes at a and b are the same.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+        uint64_t x = 0, y = 0;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; --n)
+        if (*a++ != *b++) return false;
+    return true;
+}
+
+// The distinct texts met (of at most MAX_ID_BYTES), in order of first appearance, with a hash
+// index. A slot holds what a lookup compares: part of the hash, the length and where the bytes
+// are, so that a lookup reads the slot and the bytes only.
 class TextIndex {
   public:
     // The index of `t` among the texts, entered when new.
-    uint32_t enter(std::string_view t) {
+    uint32_t enter(std::string_view t) { return enter(t, text_hash(t)); }
+    // The same with the text's hash known.
+    uint32_t enter(std::string_view t, uint64_t h) {
         if (4 * (texts_.size() + 1) > 3 * slots_.size()) grow();
-        const uint64_t h = hash_(t);
+        const uint32_t tag = tag_of(h, t.size());
         for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
             Slot& slot = slots_[s];
             if (slot.index == 0) {
                 texts_.push_back(t);
-                slot = {static_cast<uint32_t>(h), static_cast<uint32_t>(texts_.size())};
+                slot = {tag, static_cast<uint32_t>(texts_.size()), t.data()};
                 return slot.index - 1;
             }
-            if (slot.hash == static_cast<uint32_t>(h) && texts_[slot.index - 1] == t)
-                return slot.index - 1;
+            if (slot.tag == tag && same_bytes(slot.data, t.data(), t.size())) return slot.index - 1;
         }
     }
     // The index of `t`, or -1.
     int64_t find(std::string_view t) const {
-        if (slots_.empty()) return -1;
-        const uint64_t h = hash_(t);
+        if (slots_.empty() || t.size() > MAX_ID_BYTES) return -1;
+        const uint64_t h = text_hash(t);
+        const uint32_t tag = tag_of(h, t.size());
         for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
             const Slot& slot = slots_[s];
             if (slot.index == 0) return -1;
-            if (slot.hash == static_cast<uint32_t>(h) && texts_[slot.index - 1] == t)
-                return slot.index - 1;
+            if (slot.tag == tag && same_bytes(slot.data, t.data(), t.size())) return slot.index - 1;
         }
+    }
+    // Room for about n texts ahead of time: the index then need not grow, which would read
+    // every text again.
+    void reserve(std::size_t n) {
+        texts_.reserve(n);
+        std::size_t size = 1024;
+        while (3 * size < 4 * n) size *= 2;
+        if (size > slots_.size()) resize(size);
+    }
+    // Asks for the slot where the search for a text of hash h starts.
+    void prefetch(uint64_t h) const {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[h & mask_]);
     }
     std::size_t size() const { return texts_.size(); }
     std::string_view text(std::size_t k) const { return texts_[k]; }
@@ -89,22 +142,25 @@ class TextIndex {
 
   private:
     struct Slot {
-        uint32_t hash;
+        uint32_t tag;    // the length in the low 8 bits, the hash's high bits above
         uint32_t index;  // 1 + the text's index; 0: an empty slot
+        const char* data;
     };
-    void grow() {
-        const std::size_t size = std::max<std::size_t>(1024, 2 * slots_.size());
-        std::vector<Slot> slots(size, Slot{0, 0});
+    static uint32_t tag_of(uint64_t h, std::size_t length) {
+        return static_cast<uint32_t>(h >> 32 << 8) | static_cast<uint32_t>(length & 0xff);
+    }
+    void grow() { resize(std::max<std::size_t>(1024, 2 * slots_.size())); }
+    void resize(std::size_t size) {
+        std::vector<Slot> slots(size, Slot{0, 0, nullptr});
         mask_ = size - 1;
         for (const Slot& old : slots_) {
             if (old.index == 0) continue;
-            std::size_t s = hash_(texts_[old.index - 1]) & mask_;
+            std::size_t s = text_hash(texts_[old.index - 1]) & mask_;
             while (slots[s].index != 0) s = (s + 1) & mask_;
             slots[s] = old;
         }
         slots_.swap(slots);
     }
-    std::hash<std::string_view> hash_;
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
     std::vector<std::string_view> texts_;
@@ -311,18 +367,41 @@ class TableReader {
         return nullptr;
     }
 
-    // The index of a text ID, its text kept where the table does not hold it as it is.
-    uint32_t enter_text(const Field& f) {
+    // A text ID whose number goes to column[at] (as 1 + its index) once it is entered. The IDs
+    // wait in a queue of QUEUED, so that the slots their searches start in are asked for ahead:
+    // a ten-million-ID index is far larger than the processor's caches.
+    static constexpr std::size_t QUEUED = 32;
+    struct Waiting {
+        std::string_view text;
+        uint64_t hash;
+        TableVector<int64_t>* column;
+        std::size_t at;
+    };
+
+    void enter_text(const Field& f, TableVector<int64_t>& column) {
         std::string_view t = f.text;
         const char* text_begin = ped_.text().data();
-        const bool in_file = t.data() >= text_begin && t.data() < text_begin + ped_.text().size();
-        if (!in_file) {
-            const int64_t known = index_.find(t);
-            if (known >= 0) return static_cast<uint32_t>(known);
-            owned_.emplace_back(t);
+        if (t.data() < text_begin || t.data() >= text_begin + ped_.text().size()) {
+            owned_.emplace_back(t);  // a text not as the file holds it: kept here
             t = owned_.back();
         }
-        return index_.enter(t);
+        const uint64_t h = text_hash(t);
+        index_.prefetch(h);
+        waiting_.push_back({t, h, &column, column.size()});
+        column.push_back(0);
+        if (waiting_.size() >= QUEUED) enter_waiting(QUEUED / 2);
+    }
+
+    // Enters the first n IDs that wait (all when n is larger).
+    void enter_waiting(std::size_t n) {
+        n = std::min(n, waiting_.size());
+        for (std::size_t k = 0; k < n; ++k) {
+            const Waiting& w = waiting_[k];
+            (*w.column)[w.at] = int64_t{index_.enter(w.text, w.hash)} + 1;
+        }
+        std::copy(waiting_.begin() + static_cast<std::ptrdiff_t>(n), waiting_.end(),
+                  waiting_.begin());
+        waiting_.resize(waiting_.size() - n);
     }
 
     void scan_records() {
@@ -331,6 +410,12 @@ class TableReader {
         for (auto* v : {&r.id, &r.sire, &r.dam}) v->clear();
         r.sort.clear();
         index_ = TextIndex();
+        waiting_.clear();
+        // About one ID to a line: individuals, most of them parents too; one record to a line.
+        const auto lines_in_file = static_cast<std::size_t>(count_lines(ped_.text()));
+        index_.reserve(lines_in_file);
+        for (auto* v : {&r.id, &r.sire, &r.dam}) v->reserve(lines_in_file);
+        r.sort.reserve(lines_in_file);
         owned_.clear();
         l.unknown_parents = 0;
         Lines lines(ped_.text());
@@ -368,7 +453,7 @@ class TableReader {
             if (const char* why = bad_id(id.text))
                 stop(in_.ped.name, lines, id.column, record,
                      "the ID " + quoted_bytes(id.text) + " " + why);
-            r.id.push_back(int64_t{enter_text(id)} + 1);
+            enter_text(id, r.id);
             for (const Column role : {SIRE_COLUMN, DAM_COLUMN}) {
                 const Field& p = f[static_cast<std::size_t>(c[role] - 1)];
                 const Kind pk = classify(p, code);
@@ -377,8 +462,10 @@ class TableReader {
                         stop(in_.ped.name, lines, p.column, record,
                              "the " + std::string(ROLE[role]) + " " + quoted_bytes(p.text) + " " +
                                  why);
-                    code = int64_t{enter_text(p)} + 1;
-                } else if (pk == Kind::missing) {
+                    enter_text(p, role == SIRE_COLUMN ? r.sire : r.dam);
+                    continue;
+                }
+                if (pk == Kind::missing) {
                     code = o_.unknown;
                     ++l.unknown_parents;
                 }
@@ -394,6 +481,7 @@ class TableReader {
             }
             r.sort.push_back(sort);
         }
+        enter_waiting(waiting_.size());
         if (record == 0)
             ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
         if (record > std::numeric_limits<int32_t>::max())
@@ -409,35 +497,41 @@ class TableReader {
             uint32_t index;
         };
         std::vector<Key> keys(n);
-        const auto prefix = [](std::string_view t, std::size_t from) {
-            uint64_t v = 0;
-            for (std::size_t k = from; k < from + 8; ++k)
-                v = (v << 8) | (k < t.size() ? static_cast<unsigned char>(t[k]) : 0U);
-            return v;
-        };
         for (std::size_t k = 0; k < n; ++k) {
             const std::string_view t = index_.text(k);
             keys[k] = {prefix(t, 0), prefix(t, 8), static_cast<uint32_t>(k)};
         }
-        std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-            return a.high != b.high ? a.high < b.high : a.low < b.low;
-        });
+        const auto by_prefix = [](const Key& x, const Key& y) {
+            return x.high != y.high ? x.high < y.high : x.low < y.low;
+        };
+        // Two halves sorted side by side, then merged.
+        const auto half = keys.begin() + static_cast<std::ptrdiff_t>(n / 2);
+        if (n >= SORTED_IN_TWO) {
+            std::thread other([&] { std::sort(keys.begin(), half, by_prefix); });
+            std::sort(half, keys.end(), by_prefix);
+            other.join();
+            std::inplace_merge(keys.begin(), half, keys.end(), by_prefix);
+        } else {
+            std::sort(keys.begin(), keys.end(), by_prefix);
+        }
         for (std::size_t b = 0; b < n;) {
             std::size_t e = b + 1;
             while (e < n && keys[e].high == keys[b].high && keys[e].low == keys[b].low) ++e;
             if (e - b > 1)
-                std::sort(keys.begin() + static_cast<std::ptrdiff_t>(b),
-                          keys.begin() + static_cast<std::ptrdiff_t>(e),
-                          [&](const Key& x, const Key& y) {
-                              return index_.text(x.index) < index_.text(y.index);
-                          });
+                std::sort(
+                    keys.begin() + static_cast<std::ptrdiff_t>(b),
+                    keys.begin() + static_cast<std::ptrdiff_t>(e), [&](const Key& x, const Key& y) {
+                        return index_.text(x.index).substr(16) < index_.text(y.index).substr(16);
+                    });
             b = e;
         }
         rank_.assign(n, 0);
         std::size_t bytes = 0;
         for (const std::string_view t : index_.texts()) bytes += t.size();
         out_.ids.reserve(n, bytes);
+        constexpr std::size_t AHEAD = 16;  // texts asked for ahead of their copy
         for (std::size_t k = 0; k < n; ++k) {
+            if (k + AHEAD < n) __builtin_prefetch(index_.text(keys[k + AHEAD].index).data());
             rank_[keys[k].index] = static_cast<uint32_t>(k + 1);
             out_.ids.add(index_.text(keys[k].index));
         }
@@ -447,6 +541,18 @@ class TableReader {
         for (auto* column : {&r.sire, &r.dam})
             for (int64_t& v : *column)
                 if (v > 0) v = rank_[static_cast<std::size_t>(v - 1)];
+    }
+
+    // Bytes from..from+7 of t (0 past its end) as a number that orders as the bytes do.
+    static uint64_t prefix(std::string_view t, std::size_t from) {
+        uint64_t v = 0;
+        if (t.size() >= from + 8) {
+            std::memcpy(&v, t.data() + from, 8);
+            return __builtin_bswap64(v);
+        }
+        for (std::size_t k = from; k < from + 8; ++k)
+            v = (v << 8) | (k < t.size() ? static_cast<unsigned char>(t[k]) : 0U);
+        return v;
     }
 
     // ---- The trace file ----------------------------------------------------------------------
@@ -502,6 +608,9 @@ class TableReader {
             const std::string_view t = f[column].text;
             int64_t k = index_.find(t);
             if (k < 0) {
+                if (const char* why = bad_id(t))
+                    stop(in_.prob.name, lines, f[column].column, record,
+                         "the ID " + quoted_bytes(t) + " " + why);
                 // Not in the pedigree: numbered after its IDs, for the report of it.
                 owned_.emplace_back(t);
                 k = index_.enter(owned_.back());
@@ -590,8 +699,9 @@ class TableReader {
     InputText ped_;
     TextIndex index_;
     std::deque<std::string> owned_;  // texts that are not in the file as they stand
-    std::vector<uint32_t> rank_;     // by text index: the ID's number
-    std::size_t need_ = 3;           // values a record needs
+    std::vector<Waiting> waiting_;
+    std::vector<uint32_t> rank_;  // by text index: the ID's number
+    std::size_t need_ = 3;        // values a record needs
     int64_t header_line_ = 1;
 };
 
