@@ -97,8 +97,7 @@ FreeLine& FreeLine::r64(double v) {
     return *this;
 }
 
-FreeLine& FreeLine::id(int64_t v, const IdTexts& ids) {
-    if (ids.empty()) return i64(v);
+FreeLine& FreeLine::text_id(int64_t v, const IdTexts& ids) {
     // What IdTexts::show gives, without a string of its own: this runs for every ID field of
     // every output record.
     char digits[20];

@@ -51,13 +51,13 @@ TEST(ErrorReports, TextIdsRoundTrip) {
     errors.inconsistent(3, 1, 2, -1);  // individual 1, sire 2, dam the PHG -1
     errors.ERROR[4] = 1;
     report_input_errors(s.listing, {}, Pedigree{}, errors);
-    // Files: 22 columns widened to the longest text and two blanks; the listing: 20 columns
-    // widened to the longest text and one blank.
+    // Files: a blank and the obs. number's 12 columns, then IDs in 22 columns widened to the
+    // longest text and two blanks; the listing: 20 columns widened to it and one blank.
     const auto right = [](const std::string& t, std::size_t width) {
         return std::string(width - t.size(), ' ') + t;
     };
     EXPECT_EQ(s.contents("sel.err4"),
-              " " + right("3", 12) + right(longest, 25) + right("B7", 25) + right("-1", 25) + "\n");
+              right("3", 1 + 12) + right(longest, 25) + right("B7", 25) + right("-1", 25) + "\n");
     const std::string text = s.text();
     EXPECT_NE(text.find("\n " + right("3", 8) + right(longest, 24) + right("B7", 24) +
                         right("-1", 24) + "\n"),
