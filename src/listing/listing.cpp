@@ -97,9 +97,17 @@ FreeLine& FreeLine::r64(double v) {
     return *this;
 }
 
-FreeLine& FreeLine::id(int64_t v, const IdTexts& ids) {
-    if (ids.empty()) return i64(v);
-    const std::string t = ids.show(v);
+FreeLine& FreeLine::text_id(int64_t v, const IdTexts& ids) {
+    // What IdTexts::show gives, without a string of its own: this runs for every ID field of
+    // every output record.
+    char digits[20];
+    std::string_view t;
+    if (v >= 1 && v <= ids.size()) {
+        t = ids.text(v);
+    } else {
+        const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+        t = std::string_view(digits, static_cast<std::size_t>(end - digits));
+    }
     const auto width = static_cast<std::size_t>(ids.width(static_cast<int>(I64_COLUMNS), 2));
     char* f = field(width);
     std::memset(f, ' ', width - t.size());

@@ -72,12 +72,14 @@ class FreeLine {
     FreeLine& flag(bool v);
     // An original ID: i64 in the classic format; with texts, the text (or PHG code) right-
     // justified in the widened field of IdTexts::width(I64_COLUMNS, 2).
-    FreeLine& id(int64_t v, const IdTexts& ids);
+    FreeLine& id(int64_t v, const IdTexts& ids) { return ids.empty() ? i64(v) : text_id(v, ids); }
 
     // The line(s) without the final newline; wrapped lines are separated by '\n'.
     const std::string& str() const { return s_; }
 
   private:
+    // An original ID with texts.
+    FreeLine& text_id(int64_t v, const IdTexts& ids);
     // Inline: they run for every field of every output record.
     void add(std::string_view item) { std::memcpy(field(item.size()), item.data(), item.size()); }
     // Room for an item of `width` characters at the end, on a new line when it would pass

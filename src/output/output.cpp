@@ -15,11 +15,14 @@ namespace kinstrom {
 
 namespace {
 
-// The value written for a parent field p: p itself with renumbered IDs, otherwise
-// the ID of the individual or PHG (-999999997 for 0).
-int64_t parent_value(const Pedigree& pedigree, int32_t p, bool renumbered) {
-    if (renumbered) return p;
-    return pedigree.parent_id(p);
+// A parent field p: p itself with renumbered IDs, otherwise the original ID of the individual
+// or PHG (-999999997 for 0).
+void parent_field(FreeLine& line, const Pedigree& pedigree, int32_t p, bool renumbered) {
+    if (renumbered) {
+        line.i64(p);
+    } else {
+        line.id(pedigree.parent_id(p), pedigree.ids);
+    }
 }
 
 // Running sums of the contributions, with their allocation messages.
@@ -137,18 +140,18 @@ class BlockQueue {
 };
 
 // .BCONTRIB and .HET records of individual i, and the running sums.
-void write_contributions(const OutputOptions& options, const Record& r, int32_t i,
-                         const BreedValues& values, ContributionBlock& block, BreedSums& sums,
-                         FreeLine& line) {
+void write_contributions(const OutputOptions& options, const IdTexts& ids, const Record& r,
+                         int32_t i, const BreedValues& values, ContributionBlock& block,
+                         BreedSums& sums, FreeLine& line) {
     const auto n = static_cast<int32_t>(values.ANDEL.size());
     for (int32_t j = 1; j <= n; ++j) {
         const double x = values.ANDEL[at(j - 1)];
         if (!(x > WRITE_THRESHOLD)) continue;
         line.clear();
         if (options.renumbered) {
-            line.i32(i).i32(j).r64(x).i64(r.ID);
+            line.i32(i).i32(j).r64(x).id(r.ID, ids);
         } else {
-            line.i64(r.ID).i32(j).r64(x);
+            line.id(r.ID, ids).i32(j).r64(x);
         }
         block.BCONTRIB.add(line);
         ++sums.NIN_BCONTRIB;
@@ -183,14 +186,13 @@ void write_ped_record(const OutputOptions& options, const Pedigree& pedigree,
     if (options.renumbered) {
         line.i64(i);
     } else {
-        line.i64(r.ID);
+        line.id(r.ID, pedigree.ids);
     }
-    line.i64(parent_value(pedigree, r.SIRE, options.renumbered))
-        .i64(parent_value(pedigree, r.DAM, options.renumbered))
-        .i32(r.SORT)
-        .r32(genetics.K_GEN[at(i)]);
+    parent_field(line, pedigree, r.SIRE, options.renumbered);
+    parent_field(line, pedigree, r.DAM, options.renumbered);
+    line.i32(r.SORT).r32(genetics.K_GEN[at(i)]);
     if (options.inbreeding) line.r32(pedigree.F[at(i)]);
-    if (options.renumbered) line.i64(r.ID);
+    if (options.renumbered) line.id(r.ID, pedigree.ids);
     PED.record(line);
 }
 
@@ -204,10 +206,12 @@ void add_to_group(const std::vector<int32_t>& groups, std::vector<double>& group
 
 // The contributions of the traced individuals, one at a time in position order.
 struct Contributions {
-    Contributions(const OutputOptions& o, BreedValues& b, BreedSums& s, std::vector<double>& g)
-        : options(o), breeds(b), sums(s), group_sums(g) {}
+    Contributions(const OutputOptions& o, const IdTexts& t, BreedValues& b, BreedSums& s,
+                  std::vector<double>& g)
+        : options(o), ids(t), breeds(b), sums(s), group_sums(g) {}
 
     const OutputOptions& options;
+    const IdTexts& ids;
     BreedValues& breeds;
     BreedSums& sums;
     std::vector<double>& group_sums;
@@ -215,7 +219,7 @@ struct Contributions {
 
     void add(const Record& r, int32_t i, ContributionBlock& block) {
         breeds.of(i);
-        write_contributions(options, r, i, breeds, block, sums, line);
+        write_contributions(options, ids, r, i, breeds, block, sums, line);
         if (options.groups != nullptr) add_to_group(*options.groups, group_sums, i, breeds.ANDEL);
     }
 };
@@ -237,15 +241,15 @@ void contribution_blocks(const Table& X, Contributions& contributions, BlockQueu
     queue.finish(std::move(error));
 }
 
-void write_block(const OutputOptions& options, const ContributionBlock& block, OutputFiles files,
-                 FreeLine& line) {
+void write_block(const OutputOptions& options, const IdTexts& ids, const ContributionBlock& block,
+                 OutputFiles files, FreeLine& line) {
     files.BCONTRIB.records(block.BCONTRIB.text, block.BCONTRIB.records);
     for (const Heterozygosity& v : block.HET) {
         line.clear();
         if (options.renumbered) {
-            line.i32(v.i).i32(v.j1).i32(v.j2).r64(v.h).i64(v.ID);
+            line.i32(v.i).i32(v.j1).i32(v.j2).r64(v.h).id(v.ID, ids);
         } else {
-            line.i64(v.ID).i32(v.j1).i32(v.j2).r64(v.h);
+            line.id(v.ID, ids).i32(v.j1).i32(v.j2).r64(v.h);
         }
         files.HET.record(line);
     }
@@ -282,7 +286,8 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
         breeds.emplace(listing, pedigree, genetics.order);
     }
     std::optional<Contributions> contributions;
-    if (breeds) contributions.emplace(options, *breeds, results.sums, results.group_sums);
+    if (breeds)
+        contributions.emplace(options, pedigree.ids, *breeds, results.sums, results.group_sums);
     // With contributions and more than one thread, a second thread computes them and lays out
     // their records while this one writes .PED; every file is written here, in position order.
     const bool alone = options.threads == 1 || (options.threads == 0 && usable_processors() == 1);
@@ -307,7 +312,7 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
     for (int32_t i = 1; i <= X.LAST; ++i) {
         if ((i & 0xfff) == 0) {
             progress.advance(i, X.LAST);
-            while (queue.take(block, false)) write_block(options, block, files, line);
+            while (queue.take(block, false)) write_block(options, pedigree.ids, block, files, line);
         }
         Record& r = X[i];
         r.IN_PED = 0;
@@ -320,12 +325,13 @@ void write_traced_pedigree(Listing& listing, const OutputOptions& options, Pedig
         r.IN_PED = FLAG_TRUE;
         if (contributions && alone) {
             contributions->add(r, i, block);
-            if (block.full()) write_block(options, std::exchange(block, {}), files, line);
+            if (block.full())
+                write_block(options, pedigree.ids, std::exchange(block, {}), files, line);
         }
     }
-    if (contributions && alone) write_block(options, block, files, line);
+    if (contributions && alone) write_block(options, pedigree.ids, block, files, line);
     if (second.joinable()) {
-        while (queue.take(block, true)) write_block(options, block, files, line);
+        while (queue.take(block, true)) write_block(options, pedigree.ids, block, files, line);
         second.join();
     }
 }
@@ -375,12 +381,12 @@ void write_pruned_pedigree(const OutputOptions& options, Pedigree& pedigree,
         if (r.DAM > 0 && !is_set(X[r.DAM].KEEP)) r.DAM = 0;
         line.clear();
         if (options.renumbered) {
-            line.i32(i).i32(r.SIRE).i32(r.DAM).i32(r.SORT).i64(r.ID);
+            line.i32(i).i32(r.SIRE).i32(r.DAM).i32(r.SORT).id(r.ID, pedigree.ids);
         } else {
-            line.i64(r.ID)
-                .i64(parent_value(pedigree, r.SIRE, false))
-                .i64(parent_value(pedigree, r.DAM, false))
-                .i32(r.SORT);
+            line.id(r.ID, pedigree.ids);
+            parent_field(line, pedigree, r.SIRE, false);
+            parent_field(line, pedigree, r.DAM, false);
+            line.i32(r.SORT);
         }
         PRUNE.record(line);
         ++results.NIN_PRUNE;

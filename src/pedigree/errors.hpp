@@ -11,6 +11,8 @@
 //   7: PHG ID, ID of the first individual naming it, 1 (as sire) or 2 (as dam)
 //   8: obs. number, ID, sort value, parent number, parent ID, parent's sort value; a value out
 //      of range has 0 in the last three (all three written as 32-bit integers)
+// An ID field holds the original ID: with texts (see IdTexts), the text of an individual or the
+// integer of a PHG code, right-justified in a field widened to hold the longest text.
 #pragma once
 
 #include <array>
@@ -31,6 +33,8 @@ struct ErrorFiles {
     const IdTexts* ids = nullptr;
 
     OutFile& file(int kind) { return files[static_cast<std::size_t>(kind - 1)]; }
+    // The texts shown: those of `ids`, none when it is null.
+    const IdTexts& texts() const;
 
     // Record writers; the callers keep the counters.
     void repeated_phg(int32_t nobs, int64_t phg, std::span<const double> read,

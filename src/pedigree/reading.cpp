@@ -423,15 +423,15 @@ class Reading {
     [[gnu::cold, gnu::noinline]] void not_a_date(int32_t nobs, const Record& x) {
         d_.finding("birth dates that are no calendar dates",
                    "record " + std::to_string(nobs) + ": the birth date " + std::to_string(x.SORT) +
-                       " of individual " + std::to_string(x.ID) + " is no calendar date (yyyymmdd)",
+                       " of individual " + p_.ids.show(x.ID) + " is no calendar date (yyyymmdd)",
                    {in_.ped.name, 0, 0});
     }
 
     // An individual that is a sire in one record and a dam in another.
     [[gnu::cold, gnu::noinline]] void note_role(int32_t parent, int32_t i, int32_t offspring) {
         d_.finding("individuals that are a sire in one record and a dam in another",
-                   "individual " + std::to_string(p_.XLIST[parent].ID) + " is a " +
-                       (i == 1 ? "sire" : "dam") + " of " + std::to_string(p_.XLIST[offspring].ID) +
+                   "individual " + p_.ids.show(p_.XLIST[parent].ID) + " is a " +
+                       (i == 1 ? "sire" : "dam") + " of " + p_.ids.show(p_.XLIST[offspring].ID) +
                        " and a " + (i == 1 ? "dam" : "sire") +
                        " elsewhere: check the parents' order",
                    {in_.ped.name, 0, 0});

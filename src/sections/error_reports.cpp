@@ -72,6 +72,18 @@ class ReadBack {
     void values(T&... v) {
         (value(v), ...);
     }
+    // An original ID, as its text.
+    void id(std::string& v) {
+        if (!ok_ || !file_.read_value(token_)) {
+            ok_ = false;
+            return;
+        }
+        v = token_;
+    }
+    template <class... T>
+    void ids(T&... v) {
+        (id(v), ...);
+    }
     void flag(bool& v) {
         if (!ok_ || !file_.read_value(token_) || (token_ != "T" && token_ != "F")) {
             ok_ = false;
@@ -88,9 +100,21 @@ class ReadBack {
 
 using Description = std::initializer_list<std::pair<std::string, std::string>>;
 
+// The columns of an ID field: 20 in the classic format, widened to hold the longest text (with
+// a blank before it) otherwise. The titles over the columns after a widened one move right
+// with them; the dashes under a widened one grow.
+constexpr int ID_COLUMNS = 20;
+
 class Reports {
   public:
-    Reports(Listing& listing, ErrorFiles& errors) : l_(listing), e_(errors) {}
+    Reports(Listing& listing, ErrorFiles& errors)
+        : l_(listing),
+          e_(errors),
+          ids_(errors.texts()),
+          id_width_(ids_.width(ID_COLUMNS, 1)),
+          wider_(id_width_ - ID_COLUMNS),
+          pad_(static_cast<std::size_t>(wider_), ' '),
+          rule_(static_cast<std::size_t>(ID_COLUMNS - 1 + wider_), '-') {}
 
     // Steps common to every kind but 7: false (and the file deleted) without records;
     // otherwise the page check, the opening lines and the "first 50" note.
@@ -135,8 +159,20 @@ class Reports {
         for (const auto& [number, text] : lines) l_.row(Row().text(number).at(10).text(text));
     }
 
+    // The title lines over obs. number, ID, sire ID and dam ID.
+    void pedigree_titles() {
+        l_.text("Obs. no." + pad_ + "             ID" + pad_ + "             Sire ID" + pad_ +
+                "              Dam ID");
+        l_.text("-------- " + rule_ + " " + rule_ + " " + rule_);
+    }
+
     Listing& l_;
     ErrorFiles& e_;
+    const IdTexts& ids_;
+    const int id_width_;      // columns of an ID field
+    const int wider_;         // beyond the classic 20
+    const std::string pad_;   // blanks by which the titles after an ID field move
+    const std::string rule_;  // the dashes under an ID field
 };
 
 int32_t rows_of(int32_t n) {
@@ -144,10 +180,6 @@ int32_t rows_of(int32_t n) {
 }
 
 const std::string BLANK = " ";
-const std::string PEDIGREE_HEADER =
-    "Obs. no.             ID             Sire ID              Dam ID";
-const std::string PEDIGREE_UNDERLINE =
-    "-------- ------------------- ------------------- -------------------";
 
 void kind1(Reports& r, const ReportSettings& s) {
     const int32_t n = r.e_.ERROR[1];
@@ -185,22 +217,23 @@ void kind2(Reports& r) {
     if (!r.begin(2, n, section::KIND2, r.e_.ERROR[2] + r.e_.ERROR[3],
                  {BLANK, "Repeated pedigree infomation", "----------------------------", BLANK}))
         return;
-    r.l_.text(PEDIGREE_HEADER);
-    r.l_.text(PEDIGREE_UNDERLINE);
+    r.pedigree_titles();
     ReadBack back(r.e_.file(2));
+    const int w = r.id_width_;
     int32_t nobs = 0;
-    int64_t id = 0, sire = 0, dam = 0, first_sire = 0, first_dam = 0;
+    std::string id = "0", sire = "0", dam = "0", first_sire = "0", first_dam = "0";
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.values(nobs, id, sire, dam, first_sire, first_dam);
-        r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
+        back.value(nobs);
+        back.ids(id, sire, dam, first_sire, first_dam);
+        r.row(Row().integer(nobs, 8).right(id, w).right(sire, w).right(dam, w));
         if (sire != first_sire || dam != first_dam)
             r.row(Row()
                       .at(15)
                       .text("First apperance")
-                      .at(30)
-                      .integer(first_sire, 20)
-                      .integer(first_dam, 20));
+                      .at(30 + r.wider_)
+                      .right(first_sire, w)
+                      .right(first_dam, w));
     }
     r.closing(2, n);
     r.description(6, {{"1", ": Obs. number"},
@@ -221,15 +254,19 @@ void kind3(Reports& r, const Pedigree& p) {
                       int_text(-9223372036854775807LL),
                   "as both parents", BLANK}))
         return;
-    r.l_.text("Obs. no.             ID       Inserted parent");
-    r.l_.text("-------- ------------------- -------------------");
+    r.l_.text("Obs. no." + r.pad_ + "             ID" + r.pad_ + "       Inserted parent");
+    r.l_.text("-------- " + r.rule_ + " " + r.rule_);
     ReadBack back(r.e_.file(3));
+    const int w = r.id_width_;
     int32_t nobs = 0, parent = 0;
-    int64_t id = 0, parent_id = 0;
+    std::string id = "0", parent_id = "0";
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.values(nobs, id, parent, parent_id);
-        r.row(Row().integer(nobs, 8).integer(id, 20).integer(parent_id, 20));
+        back.value(nobs);
+        back.id(id);
+        back.value(parent);
+        back.id(parent_id);
+        r.row(Row().integer(nobs, 8).right(id, w).right(parent_id, w));
     }
     r.closing(3, n);
     r.description(4, {{"1", ": Obs. number"},
@@ -244,15 +281,16 @@ void kind4(Reports& r) {
     if (!r.begin(4, n, section::KIND4, n,
                  {BLANK, "Inconsistet pedigree", "--------------------", BLANK}))
         return;
-    r.l_.text(PEDIGREE_HEADER);
-    r.l_.text(PEDIGREE_UNDERLINE);
+    r.pedigree_titles();
     ReadBack back(r.e_.file(4));
+    const int w = r.id_width_;
     int32_t nobs = 0;
-    int64_t id = 0, sire = 0, dam = 0;
+    std::string id = "0", sire = "0", dam = "0";
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.values(nobs, id, sire, dam);
-        r.row(Row().integer(nobs, 8).integer(id, 20).integer(sire, 20).integer(dam, 20));
+        back.value(nobs);
+        back.ids(id, sire, dam);
+        r.row(Row().integer(nobs, 8).right(id, w).right(sire, w).right(dam, w));
     }
     r.closing(4, n);
     r.description(4, {{"1", ": Obs. number"},
@@ -281,20 +319,26 @@ void kind8(Reports& r, const ReportSettings& s) {
     r.l_.text(std::string(62, '-'));
     r.l_.blank();
     r.first_50_note(n);
-    r.l_.text(std::string(64, ' ') + "Parent");
-    r.l_.text("Obs. no.             ID       Birth date          Parent ID    Birth date");
-    r.l_.text("-------- ------------------- ------------ ------------------- -----------");
+    r.l_.text(std::string(64, ' ') + r.pad_ + r.pad_ + "Parent");
+    r.l_.text("Obs. no." + r.pad_ + "             ID       Birth date" + r.pad_ +
+              "          Parent ID    Birth date");
+    r.l_.text("-------- " + r.rule_ + " ------------ " + r.rule_ + " -----------");
     ReadBack back(r.e_.file(8));
+    const int w = r.id_width_;
     int32_t nobs = 0, value = 0, parent = 0, parent_value = 0;
-    int64_t id = 0, parent_id = 0;
+    std::string id = "0", parent_id = "0";
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.values(nobs, id, value, parent, parent_id, parent_value);
+        back.value(nobs);
+        back.id(id);
+        back.values(value, parent);
+        back.id(parent_id);
+        back.value(parent_value);
         r.row(Row()
                   .integer(nobs, 8)
-                  .integer(id, 20)
+                  .right(id, w)
                   .integer(value, 13)
-                  .integer(parent_id, 20)
+                  .right(parent_id, w)
                   .integer(parent_value, 12));
     }
     r.closing(8, n);
@@ -316,15 +360,16 @@ void kind5(Reports& r) {
                  {BLANK, "Individuals that should be traced, but is not in the pedigree file",
                   std::string(62, '-'), BLANK}))
         return;
-    r.l_.text("Obs. no.             ID");
-    r.l_.text("-------- -------------------");
+    r.l_.text("Obs. no." + r.pad_ + "             ID");
+    r.l_.text("-------- " + r.rule_);
     ReadBack back(r.e_.file(5));
     int32_t nobs = 0;
-    int64_t id = 0;
+    std::string id = "0";
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.values(nobs, id);
-        r.row(Row().integer(nobs, 8).integer(id, 20));
+        back.value(nobs);
+        back.id(id);
+        r.row(Row().integer(nobs, 8).right(id, r.id_width_));
     }
     r.closing(5, n);
     r.description(2, {{"1", ": Obs. number"}, {"2", ":        ID"}});
@@ -337,17 +382,23 @@ void kind6(Reports& r) {
                  {"The following individuals can not be traced back to PHG's",
                   "---------------------------------------------------------", BLANK}))
         return;
-    r.l_.text("             ID             Sire ID              Dam ID      Marked for tracing");
-    r.l_.text(" ------------------- ------------------- ------------------- ------------------");
+    r.l_.text(r.pad_ + "             ID" + r.pad_ + "             Sire ID" + r.pad_ +
+              "              Dam ID      Marked for tracing");
+    r.l_.text(" " + r.rule_ + " " + r.rule_ + " " + r.rule_ + " ------------------");
     ReadBack back(r.e_.file(6));
-    int64_t id = 0, sire = 0, dam = 0;
+    const int w = r.id_width_;
+    std::string id = "0", sire = "0", dam = "0";
     bool marked = false;
     for (int32_t i = 0; i < rows_of(n); ++i) {
         back.next_record();
-        back.values(id, sire, dam);
+        back.ids(id, sire, dam);
         back.flag(marked);
-        r.row(Row().integer(id, 20).integer(sire, 20).integer(dam, 20).at(71).text(marked ? "T"
-                                                                                          : "F"));
+        r.row(Row()
+                  .right(id, w)
+                  .right(sire, w)
+                  .right(dam, w)
+                  .at(71 + 3 * r.wider_)
+                  .text(marked ? "T" : "F"));
     }
     r.l_.blank();
     r.l_.text("There are " + int_text(n) + " errors of this type and");
@@ -374,15 +425,20 @@ void kind7(Reports& r, const Pedigree& p) {
     r.l_.text("---------------------------------------------------------------------");
     r.l_.blank();
     r.first_50_note(n);
-    r.l_.text(std::string(28, ' ') + "ID at");
-    r.l_.text("          PHG ID        first occurrence    Parent");
-    r.l_.text("-------------------- -------------------- ----------");
+    r.l_.text(std::string(28, ' ') + r.pad_ + "ID at");
+    r.l_.text("          PHG ID" + r.pad_ + "        first occurrence    Parent");
+    r.l_.text("-------------------- -" + r.rule_ + " ----------");
     static constexpr const char* ANE_TXT[] = {"Sire", " Dam"};
     for (int32_t k = 1; k <= rows_of(n); ++k) {
         const Record& entry = p.PHG_ERRLIST[k];
-        const int64_t first_id = p.XLIST[entry.SIRE].ID;
+        const std::string first_id = r.ids_.show(p.XLIST[entry.SIRE].ID);
         const char* parent = entry.DAM == 1 ? ANE_TXT[0] : ANE_TXT[1];
-        r.l_.row(Row().integer(entry.ID, 20).at(23).integer(first_id, 20).at(48).text(parent));
+        r.l_.row(Row()
+                     .integer(entry.ID, 20)
+                     .at(23)
+                     .right(first_id, r.id_width_)
+                     .at(48 + r.wider_)
+                     .text(parent));
     }
     r.l_.blank();
     r.l_.text("There are " + int_text(n) + " errors of this type");

@@ -207,7 +207,7 @@ std::vector<std::string> untraceable_messages(const UntraceableCauses& c, const 
         std::string s = "pedigree loop: ";
         for (std::size_t k = 0; k < loop.size(); ++k) {
             if (k > 0) s += " -> " + std::string(loop[k].reached_as) + " ";
-            s += int_text(p.XLIST[loop[k].position].ID);
+            s += p.ids.show(p.XLIST[loop[k].position].ID);
             const int64_t line =
                 member < lines_of_loop_members.size() ? lines_of_loop_members[member] : 0;
             ++member;
@@ -215,7 +215,7 @@ std::vector<std::string> untraceable_messages(const UntraceableCauses& c, const 
         }
         if (!loop.empty())
             s += " -> " + std::string(loop.front().reached_as) + " " +
-                 int_text(p.XLIST[loop.front().position].ID);
+                 p.ids.show(p.XLIST[loop.front().position].ID);
         m.push_back(std::move(s));
     }
     if (c.n_loops > 0)
