@@ -390,7 +390,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     phase("closing reports and pruning");
     if (settings.contributions) traced_statistics(listing, pedigree, results);
     write_pruned_pedigree(output, pedigree, genetics.order, files.PRUNE, results);
-    describe_output_files(listing, output, names.prob, results);
+    describe_output_files(listing, output, names.prob, results, !pedigree.ids.empty());
 
     close_files(files);
     listing.blank();

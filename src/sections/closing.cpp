@@ -326,11 +326,21 @@ namespace {
 // Sections of the description of the output files: free-format texts, " " a blank line.
 class Descriptions {
   public:
-    Descriptions(Listing& listing, const std::string& base_name, bool renumbered)
-        : l_(listing), base_(base_name), renumbered_(renumbered) {}
+    Descriptions(Listing& listing, const std::string& base_name, bool renumbered, bool text_ids)
+        : l_(listing), base_(base_name), renumbered_(renumbered), text_ids_(text_ids) {}
 
     void text_lines(std::initializer_list<std::string> lines) {
-        for (const std::string& line : lines) l_.text(line);
+        static constexpr std::string_view LONG = "(long integer)";
+        for (const std::string& line : lines) {
+            const std::size_t type = line.find(LONG);
+            if (text_ids_ && type != std::string::npos &&
+                line.find("Original") != std::string::npos &&
+                line.find("PHG") == std::string::npos) {
+                l_.text(line.substr(0, type) + "(text)");
+            } else {
+                l_.text(line);
+            }
+        }
     }
     // The opening of a file's section.
     void file_lines(const std::string& what, int32_t count, const char* suffix) {
@@ -441,13 +451,15 @@ class Descriptions {
     Listing& l_;
     const std::string& base_;
     bool renumbered_;
+    bool text_ids_;
 };
 
 }  // namespace
 
 void describe_output_files(Listing& listing, const OutputOptions& options,
-                           const std::string& base_name, const OutputResults& results) {
-    Descriptions d(listing, base_name, options.renumbered);
+                           const std::string& base_name, const OutputResults& results,
+                           bool text_ids) {
+    Descriptions d(listing, base_name, options.renumbered, text_ids);
     d.ped(results.NIN_PED, options.inbreeding);
     d.prune(results.NIN_PRUNE);
     if (results.NIN_PHG_RENUM > 0) d.phg_renum(results.NIN_PHG_RENUM);

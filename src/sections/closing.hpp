@@ -23,8 +23,10 @@ void phg_tables(Listing& listing, bool use_bprop, const Pedigree& pedigree,
 // Averages, S.D.s, minima and maxima of the contributions and heterozygosities.
 void traced_statistics(Listing& listing, const Pedigree& pedigree, const OutputResults& results);
 
-// What each output file holds; the last section before "EOJ".
+// What each output file holds; the last section before "EOJ". With `text_ids` the original
+// IDs of individuals are texts.
 void describe_output_files(Listing& listing, const OutputOptions& options,
-                           const std::string& base_name, const OutputResults& results);
+                           const std::string& base_name, const OutputResults& results,
+                           bool text_ids = false);
 
 }  // namespace kinstrom

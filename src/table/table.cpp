@@ -136,6 +136,12 @@ class TextIndex {
     void prefetch(uint64_t h) const {
         if (!slots_.empty()) __builtin_prefetch(&slots_[h & mask_]);
     }
+    // Asks for the bytes of the text in that slot, once the slot is there.
+    void prefetch_text(uint64_t h) const {
+        if (slots_.empty()) return;
+        const Slot& slot = slots_[h & mask_];
+        if (slot.index != 0) __builtin_prefetch(slot.data);
+    }
     std::size_t size() const { return texts_.size(); }
     std::string_view text(std::size_t k) const { return texts_[k]; }
     const std::vector<std::string_view>& texts() const { return texts_; }
@@ -151,7 +157,7 @@ class TextIndex {
     }
     void grow() { resize(std::max<std::size_t>(1024, 2 * slots_.size())); }
     void resize(std::size_t size) {
-        std::vector<Slot> slots(size, Slot{0, 0, nullptr});
+        TableVector<Slot> slots(size, Slot{0, 0, nullptr});
         mask_ = size - 1;
         for (const Slot& old : slots_) {
             if (old.index == 0) continue;
@@ -161,7 +167,7 @@ class TextIndex {
         }
         slots_.swap(slots);
     }
-    std::vector<Slot> slots_;
+    TableVector<Slot> slots_;
     std::size_t mask_ = 0;
     std::vector<std::string_view> texts_;
 };
@@ -368,8 +374,9 @@ class TableReader {
     }
 
     // A text ID whose number goes to column[at] (as 1 + its index) once it is entered. The IDs
-    // wait in a queue of QUEUED, so that the slots their searches start in are asked for ahead:
-    // a ten-million-ID index is far larger than the processor's caches.
+    // wait in a queue of QUEUED: the slot each search starts in is asked for as it joins, the
+    // text that slot holds half-way, so that both are there when it is entered (a ten-million-ID
+    // index and its texts are far larger than the processor's caches).
     static constexpr std::size_t QUEUED = 32;
     struct Waiting {
         std::string_view text;
@@ -387,21 +394,22 @@ class TableReader {
         }
         const uint64_t h = text_hash(t);
         index_.prefetch(h);
-        waiting_.push_back({t, h, &column, column.size()});
+        waiting_[(first_waiting_ + n_waiting_) % QUEUED] = {t, h, &column, column.size()};
         column.push_back(0);
-        if (waiting_.size() >= QUEUED) enter_waiting(QUEUED / 2);
+        if (++n_waiting_ > QUEUED / 2)
+            index_.prefetch_text(
+                waiting_[(first_waiting_ + n_waiting_ - QUEUED / 2) % QUEUED].hash);
+        if (n_waiting_ == QUEUED) enter_waiting(1);
     }
 
     // Enters the first n IDs that wait (all when n is larger).
     void enter_waiting(std::size_t n) {
-        n = std::min(n, waiting_.size());
-        for (std::size_t k = 0; k < n; ++k) {
-            const Waiting& w = waiting_[k];
+        for (; n > 0 && n_waiting_ > 0; --n) {
+            const Waiting& w = waiting_[first_waiting_];
             (*w.column)[w.at] = int64_t{index_.enter(w.text, w.hash)} + 1;
+            first_waiting_ = (first_waiting_ + 1) % QUEUED;
+            --n_waiting_;
         }
-        std::copy(waiting_.begin() + static_cast<std::ptrdiff_t>(n), waiting_.end(),
-                  waiting_.begin());
-        waiting_.resize(waiting_.size() - n);
     }
 
     void scan_records() {
@@ -410,7 +418,7 @@ class TableReader {
         for (auto* v : {&r.id, &r.sire, &r.dam}) v->clear();
         r.sort.clear();
         index_ = TextIndex();
-        waiting_.clear();
+        first_waiting_ = n_waiting_ = 0;
         // About one ID to a line: individuals, most of them parents too; one record to a line.
         const auto lines_in_file = static_cast<std::size_t>(count_lines(ped_.text()));
         index_.reserve(lines_in_file);
@@ -481,7 +489,7 @@ class TableReader {
             }
             r.sort.push_back(sort);
         }
-        enter_waiting(waiting_.size());
+        enter_waiting(QUEUED);
         if (record == 0)
             ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
         if (record > std::numeric_limits<int32_t>::max())
@@ -491,18 +499,19 @@ class TableReader {
     // The texts numbered in byte order; the records renumbered to match.
     void number_ids() {
         const std::size_t n = index_.size();
-        // Sorted on their first 16 bytes, then on the rest where those are alike.
+        // Sorted on their first 24 bytes, then on the rest where those are alike.
         struct Key {
-            uint64_t high, low;
+            uint64_t high, middle, low;
             uint32_t index;
         };
         std::vector<Key> keys(n);
         for (std::size_t k = 0; k < n; ++k) {
             const std::string_view t = index_.text(k);
-            keys[k] = {prefix(t, 0), prefix(t, 8), static_cast<uint32_t>(k)};
+            keys[k] = {prefix(t, 0), prefix(t, 8), prefix(t, 16), static_cast<uint32_t>(k)};
         }
         const auto by_prefix = [](const Key& x, const Key& y) {
-            return x.high != y.high ? x.high < y.high : x.low < y.low;
+            if (x.high != y.high) return x.high < y.high;
+            return x.middle != y.middle ? x.middle < y.middle : x.low < y.low;
         };
         // Two halves sorted side by side, then merged.
         const auto half = keys.begin() + static_cast<std::ptrdiff_t>(n / 2);
@@ -516,12 +525,12 @@ class TableReader {
         }
         for (std::size_t b = 0; b < n;) {
             std::size_t e = b + 1;
-            while (e < n && keys[e].high == keys[b].high && keys[e].low == keys[b].low) ++e;
+            while (e < n && !by_prefix(keys[b], keys[e])) ++e;
             if (e - b > 1)
                 std::sort(
                     keys.begin() + static_cast<std::ptrdiff_t>(b),
                     keys.begin() + static_cast<std::ptrdiff_t>(e), [&](const Key& x, const Key& y) {
-                        return index_.text(x.index).substr(16) < index_.text(y.index).substr(16);
+                        return index_.text(x.index).substr(24) < index_.text(y.index).substr(24);
                     });
             b = e;
         }
@@ -698,8 +707,9 @@ class TableReader {
     TableInput out_;
     InputText ped_;
     TextIndex index_;
-    std::deque<std::string> owned_;  // texts that are not in the file as they stand
-    std::vector<Waiting> waiting_;
+    std::deque<std::string> owned_;          // texts that are not in the file as they stand
+    std::array<Waiting, QUEUED> waiting_{};  // a ring: n_waiting_ from first_waiting_ on
+    std::size_t first_waiting_ = 0, n_waiting_ = 0;
     std::vector<uint32_t> rank_;  // by text index: the ID's number
     std::size_t need_ = 3;        // values a record needs
     int64_t header_line_ = 1;

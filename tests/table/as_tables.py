@@ -9,7 +9,7 @@ written again as a spreadsheet would: a header line, text IDs that keep the inte
 decimal commas) or tabs, the columns shuffled and named, unknown parents (0) as NA. The run
 with --table must end as the classic run does and print the same listing and write the same
 files once every text ID is read back as its integer, compared value by value (the widths of
-the ID fields differ). Cases that cannot be written as such tables are skipped: records over
+the ID fields differ, and the listing calls the IDs texts). Cases that cannot be written as such tables are skipped: records over
 line ends, input that does not read, setups that link or lock files.
 """
 import os
@@ -111,7 +111,7 @@ def inputs_of(case):
 
 def tokens(text):
     out = []
-    for t in text.split():
+    for t in text.replace("(text)", "(long integer)").split():
         m = TEXT_ID.match(t)
         out.append(str(int(m.group(1))) if m else t)
     return out
@@ -138,6 +138,8 @@ def main():
             if args is None:
                 continue
             status, want = run(binary, case, classic, [])
+            if "invalid input on file" in want["listing"]:
+                continue  # stopped on a value that does not read, found at other points
             table_status, got = run(binary, case, table, args)
         compared += 1
         problems = [] if status == table_status else ["status %d, not %d" % (table_status, status)]
