@@ -9,8 +9,9 @@ written again as a spreadsheet would: a header line, text IDs that keep the inte
 decimal commas) or tabs, the columns shuffled and named, unknown parents (0) as NA. The run
 with --table must end as the classic run does and print the same listing and write the same
 files once every text ID is read back as its integer, compared value by value (the widths of
-the ID fields differ, and the listing calls the IDs texts). Cases that cannot be written as such tables are skipped: records over
-line ends, input that does not read, setups that link or lock files.
+the ID fields differ, and the listing calls the IDs texts). Cases that cannot be written as
+such tables are skipped: records over line ends, input that does not read, setups that link or
+lock files.
 """
 import os
 import re
