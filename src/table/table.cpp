@@ -18,7 +18,7 @@ namespace kinstrom {
 namespace {
 
 // The longest ID: a field of the outputs widens to the longest text of a run.
-constexpr std::size_t MAX_ID_BYTES = 255;
+constexpr std::size_t MAX_ID_BYTES = 100;
 
 // IDs from which their sort is shared by two threads.
 constexpr std::size_t SORTED_IN_TWO = 200000;
@@ -363,7 +363,9 @@ class TableReader {
 
     // A text that can be an ID; otherwise the reason.
     static const char* bad_id(std::string_view t) {
-        if (t.size() > MAX_ID_BYTES) return "is longer than the 255 bytes an ID may have";
+        if (t.size() > MAX_ID_BYTES)
+            return "is longer than the 100 bytes an ID may have (an ID field of the output files "
+                   "must fit in their 120 columns)";
         for (const char c : t) {
             const auto u = static_cast<unsigned char>(c);
             if (u <= ' ' || u == 0x7f)
