@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,26 @@ class IdTexts {
         bytes_.append(t);
         ends_.push_back(bytes_.size());
         longest_ = std::max(longest_, t.size());
+    }
+
+    // Room for n texts at once, `length(k)` bytes for the text of ID k + 1, each then copied
+    // in by `fill` (from any thread, each once), after the texts added so far.
+    template <class Length>
+    void lay_out(std::size_t n, Length length) {
+        std::size_t end = bytes_.size();
+        const std::size_t first = ends_.size();
+        ends_.resize(first + n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t l = length(k);
+            end += l;
+            ends_[first + k] = end;
+            longest_ = std::max(longest_, l);
+        }
+        bytes_.resize(end);
+    }
+    void fill(int64_t v, std::string_view t) {
+        const auto k = static_cast<std::size_t>(v - 1);
+        std::memcpy(bytes_.data() + (k == 0 ? 0 : ends_[k - 1]), t.data(), t.size());
     }
 
     // The text of ID v, 1 <= v <= size().

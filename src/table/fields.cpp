@@ -1,5 +1,6 @@
 #include "table/fields.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -49,12 +50,12 @@ bool LineFields::quoted(std::string_view line, std::size_t& p, Field& f) {
     std::size_t start = p;
     bool escaped = false;
     for (;; ++p) {
+        p = std::min(line.find('"', p), line.size());
         if (p >= line.size()) {
             problem = "a quote is not closed on its line";
             problem_column = open;
             return false;
         }
-        if (line[p] != '"') continue;
         if (p + 1 < line.size() && line[p + 1] == '"') {
             escaped = true;
             ++p;
@@ -118,7 +119,7 @@ bool LineFields::split(std::string_view line, std::size_t max) {
             if (!quoted(line, p, f)) return false;
         } else {
             const std::size_t start = p;
-            while (p < line.size() && line[p] != sep) ++p;
+            p = std::min(line.find(sep, p), line.size());
             std::size_t end = p;
             while (end > start && is_blank(line[end - 1])) --end;
             f.text = line.substr(start, end - start);

@@ -1,14 +1,19 @@
 #include "table/table.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <utility>
+
+#include <sys/mman.h>
 
 #include "input/reader.hpp"
 #include "pedigree/batches.hpp"
@@ -19,6 +24,9 @@ namespace {
 
 // The longest ID: a field of the outputs widens to the longest text of a run.
 constexpr std::size_t MAX_ID_BYTES = 100;
+
+// Bytes of a pedigree table from which its lines are parsed by a thread of their own.
+constexpr std::size_t PARSED_APART = std::size_t{1} << 20;
 
 // IDs from which their sort is shared by two threads.
 constexpr std::size_t SORTED_IN_TWO = 200000;
@@ -106,7 +114,7 @@ class TextIndex {
         for (std::size_t s = h & mask_;; s = (s + 1) & mask_) {
             Slot& slot = slots_[s];
             if (slot.index == 0) {
-                texts_.push_back(t);
+                texts_.push_back(pack(t));
                 slot = {tag, static_cast<uint32_t>(texts_.size()), t.data()};
                 return slot.index - 1;
             }
@@ -143,8 +151,10 @@ class TextIndex {
         if (slot.index != 0) __builtin_prefetch(slot.data);
     }
     std::size_t size() const { return texts_.size(); }
-    std::string_view text(std::size_t k) const { return texts_[k]; }
-    const std::vector<std::string_view>& texts() const { return texts_; }
+    std::string_view text(std::size_t k) const {
+        return {reinterpret_cast<const char*>(texts_[k] >> 8),
+                static_cast<std::size_t>(texts_[k] & 0xff)};
+    }
 
   private:
     struct Slot {
@@ -152,24 +162,61 @@ class TextIndex {
         uint32_t index;  // 1 + the text's index; 0: an empty slot
         const char* data;
     };
+    // Slots in memory mapped for them: all 0 (empty) from the start, without being written,
+    // each page made on first use.
+    class Slots {
+      public:
+        Slots() = default;
+        explicit Slots(std::size_t n) : n_(n) {
+            void* p = ::mmap(nullptr, n * sizeof(Slot), PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED) throw std::bad_alloc();
+            ::madvise(p, n * sizeof(Slot), MADV_HUGEPAGE);  // a hint
+            slots_ = static_cast<Slot*>(p);
+        }
+        Slots(const Slots&) = delete;
+        Slots& operator=(const Slots&) = delete;
+        Slots& operator=(Slots&& o) noexcept {
+            std::swap(slots_, o.slots_);
+            std::swap(n_, o.n_);
+            return *this;
+        }
+        ~Slots() {
+            if (slots_ != nullptr) ::munmap(slots_, n_ * sizeof(Slot));
+        }
+        Slot& operator[](std::size_t k) { return slots_[k]; }
+        const Slot& operator[](std::size_t k) const { return slots_[k]; }
+        std::size_t size() const { return n_; }
+        bool empty() const { return n_ == 0; }
+        Slot* begin() { return slots_; }
+        Slot* end() { return slots_ + n_; }
+
+      private:
+        Slot* slots_ = nullptr;
+        std::size_t n_ = 0;
+    };
     static uint32_t tag_of(uint64_t h, std::size_t length) {
         return static_cast<uint32_t>(h >> 32 << 8) | static_cast<uint32_t>(length & 0xff);
     }
     void grow() { resize(std::max<std::size_t>(1024, 2 * slots_.size())); }
     void resize(std::size_t size) {
-        TableVector<Slot> slots(size, Slot{0, 0, nullptr});
+        Slots slots(size);
         mask_ = size - 1;
         for (const Slot& old : slots_) {
             if (old.index == 0) continue;
-            std::size_t s = text_hash(texts_[old.index - 1]) & mask_;
+            std::size_t s = text_hash(text(old.index - 1)) & mask_;
             while (slots[s].index != 0) s = (s + 1) & mask_;
             slots[s] = old;
         }
-        slots_.swap(slots);
+        slots_ = std::move(slots);
     }
-    TableVector<Slot> slots_;
+    Slots slots_;
     std::size_t mask_ = 0;
-    std::vector<std::string_view> texts_;
+    // Each text as where it starts (shifted up 8 bits: addresses take 48) and its length.
+    static uint64_t pack(std::string_view t) {
+        return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(t.data())) << 8 | t.size();
+    }
+    std::vector<uint64_t> texts_;
 };
 
 // What a value of an ID column is.
@@ -375,6 +422,140 @@ class TableReader {
         return nullptr;
     }
 
+    // How a column holds a value between the parsing of its line and the numbering of its ID:
+    // a PHG code (0 or below) as it is; a text as it stands in the file, as its offset and
+    // length; a text that reads otherwise than it stands (quotes doubled in it) as the offset of
+    // its line and its column's role, for its line to be split again.
+    static constexpr int64_t SPLIT_AGAIN = int64_t{1} << 62;
+    int64_t text_value(const Field& f, std::size_t line_offset, Column role) const {
+        const char* begin = ped_.text().data();
+        if (f.text.data() >= begin && f.text.data() < begin + ped_.text().size())
+            return static_cast<int64_t>(static_cast<std::size_t>(f.text.data() - begin) << 8 |
+                                        f.text.size());
+        return SPLIT_AGAIN |
+               static_cast<int64_t>(line_offset << 2 | static_cast<std::size_t>(role));
+    }
+
+    // The first fault of the pedigree table, found by the parsing: stops the run once the
+    // records before it are in.
+    struct Fault {
+        int64_t line = 0;
+        std::size_t column = 0;
+        int64_t record = 0;
+        std::string text;
+    };
+
+    // What the parsing hands over: the records parsed so far (published as they are done),
+    // whether it is over, and what it found.
+    struct Parsing {
+        std::atomic<std::size_t> parsed{0};
+        std::atomic<bool> over{false};
+        int64_t records = 0;
+        int64_t unknown_parents = 0;
+        int64_t last_line = 0;
+        std::optional<Fault> fault;
+        std::exception_ptr error;
+    };
+    static constexpr std::size_t PUBLISHED_EVERY = 4096;  // records
+
+    // Parses the records of the pedigree table into the columns (room made for a record to each
+    // line of the file), IDs as text values; stops at the first fault.
+    void parse_records(Parsing& out) {
+        try {
+            parse_lines(out);
+        } catch (...) {
+            out.error = std::current_exception();
+        }
+        out.parsed.store(static_cast<std::size_t>(out.records), std::memory_order_release);
+        out.over.store(true, std::memory_order_release);
+    }
+
+    void parse_lines(Parsing& out) {
+        TableRecords& r = out_.records;
+        const TableLayout& l = out_.layout;
+        Lines lines(ped_.text());
+        LineFields fields(l.separator);
+        const auto c = l.columns;
+        bool skipped_header = !l.header;
+        std::size_t k = 0;  // records parsed
+        const auto fault = [&](std::size_t column, std::string text) {
+            out.fault = Fault{lines.number(), column, static_cast<int64_t>(k) + 1, std::move(text)};
+        };
+        while (lines.next()) {
+            if (lines.blank()) continue;
+            if (!skipped_header) {
+                skipped_header = true;
+                continue;
+            }
+            const auto record = [&] { return std::to_string(k + 1); };
+            if (!fields.split(lines.line, need_))
+                return fault(fields.problem_column, fields.problem);
+            const std::vector<Field>& f = fields.fields();
+            if (f.size() < need_)
+                return fault(lines.line.size(),
+                             "record " + record() + " has " +
+                                 counted(static_cast<int64_t>(f.size()), "value", "values") +
+                                 " on its line, fewer than the " + std::to_string(need_) +
+                                 " its columns need (" + columns_text() +
+                                 "): each record stands on one line");
+            const Field& id = f[static_cast<std::size_t>(c[ID_COLUMN] - 1)];
+            int64_t code = 0;
+            const Kind kind = classify(id, code);
+            if (kind != Kind::text)
+                return fault(id.column, kind == Kind::missing
+                                            ? "record " + record() + " has no ID"
+                                            : quoted_bytes(id.text) +
+                                                  " is not an individual's ID: 0 and the "
+                                                  "integers below it are PHG codes");
+            if (const char* why = bad_id(id.text))
+                return fault(id.column, "the ID " + quoted_bytes(id.text) + " " + why);
+            r.id.push_back(text_value(id, lines.offset, ID_COLUMN));
+            for (const Column role : {SIRE_COLUMN, DAM_COLUMN}) {
+                const Field& p = f[static_cast<std::size_t>(c[role] - 1)];
+                const Kind pk = classify(p, code);
+                if (pk == Kind::text) {
+                    if (const char* why = bad_id(p.text))
+                        return fault(p.column, "the " + std::string(ROLE[role]) + " " +
+                                                   quoted_bytes(p.text) + " " + why);
+                    code = text_value(p, lines.offset, role);
+                } else if (pk == Kind::missing) {
+                    code = o_.unknown;
+                    ++out.unknown_parents;
+                }
+                (role == SIRE_COLUMN ? r.sire : r.dam).push_back(code);
+            }
+            int32_t sort = 0;
+            if (c[SORT_COLUMN] > 0) {
+                const Field& v = f[static_cast<std::size_t>(c[SORT_COLUMN] - 1)];
+                if (!is_missing(v) && !sort_value(v.text, sort))
+                    return fault(v.column, "the sort variable " + quoted_bytes(v.text) +
+                                               " is neither an integer nor a date yyyy-mm-dd");
+            }
+            r.sort.push_back(sort);
+            out.records = static_cast<int64_t>(++k);
+            out.last_line = lines.number();
+            if (k % PUBLISHED_EVERY == 0) out.parsed.store(k, std::memory_order_release);
+        }
+    }
+
+    // The text of a text value.
+    std::string_view text_of(int64_t v) {
+        const std::string_view text = ped_.text();
+        if ((v & SPLIT_AGAIN) == 0)
+            return text.substr(static_cast<std::size_t>(v) >> 8,
+                               static_cast<std::size_t>(v & 0xff));
+        const auto offset = static_cast<std::size_t>(v & ~SPLIT_AGAIN) >> 2;
+        const auto role = static_cast<std::size_t>(v & 3);
+        std::string_view line =
+            text.substr(offset, std::min(text.find('\n', offset), text.size()) - offset);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        LineFields fields(out_.layout.separator);
+        fields.split(line, need_);
+        owned_.emplace_back(
+            fields.fields()[static_cast<std::size_t>(out_.layout.columns[role] - 1)].text);
+        return owned_.back();
+    }
+
     // A text ID whose number goes to column[at] (as 1 + its index) once it is entered. The IDs
     // wait in a queue of QUEUED: the slot each search starts in is asked for as it joins, the
     // text that slot holds half-way, so that both are there when it is entered (a ten-million-ID
@@ -383,21 +564,14 @@ class TableReader {
     struct Waiting {
         std::string_view text;
         uint64_t hash;
-        TableVector<int64_t>* column;
-        std::size_t at;
+        int64_t* value;
     };
 
-    void enter_text(const Field& f, TableVector<int64_t>& column) {
-        std::string_view t = f.text;
-        const char* text_begin = ped_.text().data();
-        if (t.data() < text_begin || t.data() >= text_begin + ped_.text().size()) {
-            owned_.emplace_back(t);  // a text not as the file holds it: kept here
-            t = owned_.back();
-        }
+    void enter_text(int64_t& value) {
+        const std::string_view t = text_of(value);
         const uint64_t h = text_hash(t);
         index_.prefetch(h);
-        waiting_[(first_waiting_ + n_waiting_) % QUEUED] = {t, h, &column, column.size()};
-        column.push_back(0);
+        waiting_[(first_waiting_ + n_waiting_) % QUEUED] = {t, h, &value};
         if (++n_waiting_ > QUEUED / 2)
             index_.prefetch_text(
                 waiting_[(first_waiting_ + n_waiting_ - QUEUED / 2) % QUEUED].hash);
@@ -408,117 +582,97 @@ class TableReader {
     void enter_waiting(std::size_t n) {
         for (; n > 0 && n_waiting_ > 0; --n) {
             const Waiting& w = waiting_[first_waiting_];
-            (*w.column)[w.at] = int64_t{index_.enter(w.text, w.hash)} + 1;
+            *w.value = int64_t{index_.enter(w.text, w.hash)} + 1;
             first_waiting_ = (first_waiting_ + 1) % QUEUED;
             --n_waiting_;
         }
     }
 
+    // The records of the pedigree table: parsed by a thread of their own on a long file, while
+    // this one numbers the IDs of the records parsed so far.
     void scan_records() {
-        TableLayout& l = out_.layout;
         TableRecords& r = out_.records;
-        for (auto* v : {&r.id, &r.sire, &r.dam}) v->clear();
-        r.sort.clear();
         index_ = TextIndex();
         first_waiting_ = n_waiting_ = 0;
-        // About one ID to a line: individuals, most of them parents too; one record to a line.
+        owned_.clear();
+        // One record to a line at most; about one ID to a line: individuals, most of them
+        // parents too.
         const auto lines_in_file = static_cast<std::size_t>(count_lines(ped_.text()));
         index_.reserve(lines_in_file);
-        for (auto* v : {&r.id, &r.sire, &r.dam}) v->reserve(lines_in_file);
+        for (auto* v : {&r.id, &r.sire, &r.dam}) {
+            v->clear();
+            v->reserve(lines_in_file);
+        }
+        r.sort.clear();
         r.sort.reserve(lines_in_file);
-        owned_.clear();
-        l.unknown_parents = 0;
-        Lines lines(ped_.text());
-        LineFields fields(l.separator);
-        const auto c = l.columns;
-        bool skipped_header = !l.header;
-        int64_t record = 0;
-        while (lines.next()) {
-            if (lines.blank()) continue;
-            if (!skipped_header) {
-                skipped_header = true;
-                continue;
+        // The parsing appends to the columns within their room: the records it has published
+        // are read and numbered here through these, never through the columns themselves.
+        int64_t* const columns[] = {r.id.data(), r.sire.data(), r.dam.data()};
+        Parsing parsing;
+        std::jthread parser;
+        if (ped_.text().size() >= PARSED_APART) {
+            parser = std::jthread([&] { parse_records(parsing); });
+        } else {
+            parse_records(parsing);
+        }
+        std::size_t done = 0;
+        for (;;) {
+            const bool over = parsing.over.load(std::memory_order_acquire);
+            const std::size_t parsed = parsing.parsed.load(std::memory_order_acquire);
+            for (; done < parsed; ++done) {
+                enter_text(columns[0][done]);
+                for (int64_t* column : {columns[1], columns[2]})
+                    if (column[done] > 0) enter_text(column[done]);
             }
-            ++record;
-            if (!fields.split(lines.line, need_))
-                stop(in_.ped.name, lines, fields.problem_column, record, fields.problem);
-            const std::vector<Field>& f = fields.fields();
-            if (f.size() < need_)
-                stop(in_.ped.name, lines, lines.line.size(), record,
-                     "record " + std::to_string(record) + " has " +
-                         counted(static_cast<int64_t>(f.size()), "value", "values") +
-                         " on its line, fewer than the " + std::to_string(need_) +
-                         " its columns need (" + columns_text() +
-                         "): each record stands on one line");
-            const Field& id = f[static_cast<std::size_t>(c[ID_COLUMN] - 1)];
-            int64_t code = 0;
-            const Kind kind = classify(id, code);
-            if (kind != Kind::text)
-                stop(in_.ped.name, lines, id.column, record,
-                     kind == Kind::missing
-                         ? "record " + std::to_string(record) + " has no ID"
-                         : quoted_bytes(id.text) +
-                               " is not an individual's ID: 0 and the integers below it are "
-                               "PHG codes");
-            if (const char* why = bad_id(id.text))
-                stop(in_.ped.name, lines, id.column, record,
-                     "the ID " + quoted_bytes(id.text) + " " + why);
-            enter_text(id, r.id);
-            for (const Column role : {SIRE_COLUMN, DAM_COLUMN}) {
-                const Field& p = f[static_cast<std::size_t>(c[role] - 1)];
-                const Kind pk = classify(p, code);
-                if (pk == Kind::text) {
-                    if (const char* why = bad_id(p.text))
-                        stop(in_.ped.name, lines, p.column, record,
-                             "the " + std::string(ROLE[role]) + " " + quoted_bytes(p.text) + " " +
-                                 why);
-                    enter_text(p, role == SIRE_COLUMN ? r.sire : r.dam);
-                    continue;
-                }
-                if (pk == Kind::missing) {
-                    code = o_.unknown;
-                    ++l.unknown_parents;
-                }
-                (role == SIRE_COLUMN ? r.sire : r.dam).push_back(code);
-            }
-            int32_t sort = 0;
-            if (c[SORT_COLUMN] > 0) {
-                const Field& s = f[static_cast<std::size_t>(c[SORT_COLUMN] - 1)];
-                if (!is_missing(s) && !sort_value(s.text, sort))
-                    stop(in_.ped.name, lines, s.column, record,
-                         "the sort variable " + quoted_bytes(s.text) +
-                             " is neither an integer nor a date yyyy-mm-dd");
-            }
-            r.sort.push_back(sort);
+            if (over) break;
+            std::this_thread::yield();
         }
         enter_waiting(QUEUED);
-        if (record == 0)
+        if (parser.joinable()) parser.join();
+        if (parsing.error) std::rethrow_exception(parsing.error);
+        const auto records = static_cast<std::size_t>(parsing.records);
+        out_.layout.unknown_parents = parsing.unknown_parents;
+        if (parsing.fault) {
+            const Fault& f = *parsing.fault;
+            ill_input(listing_, in_.ped.name,
+                      static_cast<int32_t>(std::min<int64_t>(f.record, INT32_MAX)),
+                      {in_.ped.name, f.line, static_cast<int64_t>(f.column) + 1, f.text});
+        }
+        if (records == 0)
             ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
-        if (record > std::numeric_limits<int32_t>::max())
-            stop(in_.ped.name, lines, 0, record, "the pedigree file holds too many records");
+        if (parsing.records > std::numeric_limits<int32_t>::max())
+            ill_input(
+                listing_, in_.ped.name, INT32_MAX,
+                {in_.ped.name, parsing.last_line, 0, "the pedigree file holds too many records"});
     }
 
     // The texts numbered in byte order; the records renumbered to match.
     void number_ids() {
         const std::size_t n = index_.size();
-        // Sorted on their first 24 bytes, then on the rest where those are alike.
+        // Sorted on their first 20 bytes, then on the rest where those are alike. A key holds
+        // bytes 0-7, 8-15, and 16-19 above the text's index.
         struct Key {
             uint64_t high, middle, low;
-            uint32_t index;
+            uint32_t index() const { return static_cast<uint32_t>(low); }
         };
         std::vector<Key> keys(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::string_view t = index_.text(k);
-            keys[k] = {prefix(t, 0), prefix(t, 8), prefix(t, 16), static_cast<uint32_t>(k)};
-        }
+        std::vector<uint8_t> lengths(n);
+        const bool two = n >= SORTED_IN_TWO;
+        in_two(two, n, [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k) {
+                const std::string_view t = index_.text(k);
+                keys[k] = {prefix(t, 0), prefix(t, 8), (prefix(t, 16) & ~uint64_t{0xffffffff}) | k};
+                lengths[k] = static_cast<uint8_t>(t.size());
+            }
+        });
         const auto by_prefix = [](const Key& x, const Key& y) {
             if (x.high != y.high) return x.high < y.high;
-            return x.middle != y.middle ? x.middle < y.middle : x.low < y.low;
+            return x.middle != y.middle ? x.middle < y.middle : x.low >> 32 < y.low >> 32;
         };
         // Two halves sorted side by side, then merged.
         const auto half = keys.begin() + static_cast<std::ptrdiff_t>(n / 2);
-        if (n >= SORTED_IN_TWO) {
-            std::thread other([&] { std::sort(keys.begin(), half, by_prefix); });
+        if (two) {
+            std::jthread other([&] { std::sort(keys.begin(), half, by_prefix); });
             std::sort(half, keys.end(), by_prefix);
             other.join();
             std::inplace_merge(keys.begin(), half, keys.end(), by_prefix);
@@ -529,29 +683,39 @@ class TableReader {
             std::size_t e = b + 1;
             while (e < n && !by_prefix(keys[b], keys[e])) ++e;
             if (e - b > 1)
-                std::sort(
-                    keys.begin() + static_cast<std::ptrdiff_t>(b),
-                    keys.begin() + static_cast<std::ptrdiff_t>(e), [&](const Key& x, const Key& y) {
-                        return index_.text(x.index).substr(24) < index_.text(y.index).substr(24);
-                    });
+                std::sort(keys.begin() + static_cast<std::ptrdiff_t>(b),
+                          keys.begin() + static_cast<std::ptrdiff_t>(e),
+                          [&](const Key& x, const Key& y) {
+                              return index_.text(x.index()).substr(20) <
+                                     index_.text(y.index()).substr(20);
+                          });
             b = e;
         }
+        // The texts copied in, in byte order, each ID's number noted.
         rank_.assign(n, 0);
-        std::size_t bytes = 0;
-        for (const std::string_view t : index_.texts()) bytes += t.size();
-        out_.ids.reserve(n, bytes);
-        constexpr std::size_t AHEAD = 16;  // texts asked for ahead of their copy
-        for (std::size_t k = 0; k < n; ++k) {
-            if (k + AHEAD < n) __builtin_prefetch(index_.text(keys[k + AHEAD].index).data());
-            rank_[keys[k].index] = static_cast<uint32_t>(k + 1);
-            out_.ids.add(index_.text(keys[k].index));
-        }
+        out_.ids.lay_out(n, [&](std::size_t k) { return lengths[keys[k].index()]; });
+        in_two(two, n, [&](std::size_t from, std::size_t to) {
+            constexpr std::size_t AHEAD = 16;  // texts asked for ahead of their copy
+            for (std::size_t k = from; k < to; ++k) {
+                if (k + AHEAD < to) __builtin_prefetch(index_.text(keys[k + AHEAD].index()).data());
+                rank_[keys[k].index()] = static_cast<uint32_t>(k + 1);
+                out_.ids.fill(static_cast<int64_t>(k + 1), index_.text(keys[k].index()));
+            }
+        });
         decltype(keys)().swap(keys);
         TableRecords& r = out_.records;
         for (int64_t& v : r.id) v = rank_[static_cast<std::size_t>(v - 1)];
         for (auto* column : {&r.sire, &r.dam})
             for (int64_t& v : *column)
                 if (v > 0) v = rank_[static_cast<std::size_t>(v - 1)];
+    }
+
+    // Runs work(from, to) over 0..n, in two threads (halves) when `two`.
+    template <class Work>
+    static void in_two(bool two, std::size_t n, Work work) {
+        if (!two) return work(0, n);
+        std::jthread other([&] { work(0, n / 2); });
+        work(n / 2, n);
     }
 
     // Bytes from..from+7 of t (0 past its end) as a number that orders as the bytes do.
