@@ -4,8 +4,9 @@
 
 The counts must be those of the listing, the messages those of standard error, the files those
 on disk, and the statistics of the inbreeding coefficients and known generations those the
-test recomputes from .PED (and the contributions from .BCONTRIB). Exit status 1 on the first
-disagreements, with what differs.
+test recomputes from .PED (and the contributions from .BCONTRIB). Original IDs are integers, or
+texts in a run with --table (the summary's `table`). Exit status 1 on the first disagreements,
+with what differs.
 """
 import json
 import math
@@ -18,6 +19,12 @@ import jsonschema
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 problems = []
+TEXT_IDS = False  # a run with --table: IDs are texts
+
+
+def ident(v):
+    """An ID as written in a file: its text with --table, else its integer (0276 is 276)."""
+    return v if TEXT_IDS else int(v)
 
 
 def expect(ok, what):
@@ -119,8 +126,12 @@ def check_files(s):
             continue
         with open(f["name"], encoding="latin-1") as text:
             lines = sum(1 for line in text if line.split())
-        # One record per line, unless one ran over a line end (a warning says so).
-        expect(f["records"] == lines or (over_lines and f["records"] < lines),
+        # One record per line, unless one ran over a line end (a warning says so); the first
+        # line of a table may be a header (the pedigree's is one when the summary says so).
+        headers = {0} if not TEXT_IDS else (
+            {s["table"]["header"]} if f["role"] == "pedigree" else {0, 1})
+        expect(f["records"] in {lines - h for h in headers}
+               or (over_lines and f["records"] < lines),
                f"{f['name']}: {f['records']} records, {lines} lines")
     for name in [f["name"] for f in s["files_written"]] + [k["file"] for k in s["error_kinds"]]:
         expect(name is None or os.path.isfile(name), f"{name} listed but not on disk")
@@ -158,14 +169,14 @@ def read_ped(s):
     renumbered = s["directives"]["OPT2"] == 2
     inbreeding = s["inbreeding"]["computed"]
     width = 5 + inbreeding + renumbered  # values of a record, which may run over lines
-    with open(ped) as f:
+    with open(ped, encoding="latin-1") as f:
         values = f.read().split()
     rows = []
     for k in range(0, len(values), width):
         v = values[k:k + width]
-        r = {"key": int(v[0]), "sire": int(v[1]), "dam": int(v[2]), "sort": int(v[3]),
+        r = {"key": ident(v[0]), "sire": ident(v[1]), "dam": ident(v[2]), "sort": int(v[3]),
              "K_GEN": float(v[4]), "F": float(v[5]) if inbreeding else 0.0}
-        r["ID"] = int(v[-1]) if renumbered else r["key"]
+        r["ID"] = ident(v[-1]) if renumbered else r["key"]
         rows.append(r)
     return rows
 
@@ -174,8 +185,10 @@ def check_ped(s):
     rows = read_ped(s)
     if rows is None or s["coefficients"] is None:
         return
-    with open(s["inputs"][1]["name"]) as f:
-        traced_ids = {int(line.split()[0]) for line in f if line.strip()}
+    with open(s["inputs"][1]["name"], encoding="latin-1") as f:
+        # With --table every value of the trace file (its ID column among them) counts.
+        traced_ids = {v.strip('"') for v in re.split(r"[\s,;]+", f.read())} if TEXT_IDS else {
+            int(line.split()[0]) for line in f if line.strip()}
     inbreeding = s["inbreeding"]["computed"]
     check_group("traced", s["coefficients"]["traced"], rows, inbreeding)
     check_group("marked", s["coefficients"]["marked"], [r for r in rows if r["ID"] in traced_ids],
@@ -231,10 +244,10 @@ def read_contributions(s):
     if name is None:
         return None
     out = defaultdict(dict)
-    with open(name) as f:
+    with open(name, encoding="latin-1") as f:
         for line in f:
             key, b, value = line.split()[:3]  # and the original ID with OPT2=2
-            out[int(key)][int(b)] = float(value)
+            out[ident(key)][int(b)] = float(value)
     return out
 
 
@@ -249,6 +262,8 @@ def main():
     for e in errors:
         problems.append(f"schema: {'/'.join(map(str, e.path))}: {e.message}")
     if not errors:
+        global TEXT_IDS
+        TEXT_IDS = s.get("table") is not None
         with open(listing, encoding="latin-1") as f:
             check_listing(s, f.read(), int(status))
         with open(stderr, encoding="latin-1") as f:
