@@ -633,6 +633,7 @@ class TableReader {
         const auto records = static_cast<std::size_t>(parsing.records);
         out_.layout.unknown_parents = parsing.unknown_parents;
         if (parsing.fault) {
+            say_layout();  // how the file was being read when the fault was found
             const Fault& f = *parsing.fault;
             ill_input(listing_, in_.ped.name,
                       static_cast<int32_t>(std::min<int64_t>(f.record, INT32_MAX)),
