@@ -6,6 +6,7 @@
 // the line and every value on it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,34 @@
 #include <vector>
 
 namespace kinstrom {
+
+// The lines of a text, each without its line end (and a CR before it); `number` from 1.
+class Lines {
+  public:
+    explicit Lines(std::string_view text) : text_(text) {}
+    bool next() {
+        if (at_ > text_.size() || (at_ == text_.size() && number_ > 0)) return false;
+        if (at_ == text_.size() && text_.empty()) return false;
+        const std::size_t end = std::min(text_.find('\n', at_), text_.size());
+        line = text_.substr(at_, end - at_);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        offset = at_;
+        at_ = end + 1;
+        ++number_;
+        return true;
+    }
+    // Whether the line holds nothing but blanks.
+    bool blank() const { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
+    int64_t number() const { return number_; }
+
+    std::string_view line;
+    std::size_t offset = 0;
+
+  private:
+    std::string_view text_;
+    std::size_t at_ = 0;
+    int64_t number_ = 0;
+};
 
 enum class Separator : char { blanks = ' ', comma = ',', semicolon = ';' };
 
