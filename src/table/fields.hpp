@@ -18,7 +18,9 @@ namespace kinstrom {
 // The lines of a text, each without its line end (and a CR before it); `number` from 1.
 class Lines {
   public:
-    explicit Lines(std::string_view text) : text_(text) {}
+    // A byte-order mark before the first line (as some spreadsheets write) is passed over.
+    explicit Lines(std::string_view text)
+        : text_(text), at_(text.substr(0, 3) == "\xef\xbb\xbf" ? 3 : 0) {}
     bool next() {
         if (at_ > text_.size() || (at_ == text_.size() && number_ > 0)) return false;
         if (at_ == text_.size() && text_.empty()) return false;

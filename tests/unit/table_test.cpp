@@ -56,6 +56,14 @@ TEST(TableFields, ValuesAndTheirKinds) {
     EXPECT_TRUE(same_name("Sire", "sIRE") && !same_name("Sire", "Sires"));
 }
 
+TEST(TableLines, LineEndsAndAByteOrderMark) {
+    Lines lines("\xef\xbb\xbf\"ID\"\r\n\n  \nlast");
+    std::vector<std::string> seen;
+    while (lines.next()) seen.push_back(std::string(lines.line) + (lines.blank() ? "|blank" : ""));
+    EXPECT_EQ(seen, (std::vector<std::string>{"\"ID\"", "|blank", "  |blank", "last"}));
+    EXPECT_EQ(lines.number(), 4);
+}
+
 TEST(TableColumns, ListOfNamesOrPositions) {
     std::vector<std::string> c;
     std::string error;
