@@ -394,7 +394,8 @@ table_summary() {
 
 # Whether the outputs of the last classic and table runs (the listing and every file written)
 # agree once the classic run's IDs are read as their texts: value for value, line by line, the
-# blanks between values not counted (a field of IDs widens to the texts). The texts are those of
+# blanks between values not counted (a field of IDs widens to the texts), the listing's
+# "(text)" for the type of the IDs read as "(long integer)". The texts are those of
 # the same records of the two pedigree files.
 same_outputs() {
     local size=$1 cw=$2 tw=$3 cped=$4 tped=$5 f files=()
@@ -405,6 +406,7 @@ same_outputs() {
     awk -v size="$size" -v cw="$cw" -v tw="$tw" -v cped="$cped" -v tped="$tped" \
         -v files="${files[*]}" '
         function values(line, map,    v, n, i, out) {
+            if (!map) gsub(/\(text\)/, "(long integer)", line)  # what the listing calls the IDs
             n = split(line, v, " ")
             out = ""
             for (i = 1; i <= n; ++i) out = out " " (map && (v[i] in text) ? text[v[i]] : v[i])
