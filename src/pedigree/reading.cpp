@@ -267,6 +267,7 @@ class Reading {
     void enter_table_individuals() {
         TableRecords& t = *table_;
         const std::size_t n = t.id.size();
+        p_.XLIST.use_dense_index(listing_, t.ids);
         p_.XLIST.reserve(listing_, static_cast<int64_t>(n));
         record_positions_.resize(n);
         batch_ = p_.XLIST.batch_size();

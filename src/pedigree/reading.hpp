@@ -63,6 +63,7 @@ struct InputSources {
 // rewritten as free-format records line for line (a header line left empty), so that every
 // line number stays that of the table.
 struct TableRecords {
+    int64_t ids = 0;  // the IDs are numbered 1..ids
     TableVector<int64_t> id, sire, dam;
     TableVector<int32_t> sort;
     std::string trace;

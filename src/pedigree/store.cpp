@@ -83,7 +83,29 @@ Table::Table(std::string name, int32_t capacity) : DIM(capacity), name_(std::mov
     records_.resize(1);
 }
 
+void Table::use_dense_index(Listing& listing, int64_t n) {
+    try {
+        dense_.assign(static_cast<std::size_t>(std::max<int64_t>(n, 0)) + 1, 0);
+    } catch (const std::bad_alloc&) {
+        allocation_failure(listing, name_);
+    }
+}
+
+int32_t Table::enter_hashed(Listing& listing, int64_t id, int32_t sort) {
+    if (3 * static_cast<std::size_t>(LAST + 1) > 2 * slots_.size())
+        grow_index(listing, slots_.empty() ? 64 : slots_.size() * 2);
+    const uint64_t key = hash(id);
+    Slot& slot = slots_[slot_of(key)];
+    if (slot.position == 0) {
+        if (LAST >= DIM) table_full(listing, DIM, name_);
+        push_record(listing, id, sort);
+        slot = Slot{key, LAST, sort};
+    }
+    return slot.position;
+}
+
 int32_t Table::find(int64_t id) const {
+    if (dense(id)) return dense_[static_cast<std::size_t>(id)];
     if (slots_.empty()) return 0;
     const uint64_t key = hash(id);
     for (std::size_t s = key & mask_;; s = (s + 1) & mask_) {
@@ -104,6 +126,7 @@ void Table::reserve(Listing& listing, int64_t n) {
 }
 
 void Table::make_room(Listing& listing, std::size_t records) {
+    if (!dense_.empty()) return;  // the hash index grows as other IDs come
     std::size_t size = 64;
     while (2 * size < 3 * records) size *= 2;
     if (size > slots_.size()) grow_index(listing, size);
@@ -127,6 +150,11 @@ void Table::grow_index(Listing& listing, std::size_t size) {
 }
 
 void Table::append(Listing& listing, int64_t id) {
+    if (dense(id)) {
+        push_record(listing, id, 0);
+        dense_[static_cast<std::size_t>(id)] = LAST;
+        return;
+    }
     if (3 * static_cast<std::size_t>(LAST + 1) > 2 * slots_.size())
         grow_index(listing, slots_.empty() ? 64 : slots_.size() * 2);
     push_record(listing, id, 0);
@@ -155,7 +183,7 @@ void Table::push_record(Listing& listing, int64_t id, int32_t sort) {
 void Table::set_sort(int32_t p, int32_t sort) {
     Record& r = records_[static_cast<std::size_t>(p)];
     r.SORT = sort;
-    if (slots_.empty()) return;
+    if (slots_.empty() || dense(r.ID)) return;
     const uint64_t key = hash(r.ID);
     for (std::size_t s = key & mask_; slots_[s].position != 0; s = (s + 1) & mask_) {
         if (slots_[s].key == key) {
@@ -204,6 +232,16 @@ void Table::group_keys(std::span<const int64_t> ids) const {
 void Table::find_many(std::span<const int64_t> ids, std::span<int32_t> positions,
                       std::span<int32_t> sorts) const {
     const std::size_t n = ids.size();
+    if (!dense_.empty()) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + AHEAD < n && dense(ids[i + AHEAD]))
+                __builtin_prefetch(&dense_[static_cast<std::size_t>(ids[i + AHEAD])]);
+            positions[i] = find(ids[i]);
+            sorts[i] =
+                positions[i] == 0 ? 0 : records_[static_cast<std::size_t>(positions[i])].SORT;
+        }
+        return;
+    }
     if (slots_.empty()) {
         std::fill(positions.begin(), positions.end(), 0);
         std::fill(sorts.begin(), sorts.end(), 0);
@@ -233,6 +271,24 @@ void Table::enter_many(Listing& listing, std::span<const int64_t> ids,
                        std::span<const int32_t> sorts, std::span<int32_t> positions) {
     const std::size_t n = ids.size();
     if (n == 0) return;
+    if (!dense_.empty()) {
+        // One ID after another, as llist does.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!dense(ids[i])) {
+                if (ids[i] == UNSTORABLE_ID) bitstr_error(listing, ids[i]);
+                positions[i] = enter_hashed(listing, ids[i], sorts[i]);
+                continue;
+            }
+            int32_t& p = dense_[static_cast<std::size_t>(ids[i])];
+            if (p == 0) {
+                if (LAST >= DIM) table_full(listing, DIM, name_);
+                push_record(listing, ids[i], sorts[i]);
+                p = LAST;
+            }
+            positions[i] = p;
+        }
+        return;
+    }
     make_room(listing, static_cast<std::size_t>(LAST) + n);
     if (!grouping()) {
         // One ID after another, as llist does.

@@ -99,7 +99,13 @@ class Table {
         decltype(slots_)().swap(slots_);
         mask_ = 0;
         Scratch().swap(scratch_);
+        decltype(dense_)().swap(dense_);
     }
+
+    // IDs 1..n, known to be dense (the numbers of text IDs), are looked up from here on in a
+    // table of their positions instead of the hash index: the same answers, from one array of
+    // n + 1 positions. Other IDs keep the hash index. Called before the first ID is entered.
+    void use_dense_index(Listing& listing, int64_t n);
 
     // Index operations for llist.
     int32_t find(int64_t id) const;
@@ -141,6 +147,11 @@ class Table {
         return x;
     }
     void grow_index(Listing& listing, std::size_t size);
+    bool dense(int64_t id) const {
+        return id > 0 && static_cast<uint64_t>(id) < static_cast<uint64_t>(dense_.size());
+    }
+    // A record for an ID that may be new, in the hash index; its position.
+    int32_t enter_hashed(Listing& listing, int64_t id, int32_t sort);
     void make_room(Listing& listing, std::size_t records);
     void push_record(Listing& listing, int64_t id, int32_t sort);
     bool grouping() const;
@@ -162,6 +173,8 @@ class Table {
     };
     std::vector<Slot, TableAllocator<Slot>> slots_;
     std::size_t mask_ = 0;
+    // With use_dense_index: dense_[id] is the position of ID id (0: not there).
+    TableVector<int32_t> dense_;
 
     // Work space of find_many and enter_many, kept between calls.
     struct Scratch {

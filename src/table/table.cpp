@@ -510,6 +510,7 @@ class TableReader {
         }
         // The texts copied in, in byte order, each ID's number noted.
         rank_.assign(n, 0);
+        out_.records.ids = static_cast<int64_t>(n);
         out_.ids.lay_out(n, [&](std::size_t k) { return lengths[keys[k].index()]; });
         in_two(two, n, [&](std::size_t from, std::size_t to) {
             constexpr std::size_t AHEAD = 16;  // texts asked for ahead of their copy

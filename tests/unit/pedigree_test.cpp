@@ -300,9 +300,11 @@ TEST(TableBatches, SameAsOneAfterAnother) {
     CapturedListing c;
     std::mt19937_64 rng(7);
     for (const int64_t range : {int64_t{50}, int64_t{5000}, int64_t{1} << 40})
-        for (const int grouped_from_bits : {0, 12, 22}) {
+        for (const int grouped_from_bits : {0, 12, 22, -1}) {  // -1: a dense index
             Table batched("XLIST", 100000);
-            batched.grouped_from_bits = grouped_from_bits;
+            batched.grouped_from_bits = std::max(grouped_from_bits, 0);
+            if (grouped_from_bits < 0)
+                batched.use_dense_index(c.listing, std::min<int64_t>(range / 4, 1000));
             Table single("XLIST", 100000);
             std::size_t entered = 0;
             while (entered < 30000) {
@@ -363,11 +365,12 @@ TEST(TableBatches, StopsWhereOneAfterAnotherStops) {
         {{1, 1, 1, unstorable, 5, 6, 7}, 1, false},
     };
     for (const auto& row : rows)
-        for (const int grouped_from_bits : {0, 22})
+        for (const int grouped_from_bits : {0, 22, -1})  // -1: a dense index
             for (const bool batched : {false, true}) {
                 CapturedListing c;
                 Table t("XLIST", 3);
-                t.grouped_from_bits = grouped_from_bits;
+                t.grouped_from_bits = std::max(grouped_from_bits, 0);
+                if (grouped_from_bits < 0) t.use_dense_index(c.listing, 5);
                 std::vector<int32_t> sorts(row.ids.size()), positions(row.ids.size());
                 int32_t NEW = 0;
                 if (batched) {
