@@ -548,23 +548,24 @@ class TableReader {
         return v;
     }
 
-    // ---- The trace file ----------------------------------------------------------------------
+    // ---- The trace and breed-proportion files ------------------------------------------------
 
-    void read_trace() {
+    // A trace or breed-proportion table, rewritten line for line into `out`. Its separator is
+    // found from its first line that holds anything, which `header` (given its values) may take
+    // for a header. Each other line that holds anything is split (into at most `values`
+    // values) and handed to `record` (the lines, the record number from 1, the values, the
+    // separator) to append its rewriting; blank and header lines stay blank. Returns the
+    // separator and the header's line (0: none).
+    template <class Header, class Record>
+    std::pair<Separator, int64_t> side_table(const InputSource& in, std::string& out, Header header,
+                                             const std::size_t& values, Record record) {
         InputText text;
-        text.load(listing_, in_.prob.file, in_.prob.name);
+        text.load(listing_, in.file, in.name);
         Lines lines(text.text());
-        std::string& out = out_.records.trace;
-        out.reserve(text.text().size() / 2);
-        const TableLayout& l = out_.layout;
-        std::string_view id_name;
-        if (l.header) id_name = l.names[static_cast<std::size_t>(l.columns[ID_COLUMN] - 1)];
         Separator separator = Separator::blanks;
-        std::size_t column = 0;
-        bool first = true;
         LineFields fields(separator);
-        int64_t record = 0;
-        std::string note;
+        int64_t records = 0, header_line = 0;
+        bool first = true;
         while (lines.next()) {
             if (lines.blank()) {
                 out += '\n';
@@ -575,34 +576,51 @@ class TableReader {
                 separator = find_separator(lines.line);
                 fields = LineFields(separator);
                 if (!fields.split(lines.line))
-                    stop(in_.prob.name, lines, fields.problem_column, 1, fields.problem);
-                const std::vector<Field>& f = fields.fields();
-                for (std::size_t k = 0; k < f.size() && !id_name.empty(); ++k) {
-                    if (!same_name(f[k].text, id_name)) continue;
-                    column = k;
-                    note = "line " + std::to_string(lines.number()) +
-                           " is its header (it names the pedigree's ID column \"" +
-                           std::string(id_name) + "\"); IDs from column " + std::to_string(k + 1);
-                    break;
-                }
-                if (!note.empty()) {
+                    stop(in.name, lines, fields.problem_column, 1, fields.problem);
+                if (header(fields.fields())) {
+                    header_line = lines.number();
                     out += '\n';
                     continue;
                 }
             }
-            ++record;
-            if (!fields.split(lines.line, column + 1))
-                stop(in_.prob.name, lines, fields.problem_column, record, fields.problem);
-            const std::vector<Field>& f = fields.fields();
+            ++records;
+            if (!fields.split(lines.line, values))
+                stop(in.name, lines, fields.problem_column, records, fields.problem);
+            record(lines, records, fields.fields(), separator);
+            out += '\n';
+        }
+        return {separator, header_line};
+    }
+
+    // ---- The trace file ----------------------------------------------------------------------
+
+    void read_trace() {
+        std::string& out = out_.records.trace;
+        const TableLayout& l = out_.layout;
+        std::string_view id_name;
+        if (l.header) id_name = l.names[static_cast<std::size_t>(l.columns[ID_COLUMN] - 1)];
+        // The IDs stand in the first column, or in the one a header names like the pedigree's.
+        std::size_t column = 0, values = 1;
+        const auto header = [&](const std::vector<Field>& f) {
+            for (std::size_t k = 0; k < f.size() && !id_name.empty(); ++k) {
+                if (!same_name(f[k].text, id_name)) continue;
+                column = k;
+                values = k + 1;
+                return true;
+            }
+            return false;
+        };
+        const auto record = [&](const Lines& lines, int64_t n, const std::vector<Field>& f,
+                                Separator) {
             if (f.size() <= column || is_missing(f[column]))
                 stop(in_.prob.name, lines,
-                     f.size() <= column ? lines.line.size() : f[column].column, record,
-                     "record " + std::to_string(record) + " has no ID");
+                     f.size() <= column ? lines.line.size() : f[column].column, n,
+                     "record " + std::to_string(n) + " has no ID");
             const std::string_view t = f[column].text;
             int64_t k = index_.find(t);
             if (k < 0) {
                 if (const char* why = bad_id(t))
-                    stop(in_.prob.name, lines, f[column].column, record,
+                    stop(in_.prob.name, lines, f[column].column, n,
                          "the ID " + quoted_bytes(t) + " " + why);
                 // Not in the pedigree: numbered after its IDs, for the report of it.
                 owned_.emplace_back(t);
@@ -614,72 +632,54 @@ class TableReader {
             const auto [end, ec] =
                 std::to_chars(buffer, buffer + sizeof buffer, rank_[static_cast<std::size_t>(k)]);
             out.append(buffer, end);
-            out += '\n';
-        }
-        if (note.empty()) note = "no header; IDs from column 1";
-        d_.note(
-            "read as a table separated by " + std::string(separator_name(separator)) + "; " + note,
-            {in_.prob.name, 0, 0});
+        };
+        const auto [separator, header_line] = side_table(in_.prob, out, header, values, record);
+        d_.note("read as a table separated by " + std::string(separator_name(separator)) + "; " +
+                    (header_line == 0 ? std::string("no header; IDs from column 1")
+                                      : "line " + std::to_string(header_line) +
+                                            " is its header (it names the pedigree's ID column " +
+                                            quoted_bytes(id_name) + "); IDs from column " +
+                                            std::to_string(column + 1)),
+                {in_.prob.name, 0, 0});
     }
 
     // ---- The breed-proportion file -----------------------------------------------------------
 
     void read_proportions() {
-        InputText text;
-        text.load(listing_, in_.bprop.file, in_.bprop.name);
-        Lines lines(text.text());
         std::string& out = out_.records.bprop;
         const auto need = static_cast<std::size_t>(read_.N_BPOP) + 1;
-        bool first = true;
-        Separator separator = Separator::blanks;
-        LineFields fields(separator);
-        int64_t record = 0;
-        bool header = false;
-        while (lines.next()) {
-            if (lines.blank()) {
-                out += '\n';
-                continue;
-            }
-            if (first) {
-                first = false;
-                separator = find_separator(lines.line);
-                fields = LineFields(separator);
-                if (!fields.split(lines.line))
-                    stop(in_.bprop.name, lines, fields.problem_column, 1, fields.problem);
-                int64_t code = 0;
-                header = !fields.fields().empty() && !integer_value(fields.fields()[0].text, code);
-                if (header) {
-                    out += '\n';
-                    continue;
-                }
-            }
-            ++record;
-            if (!fields.split(lines.line))
-                stop(in_.bprop.name, lines, fields.problem_column, record, fields.problem);
-            const std::vector<Field>& f = fields.fields();
+        // A first line that does not start with an integer is a header.
+        const auto header = [](const std::vector<Field>& f) {
+            int64_t code = 0;
+            return !f.empty() && !integer_value(f[0].text, code);
+        };
+        const auto record = [&](const Lines& lines, int64_t n, const std::vector<Field>& f,
+                                Separator separator) {
             if (f.size() < need)
-                stop(in_.bprop.name, lines, lines.line.size(), record,
-                     "record " + std::to_string(record) + " has " +
+                stop(in_.bprop.name, lines, lines.line.size(), n,
+                     "record " + std::to_string(n) + " has " +
                          counted(static_cast<int64_t>(f.size()), "value", "values") +
                          ", fewer than N_BPOP + 1 = " + std::to_string(need) +
                          " (a PHG code and N_BPOP proportions): each record stands on one line");
             int64_t code = 0;
             if (!integer_value(f[0].text, code))
-                stop(in_.bprop.name, lines, f[0].column, record,
+                stop(in_.bprop.name, lines, f[0].column, n,
                      quoted_bytes(f[0].text) + " is not a PHG code (an integer below 0)");
             out += std::to_string(code);
             for (std::size_t k = 1; k < f.size(); ++k) {
                 double v = 0;
                 if (!real_value(f[k].text, separator == Separator::semicolon, v))
-                    stop(in_.bprop.name, lines, f[k].column, record,
+                    stop(in_.bprop.name, lines, f[k].column, n,
                          quoted_bytes(f[k].text) + " is not a breed proportion");
                 out += ' ';
                 for (const char ch : f[k].text) out += ch == ',' ? '.' : ch;
             }
-            out += '\n';
-        }
+        };
+        const std::size_t all = SIZE_MAX;
+        const auto [separator, header_line] = side_table(in_.bprop, out, header, all, record);
         d_.note("read as a table separated by " + std::string(separator_name(separator)) +
-                    (header ? "; line 1 is its header" : "; no header"),
+                    (header_line == 0 ? std::string("; no header")
+                                      : "; line " + std::to_string(header_line) + " is its header"),
                 {in_.bprop.name, 0, 0});
     }
 
