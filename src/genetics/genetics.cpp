@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
-#include <unordered_map>
 #include <utility>
 
 namespace kinstrom {
@@ -76,59 +75,10 @@ TracedOrder traced_order(const Pedigree& pedigree) {
 
 namespace {
 
-// The known-generations value of the walk at position p and level n, for ancestries too deep
-// for the scaling rule: remembered per (position, level).
-class DeepGenerations {
-  public:
-    DeepGenerations(const Table& X, const HalvingTable& P_HALVE) : X_(X), P_HALVE_(P_HALVE) {}
-
-    float value(int32_t p, int32_t n) {
-        if (p <= 0) return 0.0f;
-        stack_.push_back({p, n});
-        while (!stack_.empty()) {
-            const auto [q, m] = stack_.back();
-            float g = 0.0f;
-            if (known(q, m, g)) {
-                stack_.pop_back();
-                continue;
-            }
-            float gs = 0.0f, gd = 0.0f;
-            const bool have_s = known(X_[q].SIRE, m + 1, gs);
-            const bool have_d = known(X_[q].DAM, m + 1, gd);
-            if (!have_s) stack_.push_back({X_[q].SIRE, m + 1});
-            if (!have_d && X_[q].DAM != X_[q].SIRE) stack_.push_back({X_[q].DAM, m + 1});
-            if (!have_s || !have_d) continue;
-            stack_.pop_back();
-            // The rule's steps: the two halves summed in single precision, the power of one half
-            // added in double, the result rounded to single.
-            const float sum = gs + gd;
-            memo_[key(q, m)] = static_cast<float>(static_cast<double>(sum) + P_HALVE_[m]);
-        }
-        float g = 0.0f;
-        known(p, n, g);
-        return g;
-    }
-
-  private:
-    static uint64_t key(int32_t p, int32_t n) {
-        return (static_cast<uint64_t>(static_cast<uint32_t>(p)) << 32) | static_cast<uint32_t>(n);
-    }
-    bool known(int32_t p, int32_t n, float& g) const {
-        if (p <= 0) {
-            g = 0.0f;
-            return true;
-        }
-        const auto it = memo_.find(key(p, n));
-        if (it == memo_.end()) return false;
-        g = it->second;
-        return true;
-    }
-
-    const Table& X_;
-    const HalvingTable& P_HALVE_;
-    std::unordered_map<uint64_t, float> memo_;
-    std::vector<std::pair<int32_t, int32_t>> stack_;
-};
+// From this level on every value of a walk is 0 in single precision: 0.5^150 is half the
+// smallest subnormal and rounds to 0 (to even), so by induction from the PHGs every value at
+// level 150 and above is 0 + 0.5^n rounded, that is 0.
+constexpr int32_t LEVELS_NOT_ZERO = 149;
 
 }  // namespace
 
@@ -153,14 +103,30 @@ std::vector<float> known_generations(const Pedigree& pedigree, const TracedOrder
             const float gd = X[p].DAM > 0 ? level1[at(X[p].DAM)] : 0.0f;
             kgen[at(p)] = gs + gd;
         }
-    } else {
-        DeepGenerations deep(X, P_HALVE);
-        for (const int32_t p : order.order) {
-            const float gs = deep.value(X[p].SIRE, 1);
-            const float gd = deep.value(X[p].DAM, 1);
-            kgen[at(p)] = gs + gd;
-        }
+        return kgen;
     }
+
+    // Deeper lines: the walk's value at level n for every individual, one level at a time from
+    // the highest that matters down to 1, each from the parents' values at the level above. A
+    // value at level n is read only where n plus the individual's generation is at most the
+    // deepest, so above the deepest level nothing needed is lost by starting from 0; above
+    // LEVELS_NOT_ZERO every value is 0. Two values per individual, whatever the depth.
+    const int32_t top = std::min(order.deepest, LEVELS_NOT_ZERO + 1);
+    std::vector<float> above(at(X.LAST) + 1, 0.0f), here(at(X.LAST) + 1, 0.0f);
+    const auto value = [](const std::vector<float>& level, int32_t p) {
+        return p > 0 ? level[at(p)] : 0.0f;
+    };
+    for (int32_t n = top; n >= 1; --n) {
+        for (const int32_t p : order.order) {
+            // The rule's steps: the two halves summed in single precision, the power of one half
+            // added in double, the result rounded to single.
+            const float sum = value(above, X[p].SIRE) + value(above, X[p].DAM);
+            here[at(p)] = static_cast<float>(static_cast<double>(sum) + P_HALVE[n]);
+        }
+        above.swap(here);
+    }
+    for (const int32_t p : order.order)
+        kgen[at(p)] = value(above, X[p].SIRE) + value(above, X[p].DAM);
     return kgen;
 }
 

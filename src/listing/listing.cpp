@@ -245,7 +245,8 @@ void allocation_failure(Listing& listing, std::string_view what, bool status_lin
 std::string allocation_cause(std::string_view what, uint64_t bytes) {
     const std::string size =
         bytes == 0 ? std::string() : " (" + std::to_string((bytes + 1048575) / 1048576) + " MiB)";
-    return "not enough memory for " + std::string(what) + size +
+    return (what.empty() ? "not enough memory" : "not enough memory for " + std::string(what)) +
+           size +
            "; run on a machine with more memory, or check the directives that size the tables "
            "(MAX_A, MAX_PHG, N_BPOP)";
 }

@@ -203,7 +203,7 @@ void print_allocation_failure(Listing& listing, std::string_view what, bool stat
 // `bytes`: the size of the request, when known (0 otherwise).
 [[noreturn]] void allocation_failure(Listing& listing, std::string_view what,
                                      bool status_line = true, uint64_t bytes = 0);
-// The standard-error text of an allocation failure.
+// The standard-error text of an allocation failure; `what` empty for a request of no table.
 std::string allocation_cause(std::string_view what, uint64_t bytes = 0);
 
 // An input file that cannot be opened or read: names it and stops the run.

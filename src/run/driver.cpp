@@ -494,7 +494,7 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
         // Tables name themselves when they cannot be allocated; this is any other request.
         print_allocation_failure(listing, "memory", false);
         status = STOP_CODE;
-        cause.text = allocation_cause("memory");
+        cause.text = allocation_cause({});
     }
     progress.end();
     diagnostics.finish();
