@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "diagnostics/diagnostics.hpp"
 #include "listing/listing.hpp"
 #include "run/driver.hpp"
 
@@ -167,7 +168,7 @@ int main(int argc, char** argv) {
                          "ID,SIRE,DAM[,SORT]") ||
             value_option("--unknown", argc, argv, i, unknown, error, "a PHG code", "CODE")) {
             if (error.empty()) continue;
-            std::fprintf(stderr, "kinstrom: error: %s\n", error.c_str());
+            kinstrom::write_line(stderr, "kinstrom: error: " + error);
             return STOP;
         }
         bool* flag = std::strcmp(argv[i], "--table") == 0       ? &options.table.on
@@ -178,14 +179,14 @@ int main(int argc, char** argv) {
             *flag = true;
             continue;
         }
-        std::fprintf(stderr,
-                     "kinstrom: warning: argument '%s' ignored: the directives are read from "
-                     "standard input (kinstrom < directives); kinstrom --help tells more\n",
-                     argv[i]);
+        kinstrom::write_line(stderr, std::string("kinstrom: warning: argument '") + argv[i] +
+                                         "' ignored: the directives are read from standard "
+                                         "input (kinstrom < directives); kinstrom --help tells "
+                                         "more");
     }
     if (std::string error;
         !table_options(columns, unknown, header, no_header, options.table, error)) {
-        std::fprintf(stderr, "kinstrom: error: %s\n", error.c_str());
+        kinstrom::write_line(stderr, "kinstrom: error: " + error);
         return STOP;
     }
     if (::isatty(STDIN_FILENO) == 1)
@@ -204,8 +205,9 @@ int main(int argc, char** argv) {
             "memory\n",
             stderr);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kinstrom: error: the run stopped on an unexpected fault: %s\n",
-                     e.what());
+        kinstrom::write_line(
+            stderr,
+            std::string("kinstrom: error: the run stopped on an unexpected fault: ") + e.what());
     }
     return STOP;
 }

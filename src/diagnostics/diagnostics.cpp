@@ -19,12 +19,13 @@ void Diagnostics::print(const char* severity, const std::string& text, const Pla
     line += severity;
     line += ": ";
     line += text;
+    line = terminal_text(line);
     if (keep) messages_.push_back({std::strcmp(severity, "error") == 0, place, text, line});
     if (out_ == nullptr) return;
     line += '\n';
     if (progress_ != nullptr) progress_->clear_line();
     // Standard error is the user's: a failed write there cannot be reported anywhere else.
-    std::fputs(line.c_str(), out_);
+    std::fwrite(line.data(), 1, line.size(), out_);
     if (progress_ != nullptr) progress_->redraw_line();
 }
 
@@ -66,8 +67,68 @@ void Diagnostics::finish() {
                     std::to_string(SHOWN) + " are shown above");
 }
 
+namespace {
+
+constexpr char HEX[] = "0123456789abcdef";
+
+void append_escaped(std::string& out, unsigned char c) {
+    out += "\\x";
+    out += HEX[c >> 4];
+    out += HEX[c & 15];
+}
+
+// The length of the valid UTF-8 sequence at the start of `s` that is not a control character,
+// 0 when there is none (a control byte, a C1 control, a stray or missing continuation byte, an
+// overlong form, a surrogate or a code point past U+10FFFF).
+std::size_t printable_sequence(std::string_view s) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = b(0);
+    if (c < 0x80) return c >= 0x20 && c != 0x7f ? 1 : 0;
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xbf;  // the second byte's range
+    if (c >= 0xc2 && c <= 0xdf) {
+        n = 2;
+        if (c == 0xc2) low = 0xa0;  // U+0080 .. U+009F are the C1 controls
+    } else if (c >= 0xe0 && c <= 0xef) {
+        n = 3;
+        if (c == 0xe0) low = 0xa0;
+        if (c == 0xed) high = 0x9f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        n = 4;
+        if (c == 0xf0) low = 0x90;
+        if (c == 0xf4) high = 0x8f;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || b(1) < low || b(1) > high) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (b(i) < 0x80 || b(i) > 0xbf) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string terminal_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (const std::size_t n = printable_sequence(text.substr(i)); n > 0) {
+            out.append(text, i, n);
+            i += n;
+        } else {
+            append_escaped(out, static_cast<unsigned char>(text[i++]));
+        }
+    }
+    return out;
+}
+
+void write_line(std::FILE* out, std::string_view line) {
+    std::string text = terminal_text(line);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
 std::string quoted_bytes(std::string_view bytes, std::size_t max) {
-    static constexpr char HEX[] = "0123456789abcdef";
     std::string out = "\"";
     for (std::size_t i = 0; i < bytes.size() && i < max; ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
@@ -77,9 +138,7 @@ std::string quoted_bytes(std::string_view bytes, std::size_t max) {
         } else if (c >= 0x20 && c < 0x7f) {
             out += static_cast<char>(c);
         } else {
-            out += "\\x";
-            out += HEX[c >> 4];
-            out += HEX[c & 15];
+            append_escaped(out, c);
         }
     }
     out += '"';

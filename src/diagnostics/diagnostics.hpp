@@ -62,7 +62,7 @@ class Diagnostics {
         bool error;
         Place place;
         std::string text;
-        std::string line;  // as printed, without its line end
+        std::string line;  // as printed (see terminal_text), without its line end
     };
     const std::vector<Message>& messages() const { return messages_; }
 
@@ -79,6 +79,16 @@ class Diagnostics {
 // At most `max` bytes of `bytes`, with bytes that do not print as \xNN (and \ as \\), in
 // double quotes; "..." marks a cut.
 std::string quoted_bytes(std::string_view bytes, std::size_t max = 40);
+
+// `text` as it may stand on a terminal: control bytes (C0 with NUL, DEL, and C1 as UTF-8 writes
+// them) and bytes that are not part of valid UTF-8 as \xNN; everything else, valid UTF-8
+// included, as it is. A file name, a directive or an argument can hold any byte, and a raw
+// escape sequence would act on the user's terminal.
+std::string terminal_text(std::string_view text);
+
+// Writes `line` as terminal_text and a line end to `out`: one message of the program's own that
+// is not a Diagnostics one (arguments, targets of the summary).
+void write_line(std::FILE* out, std::string_view line);
 
 // The n-th in words for the messages: 1st, 2nd, 3rd, 4th, ...
 std::string ordinal(int64_t n);

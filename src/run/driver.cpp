@@ -441,16 +441,14 @@ bool find_summary_targets(const RunOptions& options, std::FILE* err, std::option
         std::string error;
         *target = find_target(*name, error);
         if (!*target) {
-            std::fprintf(err, "kinstrom: %s: error: the %s cannot be written there: %s\n",
-                         name->c_str(), what, error.c_str());
+            write_line(err, "kinstrom: " + *name + ": error: the " + what +
+                                " cannot be written there: " + error);
             return false;
         }
     }
     if (summary && report && summary->same_file(*report)) {
-        std::fprintf(err,
-                     "kinstrom: error: --summary and --report name the same file '%s': give "
-                     "each its own name\n",
-                     options.summary.c_str());
+        write_line(err, "kinstrom: error: --summary and --report name the same file '" +
+                            options.summary + "': give each its own name");
         return false;
     }
     return true;

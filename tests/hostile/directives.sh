@@ -76,4 +76,36 @@ grep -q 'outside the range' "$work/long_value.stderr" || { echo "FAIL long_value
 (cd "$work" && "$bin" --frobnicate < open.dir > /dev/null 2> args.stderr)
 grep -q "^kinstrom: warning: argument '--frobnicate' ignored" "$work/args.stderr" ||
     { echo "FAIL args: no warning"; fail=1; }
+
+# Bytes that act on a terminal, from a file name and a bad value in the directives, the
+# environment, an argument and the summary's path: standard error shows them escaped, a name in
+# valid UTF-8 as it is; the listing keeps the directive's bytes.
+raw() {  # raw NAME ARGUMENTS...: standard error of a run of $work/NAME.dir
+    local name=$1
+    shift
+    (cd "$work" && PBS_O_WORKDIR=$'\e[2J' "$bin" "$@" < "$name.dir" > "$name.listing" 2> "$name.stderr")
+}
+printf "&DIRECTIVES PED_FILE='p\e]0;t\a\0x', PROB_FILE='t\rx', OPT1=2 /\n" > "$work/ctl_name.dir"
+printf "&DIRECTIVES PED_FILE='M\xc3\xbcller.txt', PROB_FILE='t', OPT1=\e[2J /\n" > "$work/ctl_key.dir"
+raw ctl_name $'arg\e[31m' --summary $'/no such folder/\xc2\x9b.json'
+raw ctl_key
+printf "&DIRECTIVES PED_FILE='M\xc3\xbcller.txt', PROB_FILE='t' /\n" > "$work/utf8.dir"
+raw utf8
+for name in ctl_name ctl_key utf8; do
+    if LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]' "$work/$name.stderr" ||
+        [ "$(tr -d '\000' < "$work/$name.stderr" | wc -c)" != "$(wc -c < "$work/$name.stderr")" ]; then
+        echo "FAIL $name: raw control bytes on standard error:"
+        cat -A "$work/$name.stderr"
+        fail=1
+    fi
+done
+for want in "argument 'arg\\x1b[31m' ignored" "kinstrom: \\x1b[2J/p\\x1b]0;t\\x07\\x00x: error: no such file" \
+    "/no such folder/\\xc2\\x9b.json: error: the summary was not written"; do
+    grep -qF "$want" "$work/ctl_name.stderr" || { echo "FAIL ctl_name: no '$want'"; fail=1; }
+done
+grep -qF $' File \e[2J/p\e]0;t\a' "$work/ctl_name.listing" || { echo "FAIL ctl_name: listing"; fail=1; }
+grep -qF 'OPT1 takes a whole number, found \x1b[2J;' "$work/ctl_key.stderr" ||
+    { echo "FAIL ctl_key: the value not escaped"; cat "$work/ctl_key.stderr"; fail=1; }
+grep -qF $'kinstrom: \\x1b[2J/M\xc3\xbcller.txt: error: no such file' "$work/utf8.stderr" ||
+    { echo "FAIL utf8: the name not as it is"; cat "$work/utf8.stderr"; fail=1; }
 exit $fail

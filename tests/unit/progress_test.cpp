@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "diagnostics/diagnostics.hpp"
 #include "listing/progress.hpp"
@@ -93,6 +94,42 @@ TEST(progress_test, hidden_progress_leaves_messages_alone) {
               "kinstrom: ped.txt:2: warning: first\n"
               "kinstrom: ped.txt:5:3: warning: second\n"
               "kinstrom: warning: after the phase\n");
+}
+
+// Bytes that would act on a terminal, or that are not UTF-8, are written escaped; valid UTF-8
+// (two, three and four bytes) stands as it is.
+TEST(terminal_text, escape_rows) {
+    using kinstrom::terminal_text;
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"M\xc3\xbcller.txt \xe2\x82\xac \xf0\x9f\x90\x84",
+         "M\xc3\xbcller.txt \xe2\x82\xac \xf0\x9f\x90\x84"},
+        {"title \x1b]0;x\x07", "title \\x1b]0;x\\x07"},  // ESC and BEL
+        {"over\rwrite\nline\ttab", "over\\x0dwrite\\x0aline\\x09tab"},
+        {std::string("cut\0here", 8), "cut\\x00here"},
+        {"del\x7f", "del\\x7f"},
+        {"csi \xc2\x9b and \x9b", "csi \\xc2\\x9b and \\x9b"},  // C1 as UTF-8 and as a byte
+        {"latin-1 M\xfcller", "latin-1 M\\xfcller"},
+        {"overlong \xc0\xaf, surrogate \xed\xa0\x80",
+         "overlong \\xc0\\xaf, surrogate \\xed\\xa0\\x80"},
+        {"cut short \xe2\x82", "cut short \\xe2\\x82"},
+        {"past U+10FFFF \xf4\x90\x80\x80", "past U+10FFFF \\xf4\\x90\\x80\\x80"},
+        {"already \\x1b stays", "already \\x1b stays"},
+    };
+    for (const auto& [raw, shown] : rows) EXPECT_EQ(terminal_text(raw), shown) << raw;
+}
+
+TEST(terminal_text, every_message_line_is_escaped) {
+    Stream err;
+    Diagnostics diagnostics(err.file());
+    diagnostics.warning("value '\x1b[2J' ignored", {"ped\r.txt", 3, 0});
+    diagnostics.error({"", 0, 0, std::string("name 'a\0b'", 10)});
+    kinstrom::write_line(err.file(), "kinstrom: warning: argument '\x1b[31m' ignored");
+    EXPECT_EQ(err.bytes(),
+              "kinstrom: ped\\x0d.txt:3: warning: value '\\x1b[2J' ignored\n"
+              "kinstrom: error: name 'a\\x00b'\n"
+              "kinstrom: warning: argument '\\x1b[31m' ignored\n");
+    EXPECT_EQ(diagnostics.messages()[1].line, "kinstrom: error: name 'a\\x00b'");
 }
 
 }  // namespace
