@@ -463,7 +463,8 @@ void line_series(Writer& w, const Chart& chart, std::size_t si, const std::vecto
     w.newline();
     for (const Point& pt : points) {
         open_marker(w, s, pt.px, pt.py, {{"class", "mark"}, {"data-series", std::to_string(si)}});
-        tooltip(w, chart, fixed(x[pt.i], 0), *s.values[pt.i]);
+        tooltip(w, chart, pt.i < chart.x_names.size() ? chart.x_names[pt.i] : fixed(x[pt.i], 0),
+                *s.values[pt.i]);
         w.close(marker_name(s.marker));
         w.newline();
     }
@@ -491,13 +492,15 @@ struct BarPlot {
     double centre(std::size_t i) const { return area.left + (static_cast<double>(i) + 0.5) * band; }
 };
 
-// Category names under the bars; where they would overlap, only every so many.
+// Category names under the bars; where they would overlap, only every so many, and none that
+// would stick out of the chart (a long range under the last bars).
 void category_axis(Writer& w, const std::vector<std::string>& categories, const BarPlot& p) {
     double widest = 0;
     for (const auto& c : categories) widest = std::max(widest, text_width(c, 11));
     auto every = static_cast<std::size_t>(std::ceil((widest + 8) / p.band));
     for (std::size_t i = 0; i < categories.size(); i += std::max<std::size_t>(1, every))
-        text_el(w, p.centre(i), p.area.bottom + 18, TICK, categories[i]);
+        if (p.centre(i) + text_width(categories[i], 11) / 2 <= WIDTH)
+            text_el(w, p.centre(i), p.area.bottom + 18, TICK, categories[i]);
 }
 
 // The bars of category `i`, stacked from the bottom, each with a tooltip and, where the plot

@@ -86,6 +86,9 @@ struct Chart {
     std::string value_unit;  // appended to values in tooltips, e.g. " %"
     std::vector<Series> series;
     double right_limit = 0;  // the right axis runs no higher (100 for shares in %); 0: no limit
+    // Line charts: the names of the x values in tooltips (a range of birth years); empty: the
+    // x values themselves.
+    std::vector<std::string> x_names = {};
 };
 
 // Points joined by lines over numeric x (birth years, generations). Series with axis 1 use a

@@ -55,7 +55,9 @@ struct RunState {
     std::optional<PedigreeCounts> counts;  // the pedigree statistics
     std::vector<std::string> untraceable;  // why individuals cannot be traced
     std::optional<bool> inbreeding;        // whether F is computed, after the statistics
-    std::optional<TracedValues> values;    // with a summary
+    // With a summary; shared with the documents kept for a run interrupted later.
+    std::shared_ptr<const TracedValues> values;
+    std::shared_ptr<const std::vector<double>> contributions;  // by cohort, once summed
     OutputResults output;
     bool finished = false;  // the run is over, stopped or not
 };
@@ -268,8 +270,8 @@ SummarySources summary_sources(const RunState& state) {
     in.counts = state.counts ? &*state.counts : nullptr;
     in.untraceable = &state.untraceable;
     in.inbreeding = state.inbreeding;
-    in.values = state.values ? &*state.values : nullptr;
-    in.output = &state.output;
+    in.values = state.values;
+    in.contributions = state.contributions;
     in.table = state.table ? &*state.table : nullptr;
     in.finished = state.finished;
     return in;
@@ -300,7 +302,7 @@ bool statistics_and_stops(Listing& listing, const RunDirectives& run, const Inpu
 
 // How the output stage writes; with a summary and contributions, it adds them up by cohort.
 OutputOptions output_options(const Settings& s, bool inbreeding, unsigned threads,
-                             const std::optional<TracedValues>& values) {
+                             const TracedValues* values) {
     OutputOptions output{s.contributions, s.renumbered, s.phg_renumbering(),
                          inbreeding,      s.use_bprop,  threads};
     if (values && s.contributions) {
@@ -310,6 +312,14 @@ OutputOptions output_options(const Settings& s, bool inbreeding, unsigned thread
     return output;
 }
 
+// The contributions summed by cohort, kept for the summary once the output stage is done with
+// them (or has stopped).
+void keep_contributions(RunState& state) {
+    if (state.contributions == nullptr && !state.output.group_sums.empty())
+        state.contributions =
+            std::make_shared<const std::vector<double>>(std::move(state.output.group_sums));
+}
+
 // A phase starts; with a summary, the document as it stands is kept for a run interrupted in
 // that phase.
 void begin_phase(const char* name, Progress& progress, const Diagnostics& diagnostics,
@@ -317,8 +327,7 @@ void begin_phase(const char* name, Progress& progress, const Diagnostics& diagno
     progress.begin(name);
     if (!state.summary) return;
     state.watch->snapshot(
-        summary_text(summary_document(summary_sources(state), progress.phases(), diagnostics, 0)),
-        name);
+        summary_document(summary_sources(state), progress.phases(), diagnostics, 0), name);
 }
 
 // The reading phase; with tables, the pedigree's ID texts go with it.
@@ -375,15 +384,18 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     }
     if (state.summary) {
         phase("summary values");
-        state.values = traced_values(pedigree, genetics, inbreeding, settings.dob_check);
+        state.values = std::make_shared<const TracedValues>(
+            traced_values(pedigree, genetics, inbreeding, settings.dob_check));
     }
 
     phase("writing the traced pedigree");
-    const OutputOptions output = output_options(settings, inbreeding, env.threads, state.values);
+    const OutputOptions output =
+        output_options(settings, inbreeding, env.threads, state.values.get());
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults& results = state.output;
     write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress);
+    keep_contributions(state);
     phase("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
     write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
@@ -403,6 +415,7 @@ int write_summary_files(RunState& state, const Progress& progress, Diagnostics& 
                         int status) {
     Watch& watch = *state.watch;
     state.finished = true;
+    keep_contributions(state);
     const auto write = [&](const std::optional<Target>& target, SummaryForm form,
                            const char* what) {
         if (!target) return;
@@ -412,11 +425,10 @@ int write_summary_files(RunState& state, const Progress& progress, Diagnostics& 
                     std::string(what) + " a name of its own";
         } else {
             try {
-                const std::string text =
-                    document_text(form, summary_document(summary_sources(state), progress.phases(),
-                                                         diagnostics, status));
+                const Summary summary = summary_document(summary_sources(state), progress.phases(),
+                                                         diagnostics, status);
                 watch.start_writing(*target);
-                if (write_whole(*target, text, error)) return;
+                if (write_document(*target, form, summary, error)) return;
             } catch (const std::bad_alloc&) {
                 error = allocation_cause(std::string("the ") + what);
             }
