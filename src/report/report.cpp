@@ -206,10 +206,12 @@ class DocumentRows final : public CohortRows {
     const json& rows_;
 };
 
-// A base population's mean contribution to the individuals of a cohort row; 0 where none is given.
+// A base population's mean contribution to the individuals of a cohort row: 0 where the row
+// gives none, NaN where the summary holds null (a value that is not a finite number).
 double contribution(const json& row, std::size_t j) {
     const json& c = at(row, "contributions");
-    return c.is_array() && j < c.size() ? number(c[j]).value_or(0.0) : 0.0;
+    if (!c.is_array() || j >= c.size()) return 0.0;
+    return c[j].is_number() ? c[j].get<double>() : std::numeric_limits<double>::quiet_NaN();
 }
 
 // The cohorts [first, last] of a group summed up: the individuals summed, the means and shares
@@ -225,7 +227,7 @@ struct CohortGroup {
     double K_GEN = 0;
     long long with_parents = 0;  // individuals of the cohorts with a share of known parents
     double both_parents = 0;
-    std::vector<double> contributions;
+    std::vector<double> contributions;  // not finite where a cohort's is not
 
     void add(const json& row) {
         ++cohorts;
@@ -567,7 +569,8 @@ Shown shown_populations(const json& names, const std::vector<json>& rows) {
     std::vector<double> total(names.size(), 0.0);
     for (const json& r : rows)
         for (std::size_t j = 0; j < names.size(); ++j)
-            total[j] += static_cast<double>(integer(at(r, "individuals"))) * contribution(r, j);
+            if (const double c = contribution(r, j); std::isfinite(c))
+                total[j] += static_cast<double>(integer(at(r, "individuals"))) * c;
     Shown shown{names, std::vector<std::size_t>(names.size()), names.size() > SHOWN_POPULATIONS};
     for (std::size_t j = 0; j < shown.order.size(); ++j) shown.order[j] = j;
     if (shown.other) {
@@ -583,6 +586,7 @@ struct Composition {
     svg::Chart chart;
     Table table;
     std::vector<std::string> categories;
+    bool not_finite = false;  // a value that is not a finite number, not drawn
 };
 
 // A series (a legend item) and a table column for each population drawn, and for the others.
@@ -608,22 +612,26 @@ void add_populations(Composition& c, const Shown& shown) {
 void add_cohort(Composition& c, const std::string& name, const json& row, const Shown& shown) {
     c.categories.push_back(name);
     std::vector<std::string> cells{name, count(at(row, "individuals"))};
-    double shown_sum = 0, all = 0;
-    for (std::size_t j = 0; j < shown.names.size(); ++j) all += contribution(row, j);
+    const auto add = [&](svg::Series& series, double v) {
+        c.not_finite = c.not_finite || !std::isfinite(v);
+        series.values.push_back(v * 100);
+        cells.push_back(svg::value_text(v * 100, 1));
+    };
+    std::vector<bool> drawn(shown.names.size(), false);
     for (std::size_t k = 0; k < shown.order.size(); ++k) {
-        double v = contribution(row, shown.order[k]);
-        shown_sum += v;
-        c.chart.series[k].values.push_back(v * 100);
-        cells.push_back(fixed(v * 100, 1));
+        drawn[shown.order[k]] = true;
+        add(c.chart.series[k], contribution(row, shown.order[k]));
     }
     if (shown.other) {
-        c.chart.series.back().values.push_back((all - shown_sum) * 100);
-        cells.push_back(fixed((all - shown_sum) * 100, 1));
+        double others = 0;
+        for (std::size_t j = 0; j < shown.names.size(); ++j)
+            if (!drawn[j]) others += contribution(row, j);
+        add(c.chart.series.back(), others);
     }
     c.table.rows.push_back(cells);
 }
 
-std::string composition_caption(const Shown& shown, const CohortTable& t) {
+std::string composition_caption(const Composition& c, const Shown& shown, const CohortTable& t) {
     std::string caption =
         "Mean contribution (%) of each base population to the individuals of "
         "a cohort, stacked; the table gives the same in %.";
@@ -633,6 +641,10 @@ std::string composition_caption(const Shown& shown, const CohortTable& t) {
                    " base populations are shown; the other " + std::to_string(all - drawn) +
                    " are summed.";
     }
+    if (c.not_finite)
+        caption +=
+            " Contributions that are not finite numbers (from breed proportions far beyond 1) "
+            "are not drawn; the table shows them as inf, -inf or not finite.";
     return caption + (t.grouping.empty() ? "" : " " + t.grouping);
 }
 
@@ -652,12 +664,13 @@ std::string composition_chart(const json& s, const CohortTable& t) {
     Shown shown = shown_populations(names, t.rows);
     Composition c{{"composition", title, by, {"Mean contribution (%)", ""}, 1, " %", {}},
                   {"composition", {key_head(by, t), "Individuals"}, "kn", {}, {}},
-                  {}};
+                  {},
+                  false};
     add_populations(c, shown);
     for (std::size_t i = 0; i < t.rows.size(); ++i) add_cohort(c, t.names[i], t.rows[i], shown);
     return section("composition", title,
                    chart_block(svg::bar_chart(c.chart, c.categories, 100),
-                               composition_caption(shown, t), c.table));
+                               composition_caption(c, shown, t), c.table));
 }
 
 // An inbreeding class limit as a fraction: 0, 1/32, ..., 1.

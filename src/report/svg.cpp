@@ -47,6 +47,11 @@ std::string fixed(double value, int decimals) {
     return out;
 }
 
+std::string value_text(double value, int decimals) {
+    if (std::isfinite(value)) return fixed(value, decimals);
+    return value > 0 ? "inf" : value < 0 ? "-inf" : "not finite";
+}
+
 std::string grouped(long long value) {
     unsigned long long magnitude = static_cast<unsigned long long>(value);
     std::string digits = std::to_string(value < 0 ? 0 - magnitude : magnitude);
@@ -371,7 +376,8 @@ void close_plot(Writer& w) {
 
 void tooltip(Writer& w, const Chart& chart, std::string_view what, double v) {
     w.element("title", {},
-              std::string(what) + ": " + fixed(v, chart.value_decimals) + chart.value_unit);
+              std::string(what) + ": " + value_text(v, chart.value_decimals) +
+                  (std::isfinite(v) ? chart.value_unit : ""));
 }
 
 // The largest value of the series on `axis` (all series when axis < 0), and 0 at least.
@@ -475,7 +481,7 @@ Ticks bar_ticks(const Chart& chart, std::size_t categories, double y_top) {
     std::vector<double> totals(categories, 0.0);
     for (const Series& s : chart.series)
         for (std::size_t i = 0; i < totals.size() && i < s.values.size(); ++i)
-            totals[i] += s.values[i].value_or(0.0);
+            if (s.values[i] && std::isfinite(*s.values[i])) totals[i] += *s.values[i];
     double y_max = totals.empty() ? 0 : *std::max_element(totals.begin(), totals.end());
     if (y_max <= y_top * 1.005) y_max = y_top;  // sums of shares a rounding above 100 %
     return nice_ticks(0, y_max, 6);
@@ -512,7 +518,9 @@ void category_bars(Writer& w, const Chart& chart, const std::string& category, s
     for (std::size_t si = 0; si < chart.series.size(); ++si) {
         const Series& s = chart.series[si];
         double v = i < s.values.size() ? s.values[i].value_or(0.0) : 0.0;
-        double h = v > 0 ? std::max(1.0, v / (p.y.hi - p.y.lo) * (a.bottom - a.top)) : 0.0;
+        double h = v > 0 && std::isfinite(v)
+                       ? std::max(1.0, v / (p.y.hi - p.y.lo) * (a.bottom - a.top))
+                       : 0.0;
         y -= h;
         w.open("rect", {{"class", "mark"},
                         {"data-series", std::to_string(si)},
@@ -524,7 +532,8 @@ void category_bars(Writer& w, const Chart& chart, const std::string& category, s
         tooltip(w, chart, category + (p.stacked ? ", " + s.name : ""), v);
         w.close("rect");
         w.newline();
-        if (p.value_labels) text_el(w, x + p.bar / 2, y - 5, VALUE, fixed(v, chart.value_decimals));
+        if (p.value_labels)
+            text_el(w, x + p.bar / 2, y - 5, VALUE, value_text(v, chart.value_decimals));
     }
 }
 

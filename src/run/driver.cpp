@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <unistd.h>
 
@@ -411,35 +412,48 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
 }
 
 // Writes the summary and the report asked for; the exit status, 16 when one cannot be written.
+// Each tells the end of the run as it stands when it is written, and the second can fail when
+// the first is written already: the first is one that replaces a plain file where there is one
+// (a pipe or device may have been read at once), and it is written again when the second fails,
+// so that both tell the true end.
 int write_summary_files(RunState& state, const Progress& progress, Diagnostics& diagnostics,
                         int status) {
     Watch& watch = *state.watch;
     state.finished = true;
     keep_contributions(state);
-    const auto write = [&](const std::optional<Target>& target, SummaryForm form,
-                           const char* what) {
-        if (!target) return;
+    // Written again, a file is not checked again: the file there is the one written first, and
+    // it may have the inode of an error file removed meanwhile.
+    const auto write = [&](const std::optional<Target>& target, SummaryForm form, bool again) {
+        if (!target) return false;
+        const std::string what = form == SummaryForm::report ? "report" : "summary";
         std::string error;
-        if (watch.is_run_file(*target)) {
-            error = "this is the listing, an input or an output file of the run; give the " +
-                    std::string(what) + " a name of its own";
+        if (!again && watch.is_run_file(*target)) {
+            error = "this is the listing, an input or an output file of the run; give the " + what +
+                    " a name of its own";
         } else {
             try {
                 const Summary summary = summary_document(summary_sources(state), progress.phases(),
                                                          diagnostics, status);
                 watch.start_writing(*target);
-                if (write_document(*target, form, summary, error)) return;
+                if (write_document(*target, form, summary, error)) return true;
             } catch (const std::bad_alloc&) {
-                error = allocation_cause(std::string("the ") + what);
+                error = allocation_cause("the " + what);
             }
         }
-        diagnostics.error(
-            {target->name, 0, 0, std::string("the ") + what + " was not written: " + error});
+        diagnostics.error({target->name, 0, 0, "the " + what + " was not written: " + error});
         status = STOP_CODE;
+        return false;
     };
-    // The report first: when it cannot be written, the summary tells so.
-    write(watch.report, SummaryForm::report, "report");
-    write(watch.summary, SummaryForm::json, "summary");
+    const auto replaces = [](const std::optional<Target>& target) {
+        return target && target->kind == Target::Kind::replace;
+    };
+    std::pair first{&watch.report, SummaryForm::report};
+    std::pair second{&watch.summary, SummaryForm::json};
+    if (!replaces(watch.report) && replaces(watch.summary)) std::swap(first, second);
+    const bool first_written = write(*first.first, first.second, false);
+    if (*second.first && !write(*second.first, second.second, false) && first_written &&
+        replaces(*first.first))
+        write(*first.first, first.second, true);
     watch.finish();
     return status;
 }
