@@ -277,7 +277,7 @@ struct CohortGroup {
 // COHORT_GROUPS cohorts, one a group of cohorts of equal width.
 struct CohortTable {
     std::vector<json> rows;          // as the summary's rows; a group's merged from its cohorts'
-    std::vector<std::string> names;  // the cohort, or the range of the group: "1901-1903"
+    std::vector<std::string> names;  // the cohort, or the range of the group: "1901-1903", "1904"
     std::vector<double> x;           // on a numeric axis: the cohort, or the middle of the range
     std::string grouping;            // a sentence saying how cohorts are grouped; empty: not
 };
@@ -325,7 +325,8 @@ CohortTable cohort_table(const json& cohorts, const CohortRows& rows) {
         if (g.cohorts == 0) continue;
         ++shown;
         t.rows.push_back(g.row());
-        t.names.push_back(std::to_string(g.first) + "-" + std::to_string(g.last));
+        t.names.push_back(std::to_string(g.first) +
+                          (g.last > g.first ? "-" + std::to_string(g.last) : ""));
         t.x.push_back((static_cast<double>(g.first) + static_cast<double>(g.last)) / 2);
     }
     const std::string units = text(cohorts, "by") == "generation" ? "generations" : "birth years";
