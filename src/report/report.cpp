@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -194,6 +195,160 @@ CohortChart cohort_chart(const json& s, const std::string& what) {
             what + (generation ? " by generation" : " by birth year")};
 }
 
+// The rows of the summary document itself.
+class DocumentRows final : public CohortRows {
+  public:
+    explicit DocumentRows(const json& rows) : rows_(items(rows)) {}
+    std::size_t size() const override { return rows_.size(); }
+    json row(std::size_t i) const override { return rows_[i]; }
+
+  private:
+    const json& rows_;
+};
+
+// A base population's mean contribution to the individuals of a cohort row: 0 where the row
+// gives none, NaN where the summary holds null (a value that is not a finite number).
+double contribution(const json& row, std::size_t j) {
+    const json& c = at(row, "contributions");
+    if (!c.is_array() || j >= c.size()) return 0.0;
+    return c[j].is_number() ? c[j].get<double>() : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The cohorts [first, last] of a group summed up: the individuals summed, the means and shares
+// weighted by the individuals of each cohort, the largest inbreeding the largest of the cohorts'.
+struct CohortGroup {
+    long long first = 0;
+    long long last = 0;
+    std::size_t cohorts = 0;
+    long long individuals = 0;
+    long long with_F = 0;  // individuals of the cohorts with inbreeding values
+    double F = 0, inbred = 0;
+    std::optional<double> F_max;
+    double K_GEN = 0;
+    long long with_parents = 0;  // individuals of the cohorts with a share of known parents
+    double both_parents = 0;
+    std::vector<double> contributions;  // not finite where a cohort's is not
+
+    void add(const json& row) {
+        ++cohorts;
+        const long long n = integer(at(row, "individuals"));
+        const auto w = static_cast<double>(n);
+        individuals += n;
+        const auto mean = number(at(row, "inbreeding_mean"));
+        const auto share = number(at(row, "inbred_share"));
+        if (mean && share) {
+            with_F += n;
+            F += *mean * w;
+            inbred += *share * w;
+        }
+        if (const auto max = number(at(row, "inbreeding_max")))
+            F_max = std::max(F_max.value_or(*max), *max);
+        K_GEN += number(at(row, "known_generations_mean")).value_or(0.0) * w;
+        if (const auto both = number(at(row, "both_parents_known_share"))) {
+            with_parents += n;
+            both_parents += *both * w;
+        }
+        const json& c = at(row, "contributions");
+        if (c.is_array() && c.size() > contributions.size()) contributions.resize(c.size(), 0.0);
+        for (std::size_t j = 0; j < contributions.size(); ++j)
+            contributions[j] += contribution(row, j) * w;
+    }
+
+    // The group as a row of the summary's cohorts.
+    json row() const {
+        const auto per = [](double sum, long long n) {
+            return n > 0 ? json(sum / static_cast<double>(n)) : json(nullptr);
+        };
+        json shares = json::array();
+        for (const double sum : contributions)
+            shares.push_back(sum / static_cast<double>(individuals));
+        return {{"cohort", first},
+                {"individuals", individuals},
+                {"inbreeding_mean", per(F, with_F)},
+                {"inbreeding_max", F_max ? json(*F_max) : json(nullptr)},
+                {"inbred_share", per(inbred, with_F)},
+                {"known_generations_mean", per(K_GEN, individuals)},
+                {"both_parents_known_share", per(both_parents, with_parents)},
+                {"contributions", shares}};
+    }
+};
+
+// The rows that the tables and charts by cohort show: one a cohort or, with more than
+// COHORT_GROUPS cohorts, one a group of cohorts of equal width.
+struct CohortTable {
+    std::vector<json> rows;          // as the summary's rows; a group's merged from its cohorts'
+    std::vector<std::string> names;  // the cohort, or the range of the group: "1901-1903", "1904"
+    std::vector<double> x;           // on a numeric axis: the cohort, or the middle of the range
+    std::string grouping;            // a sentence saying how cohorts are grouped; empty: not
+};
+
+CohortTable cohort_table(const json& cohorts, const CohortRows& rows) {
+    CohortTable t;
+    const std::size_t n = rows.size();
+    if (n <= COHORT_GROUPS) {
+        for (std::size_t i = 0; i < n; ++i) {
+            json r = rows.row(i);
+            t.names.push_back(cohort(r));
+            t.x.push_back(static_cast<double>(integer(at(r, "cohort"))));
+            t.rows.push_back(std::move(r));
+        }
+        return t;
+    }
+    // Groups of `width` cohorts from the least, by offsets from it: no overflow whatever the keys.
+    long long lo = std::numeric_limits<long long>::max();
+    long long hi = std::numeric_limits<long long>::min();
+    for (std::size_t i = 0; i < n; ++i) {
+        const long long key = integer(at(rows.row(i), "cohort"));
+        lo = std::min(lo, key);
+        hi = std::max(hi, key);
+    }
+    using Offset = unsigned long long;
+    const auto offset = [&](long long key) {
+        return static_cast<Offset>(key) - static_cast<Offset>(lo);
+    };
+    const auto key_at = [&](Offset off) {
+        return static_cast<long long>(static_cast<Offset>(lo) + off);
+    };
+    const Offset span = offset(hi), width = span / COHORT_GROUPS + 1;
+    std::vector<CohortGroup> groups(static_cast<std::size_t>(span / width + 1));
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const Offset first = g * width;
+        groups[g].first = key_at(first);
+        groups[g].last = key_at(first + std::min(width - 1, span - first));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const json r = rows.row(i);
+        groups[static_cast<std::size_t>(offset(integer(at(r, "cohort"))) / width)].add(r);
+    }
+    std::size_t shown = 0;
+    for (const CohortGroup& g : groups) {
+        if (g.cohorts == 0) continue;
+        ++shown;
+        t.rows.push_back(g.row());
+        t.names.push_back(std::to_string(g.first) +
+                          (g.last > g.first ? "-" + std::to_string(g.last) : ""));
+        t.x.push_back((static_cast<double>(g.first) + static_cast<double>(g.last)) / 2);
+    }
+    const std::string units = text(cohorts, "by") == "generation" ? "generations" : "birth years";
+    t.grouping = svg::grouped(static_cast<long long>(n)) + " " + units + " are shown in " +
+                 svg::grouped(static_cast<long long>(shown)) + " groups of " +
+                 svg::grouped(static_cast<long long>(width)) + " " + units +
+                 ": a row gives the range of its group, the individuals summed, and the means and "
+                 "shares weighted by the individuals of each of its " +
+                 units + ".";
+    return t;
+}
+
+// The head of a table's first column: "Birth year", or "Birth years" over groups of them.
+std::string key_head(const std::string& by, const CohortTable& t) {
+    return t.grouping.empty() ? by : by + "s";
+}
+
+// A caption, and how the cohorts are grouped when they are.
+std::string caption(const std::string& text, const CohortTable& t) {
+    return t.grouping.empty() ? text : text + " " + t.grouping;
+}
+
 // Why the run stopped, once, and where in a file when the stop names one.
 std::string stop_box(const json& stop) {
     std::string out = "<div class=\"stop\"><p><strong>The run stopped:</strong> " +
@@ -316,9 +471,8 @@ std::string findings(const json& s) {
 }
 
 // Why there are no cohort rows to draw, or empty when there are.
-std::string no_cohorts(const json& s) {
-    const json& rows = at(at(s, "cohorts"), "rows");
-    if (rows.is_array() && !rows.empty()) return {};
+std::string no_cohorts(const json& s, const CohortTable& t) {
+    if (!t.rows.empty()) return {};
     if (!at(s, "stop").is_null())
         return "The run stopped before the traced pedigree was summed up.";
     return "The traced pedigree has no cohorts to show.";
@@ -333,9 +487,9 @@ std::string no_inbreeding(const json& s, const std::string& otherwise) {
                     (reason.empty() ? std::string() : ": " + reason));
 }
 
-std::string inbreeding_chart(const json& s) {
+std::string inbreeding_chart(const json& s, const CohortTable& t) {
     auto [cohorts, by, title] = cohort_chart(s, "Inbreeding");
-    if (std::string why = no_cohorts(s); !why.empty())
+    if (std::string why = no_cohorts(s, t); !why.empty())
         return section("inbreeding", title, note(why));
 
     svg::Chart chart{
@@ -346,18 +500,20 @@ std::string inbreeding_chart(const json& s) {
     chart.series.push_back({"Share inbred, F > 0 (right axis)", VERMILLION, "7 4", 's', 1, {}});
     std::vector<double> x;
     Table table{"inbreeding",
-                {by, "Individuals", "Mean F (%)", "Maximum F (%)", "Inbred (%)"},
+                {key_head(by, t), "Individuals", "Mean F (%)", "Maximum F (%)", "Inbred (%)"},
                 "knnnn",
                 {},
                 {}};
-    for (const json& r : items(at(cohorts, "rows"))) {
+    for (std::size_t i = 0; i < t.rows.size(); ++i) {
+        const json& r = t.rows[i];
         auto mean = number(at(r, "inbreeding_mean"));
         auto share = number(at(r, "inbred_share"));
         if (!mean || !share) continue;
-        x.push_back(static_cast<double>(integer(at(r, "cohort"))));
+        x.push_back(t.x[i]);
+        chart.x_names.push_back(t.names[i]);
         chart.series[0].values.push_back(*mean * 100);
         chart.series[1].values.push_back(*share * 100);
-        table.rows.push_back({cohort(r), count(at(r, "individuals")), percent(mean, 2),
+        table.rows.push_back({t.names[i], count(at(r, "individuals")), percent(mean, 2),
                               percent(number(at(r, "inbreeding_max")), 2), percent(share, 1)});
     }
     if (x.empty()) {
@@ -366,41 +522,40 @@ std::string inbreeding_chart(const json& s) {
     }
     return section("inbreeding", title,
                    chart_block(svg::line_chart(chart, x),
-                               "Mean inbreeding coefficient F and share of individuals with F "
-                               "above 0, per cohort of the traced pedigree.",
+                               caption("Mean inbreeding coefficient F and share of individuals "
+                                       "with F above 0, per cohort of the traced pedigree.",
+                                       t),
                                table));
 }
 
-std::string generations_chart(const json& s) {
+std::string generations_chart(const json& s, const CohortTable& t) {
     auto [cohorts, by, title] = cohort_chart(s, "Pedigree depth");
-    if (std::string why = no_cohorts(s); !why.empty())
+    if (std::string why = no_cohorts(s, t); !why.empty())
         return section("generations", title, note(why));
     svg::Chart chart{"generations", title, by, {"Known generations", ""}, 2, "", {}};
     chart.series.push_back({"Mean known generations", GREEN, "", 'd', 0, {}});
     std::vector<double> x;
-    Table table{"generations",
-                {by, "Individuals", "Mean known generations", "Both parents known (%)"},
-                "knnn",
-                {},
-                {}};
-    for (const json& r : items(at(cohorts, "rows"))) {
+    Table table{
+        "generations",
+        {key_head(by, t), "Individuals", "Mean known generations", "Both parents known (%)"},
+        "knnn",
+        {},
+        {}};
+    for (std::size_t i = 0; i < t.rows.size(); ++i) {
+        const json& r = t.rows[i];
         double g = number(at(r, "known_generations_mean")).value_or(0.0);
-        x.push_back(static_cast<double>(integer(at(r, "cohort"))));
+        x.push_back(t.x[i]);
+        chart.x_names.push_back(t.names[i]);
         chart.series[0].values.push_back(g);
-        table.rows.push_back({cohort(r), count(at(r, "individuals")), fixed(g, 2),
+        table.rows.push_back({t.names[i], count(at(r, "individuals")), fixed(g, 2),
                               percent(number(at(r, "both_parents_known_share")), 1)});
     }
     return section("generations", title,
                    chart_block(svg::line_chart(chart, x),
-                               "Mean number of known generations per cohort of the traced "
-                               "pedigree.",
+                               caption("Mean number of known generations per cohort of the "
+                                       "traced pedigree.",
+                                       t),
                                table));
-}
-
-// A base population's mean contribution to the individuals of a cohort row; 0 where none is given.
-double contribution(const json& row, std::size_t j) {
-    const json& c = at(row, "contributions");
-    return c.is_array() && j < c.size() ? number(c[j]).value_or(0.0) : 0.0;
 }
 
 // The base populations drawn: all of them, or the SHOWN_POPULATIONS largest over all rows
@@ -411,11 +566,12 @@ struct Shown {
     bool other = false;              // the others are summed
 };
 
-Shown shown_populations(const json& names, const json& rows) {
+Shown shown_populations(const json& names, const std::vector<json>& rows) {
     std::vector<double> total(names.size(), 0.0);
     for (const json& r : rows)
         for (std::size_t j = 0; j < names.size(); ++j)
-            total[j] += static_cast<double>(integer(at(r, "individuals"))) * contribution(r, j);
+            if (const double c = contribution(r, j); std::isfinite(c))
+                total[j] += static_cast<double>(integer(at(r, "individuals"))) * c;
     Shown shown{names, std::vector<std::size_t>(names.size()), names.size() > SHOWN_POPULATIONS};
     for (std::size_t j = 0; j < shown.order.size(); ++j) shown.order[j] = j;
     if (shown.other) {
@@ -431,6 +587,7 @@ struct Composition {
     svg::Chart chart;
     Table table;
     std::vector<std::string> categories;
+    bool not_finite = false;  // a value that is not a finite number, not drawn
 };
 
 // A series (a legend item) and a table column for each population drawn, and for the others.
@@ -451,27 +608,31 @@ void add_populations(Composition& c, const Shown& shown) {
     }
 }
 
-// The bar and the table row of a cohort: the contributions in % of the populations drawn and
-// what the others give.
-void add_cohort(Composition& c, const json& row, const Shown& shown) {
-    c.categories.push_back(cohort(row));
-    std::vector<std::string> cells{c.categories.back(), count(at(row, "individuals"))};
-    double shown_sum = 0, all = 0;
-    for (std::size_t j = 0; j < shown.names.size(); ++j) all += contribution(row, j);
+// The bar and the table row of a cohort (or group) named `name`: the contributions in % of the
+// populations drawn and what the others give.
+void add_cohort(Composition& c, const std::string& name, const json& row, const Shown& shown) {
+    c.categories.push_back(name);
+    std::vector<std::string> cells{name, count(at(row, "individuals"))};
+    const auto add = [&](svg::Series& series, double v) {
+        c.not_finite = c.not_finite || !std::isfinite(v);
+        series.values.push_back(v * 100);
+        cells.push_back(svg::value_text(v * 100, 1));
+    };
+    std::vector<bool> drawn(shown.names.size(), false);
     for (std::size_t k = 0; k < shown.order.size(); ++k) {
-        double v = contribution(row, shown.order[k]);
-        shown_sum += v;
-        c.chart.series[k].values.push_back(v * 100);
-        cells.push_back(fixed(v * 100, 1));
+        drawn[shown.order[k]] = true;
+        add(c.chart.series[k], contribution(row, shown.order[k]));
     }
     if (shown.other) {
-        c.chart.series.back().values.push_back((all - shown_sum) * 100);
-        cells.push_back(fixed((all - shown_sum) * 100, 1));
+        double others = 0;
+        for (std::size_t j = 0; j < shown.names.size(); ++j)
+            if (!drawn[j]) others += contribution(row, j);
+        add(c.chart.series.back(), others);
     }
     c.table.rows.push_back(cells);
 }
 
-std::string composition_caption(const Shown& shown) {
+std::string composition_caption(const Composition& c, const Shown& shown, const CohortTable& t) {
     std::string caption =
         "Mean contribution (%) of each base population to the individuals of "
         "a cohort, stacked; the table gives the same in %.";
@@ -481,10 +642,14 @@ std::string composition_caption(const Shown& shown) {
                    " base populations are shown; the other " + std::to_string(all - drawn) +
                    " are summed.";
     }
-    return caption;
+    if (c.not_finite)
+        caption +=
+            " Contributions that are not finite numbers (from breed proportions far beyond 1) "
+            "are not drawn; the table shows them as inf, -inf or not finite.";
+    return caption + (t.grouping.empty() ? "" : " " + t.grouping);
 }
 
-std::string composition_chart(const json& s) {
+std::string composition_chart(const json& s, const CohortTable& t) {
     auto [cohorts, by, title] = cohort_chart(s, "Breed composition");
     const json& names = items(at(cohorts, "base_populations"));
     if (names.empty()) {
@@ -494,19 +659,19 @@ std::string composition_chart(const json& s) {
                                    : "No breed composition: base populations are traced with "
                                      "OPT1=2 only."));
     }
-    if (std::string why = no_cohorts(s); !why.empty()) {
+    if (std::string why = no_cohorts(s, t); !why.empty()) {
         return section("composition", title, note(why));
     }
-    const json& rows = at(cohorts, "rows");
-    Shown shown = shown_populations(names, rows);
+    Shown shown = shown_populations(names, t.rows);
     Composition c{{"composition", title, by, {"Mean contribution (%)", ""}, 1, " %", {}},
-                  {"composition", {by, "Individuals"}, "kn", {}, {}},
-                  {}};
+                  {"composition", {key_head(by, t), "Individuals"}, "kn", {}, {}},
+                  {},
+                  false};
     add_populations(c, shown);
-    for (const json& r : rows) add_cohort(c, r, shown);
+    for (std::size_t i = 0; i < t.rows.size(); ++i) add_cohort(c, t.names[i], t.rows[i], shown);
     return section("composition", title,
                    chart_block(svg::bar_chart(c.chart, c.categories, 100),
-                               composition_caption(shown), c.table));
+                               composition_caption(c, shown, t), c.table));
 }
 
 // An inbreeding class limit as a fraction: 0, 1/32, ..., 1.
@@ -567,24 +732,29 @@ std::string phases(const json& s) {
     return "<footer>\n<h3>Run phases</h3>\n" + table_html(t) + "</footer>\n";
 }
 
-std::string charts(const json& s) {
+std::string charts(const json& s, const CohortRows& rows) {
     if (!at(s, "stop").is_null() && at(s, "cohorts").is_null() && at(s, "coefficients").is_null()) {
         return section("charts", "Charts",
                        note("The run stopped before the traced pedigree was summed up: no "
                             "charts."));
     }
-    return inbreeding_chart(s) + distribution_chart(s) + generations_chart(s) +
-           composition_chart(s);
+    const CohortTable t = cohort_table(at(s, "cohorts"), rows);
+    return inbreeding_chart(s, t) + distribution_chart(s) + generations_chart(s, t) +
+           composition_chart(s, t);
 }
 
 }  // namespace
 
 std::string report_html(const json& summary) {
+    return report_html(summary, DocumentRows(at(at(summary, "cohorts"), "rows")));
+}
+
+std::string report_html(const json& summary, const CohortRows& rows) {
     std::string title = "Pedigree run report, " + text(summary, "run_date");
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
            escape(title) + "</title>\n" + STYLE + "</head>\n<body>\n<main>\n" + headline(summary) +
-           files(summary) + findings(summary) + charts(summary) + phases(summary) +
+           files(summary) + findings(summary) + charts(summary, rows) + phases(summary) +
            "</main>\n</body>\n</html>\n";
 }
 

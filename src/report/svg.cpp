@@ -47,6 +47,11 @@ std::string fixed(double value, int decimals) {
     return out;
 }
 
+std::string value_text(double value, int decimals) {
+    if (std::isfinite(value)) return fixed(value, decimals);
+    return value > 0 ? "inf" : value < 0 ? "-inf" : "not finite";
+}
+
 std::string grouped(long long value) {
     unsigned long long magnitude = static_cast<unsigned long long>(value);
     std::string digits = std::to_string(value < 0 ? 0 - magnitude : magnitude);
@@ -371,7 +376,8 @@ void close_plot(Writer& w) {
 
 void tooltip(Writer& w, const Chart& chart, std::string_view what, double v) {
     w.element("title", {},
-              std::string(what) + ": " + fixed(v, chart.value_decimals) + chart.value_unit);
+              std::string(what) + ": " + value_text(v, chart.value_decimals) +
+                  (std::isfinite(v) ? chart.value_unit : ""));
 }
 
 // The largest value of the series on `axis` (all series when axis < 0), and 0 at least.
@@ -463,7 +469,8 @@ void line_series(Writer& w, const Chart& chart, std::size_t si, const std::vecto
     w.newline();
     for (const Point& pt : points) {
         open_marker(w, s, pt.px, pt.py, {{"class", "mark"}, {"data-series", std::to_string(si)}});
-        tooltip(w, chart, fixed(x[pt.i], 0), *s.values[pt.i]);
+        tooltip(w, chart, pt.i < chart.x_names.size() ? chart.x_names[pt.i] : fixed(x[pt.i], 0),
+                *s.values[pt.i]);
         w.close(marker_name(s.marker));
         w.newline();
     }
@@ -474,7 +481,7 @@ Ticks bar_ticks(const Chart& chart, std::size_t categories, double y_top) {
     std::vector<double> totals(categories, 0.0);
     for (const Series& s : chart.series)
         for (std::size_t i = 0; i < totals.size() && i < s.values.size(); ++i)
-            totals[i] += s.values[i].value_or(0.0);
+            if (s.values[i] && std::isfinite(*s.values[i])) totals[i] += *s.values[i];
     double y_max = totals.empty() ? 0 : *std::max_element(totals.begin(), totals.end());
     if (y_max <= y_top * 1.005) y_max = y_top;  // sums of shares a rounding above 100 %
     return nice_ticks(0, y_max, 6);
@@ -491,13 +498,15 @@ struct BarPlot {
     double centre(std::size_t i) const { return area.left + (static_cast<double>(i) + 0.5) * band; }
 };
 
-// Category names under the bars; where they would overlap, only every so many.
+// Category names under the bars; where they would overlap, only every so many, and none that
+// would stick out of the chart (a long range under the last bars).
 void category_axis(Writer& w, const std::vector<std::string>& categories, const BarPlot& p) {
     double widest = 0;
     for (const auto& c : categories) widest = std::max(widest, text_width(c, 11));
     auto every = static_cast<std::size_t>(std::ceil((widest + 8) / p.band));
     for (std::size_t i = 0; i < categories.size(); i += std::max<std::size_t>(1, every))
-        text_el(w, p.centre(i), p.area.bottom + 18, TICK, categories[i]);
+        if (p.centre(i) + text_width(categories[i], 11) / 2 <= WIDTH)
+            text_el(w, p.centre(i), p.area.bottom + 18, TICK, categories[i]);
 }
 
 // The bars of category `i`, stacked from the bottom, each with a tooltip and, where the plot
@@ -509,7 +518,9 @@ void category_bars(Writer& w, const Chart& chart, const std::string& category, s
     for (std::size_t si = 0; si < chart.series.size(); ++si) {
         const Series& s = chart.series[si];
         double v = i < s.values.size() ? s.values[i].value_or(0.0) : 0.0;
-        double h = v > 0 ? std::max(1.0, v / (p.y.hi - p.y.lo) * (a.bottom - a.top)) : 0.0;
+        double h = v > 0 && std::isfinite(v)
+                       ? std::max(1.0, v / (p.y.hi - p.y.lo) * (a.bottom - a.top))
+                       : 0.0;
         y -= h;
         w.open("rect", {{"class", "mark"},
                         {"data-series", std::to_string(si)},
@@ -521,7 +532,8 @@ void category_bars(Writer& w, const Chart& chart, const std::string& category, s
         tooltip(w, chart, category + (p.stacked ? ", " + s.name : ""), v);
         w.close("rect");
         w.newline();
-        if (p.value_labels) text_el(w, x + p.bar / 2, y - 5, VALUE, fixed(v, chart.value_decimals));
+        if (p.value_labels)
+            text_el(w, x + p.bar / 2, y - 5, VALUE, value_text(v, chart.value_decimals));
     }
 }
 

@@ -51,6 +51,9 @@ class Writer {
 // `value` with `decimals` digits after the point, no locale; "-0.00" prints as "0.00".
 std::string fixed(double value, int decimals);
 
+// A value as the page shows it: fixed() when finite, else "inf", "-inf" or "not finite" (NaN).
+std::string value_text(double value, int decimals);
+
 // An integer with commas between groups of three digits: 1,234,567.
 std::string grouped(long long value);
 
@@ -74,7 +77,9 @@ struct Series {
     std::string dash;   // stroke-dasharray of a line series, empty for solid
     char marker = 'o';  // line series: 'o' circle, 's' square, 'd' diamond
     int axis = 0;       // line series: 0 left axis, 1 right axis
-    std::vector<std::optional<double>> values;  // one per x or category; nullopt: no value
+    // One per x or category; nullopt: no value. A bar whose value is not finite is not drawn;
+    // its tooltip says what it is (value_text).
+    std::vector<std::optional<double>> values;
 };
 
 struct Chart {
@@ -86,6 +91,9 @@ struct Chart {
     std::string value_unit;  // appended to values in tooltips, e.g. " %"
     std::vector<Series> series;
     double right_limit = 0;  // the right axis runs no higher (100 for shares in %); 0: no limit
+    // Line charts: the names of the x values in tooltips (a range of birth years); empty: the
+    // x values themselves.
+    std::vector<std::string> x_names = {};
 };
 
 // Points joined by lines over numeric x (birth years, generations). Series with axis 1 use a

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <unistd.h>
 
@@ -55,7 +56,9 @@ struct RunState {
     std::optional<PedigreeCounts> counts;  // the pedigree statistics
     std::vector<std::string> untraceable;  // why individuals cannot be traced
     std::optional<bool> inbreeding;        // whether F is computed, after the statistics
-    std::optional<TracedValues> values;    // with a summary
+    // With a summary; shared with the documents kept for a run interrupted later.
+    std::shared_ptr<const TracedValues> values;
+    std::shared_ptr<const std::vector<double>> contributions;  // by cohort, once summed
     OutputResults output;
     bool finished = false;  // the run is over, stopped or not
 };
@@ -268,8 +271,8 @@ SummarySources summary_sources(const RunState& state) {
     in.counts = state.counts ? &*state.counts : nullptr;
     in.untraceable = &state.untraceable;
     in.inbreeding = state.inbreeding;
-    in.values = state.values ? &*state.values : nullptr;
-    in.output = &state.output;
+    in.values = state.values;
+    in.contributions = state.contributions;
     in.table = state.table ? &*state.table : nullptr;
     in.finished = state.finished;
     return in;
@@ -300,7 +303,7 @@ bool statistics_and_stops(Listing& listing, const RunDirectives& run, const Inpu
 
 // How the output stage writes; with a summary and contributions, it adds them up by cohort.
 OutputOptions output_options(const Settings& s, bool inbreeding, unsigned threads,
-                             const std::optional<TracedValues>& values) {
+                             const TracedValues* values) {
     OutputOptions output{s.contributions, s.renumbered, s.phg_renumbering(),
                          inbreeding,      s.use_bprop,  threads};
     if (values && s.contributions) {
@@ -310,6 +313,14 @@ OutputOptions output_options(const Settings& s, bool inbreeding, unsigned thread
     return output;
 }
 
+// The contributions summed by cohort, kept for the summary once the output stage is done with
+// them (or has stopped).
+void keep_contributions(RunState& state) {
+    if (state.contributions == nullptr && !state.output.group_sums.empty())
+        state.contributions =
+            std::make_shared<const std::vector<double>>(std::move(state.output.group_sums));
+}
+
 // A phase starts; with a summary, the document as it stands is kept for a run interrupted in
 // that phase.
 void begin_phase(const char* name, Progress& progress, const Diagnostics& diagnostics,
@@ -317,8 +328,7 @@ void begin_phase(const char* name, Progress& progress, const Diagnostics& diagno
     progress.begin(name);
     if (!state.summary) return;
     state.watch->snapshot(
-        summary_text(summary_document(summary_sources(state), progress.phases(), diagnostics, 0)),
-        name);
+        summary_document(summary_sources(state), progress.phases(), diagnostics, 0), name);
 }
 
 // The reading phase; with tables, the pedigree's ID texts go with it.
@@ -375,15 +385,18 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     }
     if (state.summary) {
         phase("summary values");
-        state.values = traced_values(pedigree, genetics, inbreeding, settings.dob_check);
+        state.values = std::make_shared<const TracedValues>(
+            traced_values(pedigree, genetics, inbreeding, settings.dob_check));
     }
 
     phase("writing the traced pedigree");
-    const OutputOptions output = output_options(settings, inbreeding, env.threads, state.values);
+    const OutputOptions output =
+        output_options(settings, inbreeding, env.threads, state.values.get());
     const OutputFiles output_files{files.PED, files.PRUNE, files.PHG_RENUM, files.BCONTRIB,
                                    files.HET};
     OutputResults& results = state.output;
     write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress);
+    keep_contributions(state);
     phase("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
     write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
@@ -399,35 +412,48 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
 }
 
 // Writes the summary and the report asked for; the exit status, 16 when one cannot be written.
+// Each tells the end of the run as it stands when it is written, and the second can fail when
+// the first is written already: the first is one that replaces a plain file where there is one
+// (a pipe or device may have been read at once), and it is written again when the second fails,
+// so that both tell the true end.
 int write_summary_files(RunState& state, const Progress& progress, Diagnostics& diagnostics,
                         int status) {
     Watch& watch = *state.watch;
     state.finished = true;
-    const auto write = [&](const std::optional<Target>& target, SummaryForm form,
-                           const char* what) {
-        if (!target) return;
+    keep_contributions(state);
+    // Written again, a file is not checked again: the file there is the one written first, and
+    // it may have the inode of an error file removed meanwhile.
+    const auto write = [&](const std::optional<Target>& target, SummaryForm form, bool again) {
+        if (!target) return false;
+        const std::string what = form == SummaryForm::report ? "report" : "summary";
         std::string error;
-        if (watch.is_run_file(*target)) {
-            error = "this is the listing, an input or an output file of the run; give the " +
-                    std::string(what) + " a name of its own";
+        if (!again && watch.is_run_file(*target)) {
+            error = "this is the listing, an input or an output file of the run; give the " + what +
+                    " a name of its own";
         } else {
             try {
-                const std::string text =
-                    document_text(form, summary_document(summary_sources(state), progress.phases(),
-                                                         diagnostics, status));
+                const Summary summary = summary_document(summary_sources(state), progress.phases(),
+                                                         diagnostics, status);
                 watch.start_writing(*target);
-                if (write_whole(*target, text, error)) return;
+                if (write_document(*target, form, summary, error)) return true;
             } catch (const std::bad_alloc&) {
-                error = allocation_cause(std::string("the ") + what);
+                error = allocation_cause("the " + what);
             }
         }
-        diagnostics.error(
-            {target->name, 0, 0, std::string("the ") + what + " was not written: " + error});
+        diagnostics.error({target->name, 0, 0, "the " + what + " was not written: " + error});
         status = STOP_CODE;
+        return false;
     };
-    // The report first: when it cannot be written, the summary tells so.
-    write(watch.report, SummaryForm::report, "report");
-    write(watch.summary, SummaryForm::json, "summary");
+    const auto replaces = [](const std::optional<Target>& target) {
+        return target && target->kind == Target::Kind::replace;
+    };
+    std::pair first{&watch.report, SummaryForm::report};
+    std::pair second{&watch.summary, SummaryForm::json};
+    if (!replaces(watch.report) && replaces(watch.summary)) std::swap(first, second);
+    const bool first_written = write(*first.first, first.second, false);
+    if (*second.first && !write(*second.first, second.second, false) && first_written &&
+        replaces(*first.first))
+        write(*first.first, first.second, true);
     watch.finish();
     return status;
 }

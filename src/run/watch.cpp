@@ -13,13 +13,38 @@
 
 namespace kinstrom {
 
-std::string document_text(SummaryForm form, const nlohmann::ordered_json& document) {
-    return form == SummaryForm::report ? report_html(document) : summary_text(document);
-}
-
 namespace {
 
 constexpr int WAIT_MS = 1000;  // for a pipe or socket in place when interrupted
+constexpr std::size_t CHUNK = std::size_t{1} << 16;  // bytes of JSON text written at a time
+
+}  // namespace
+
+bool write_document(const Target& target, SummaryForm form, const Summary& summary,
+                    std::string& error, int wait_ms) {
+    if (form == SummaryForm::report) {
+        const std::string html = summary.rows != nullptr
+                                     ? report_html(summary.document, *summary.rows)
+                                     : report_html(summary.document);
+        return write_whole(target, html, error, wait_ms);
+    }
+    WholeFile file(target, wait_ms);
+    std::string chunk;
+    const bool written = file.open() &&
+                         write_summary_text(summary,
+                                            [&](std::string_view piece) {
+                                                chunk += piece;
+                                                if (chunk.size() < CHUNK) return true;
+                                                const bool ok = file.write(chunk);
+                                                chunk.clear();
+                                                return ok;
+                                            }) &&
+                         file.write(chunk) && file.commit();
+    if (!written) error = file.error();
+    return written;
+}
+
+namespace {
 
 // SIGTERM and SIGINT, but not one the program was started to ignore (a background job of a
 // shell ignores SIGINT).
@@ -51,7 +76,7 @@ void on_signal(Watch& w, int signal) {
     {
         const auto renames = hold_renames();  // the driver renames nothing from now on
         std::lock_guard lock(w.mutex);
-        if (!w.finished && !w.document.empty()) {
+        if (!w.finished && w.document) {
             for (const auto& [target, form] : {std::pair{&w.summary, SummaryForm::json},
                                                std::pair{&w.report, SummaryForm::report}}) {
                 if (!*target) continue;
@@ -61,9 +86,8 @@ void on_signal(Watch& w, int signal) {
                 if (busy || among(w.run_files, t)) continue;
                 try {
                     std::string error;
-                    write_whole(
-                        t, document_text(form, interrupted_document(w.document, signal, w.phase)),
-                        error, WAIT_MS);
+                    write_document(t, form, interrupted_document(*w.document, signal, w.phase),
+                                   error, WAIT_MS);
                 } catch (const std::exception&) {
                     // Nothing more can be said; the signal ends the program all the same.
                 }
@@ -106,7 +130,7 @@ bool Watch::is_run_file(const Target& target) {
     return among(run_files, target);
 }
 
-void Watch::snapshot(std::string doc, const char* name) {
+void Watch::snapshot(Summary doc, const char* name) {
     std::lock_guard lock(mutex);
     document = std::move(doc);
     phase = name;
@@ -120,6 +144,7 @@ void Watch::start_writing(const Target& target) {
 void Watch::finish() {
     std::lock_guard lock(mutex);
     finished = true;
+    document.reset();
 }
 
 Watch& watch_signals(std::optional<Target> summary, std::optional<Target> report) {

@@ -13,15 +13,16 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "summary/summary.hpp"
 #include "wholefile/wholefile.hpp"
 
 namespace kinstrom {
 
-// The summary document as a file: the JSON text, or the HTML report drawn from it.
+// The summary document as a file: the JSON text, or the HTML report drawn from it. Writes it to
+// `target` whole (the JSON text as it is made, never whole in memory); false with `error` set.
 enum class SummaryForm { json, report };
-std::string document_text(SummaryForm form, const nlohmann::ordered_json& document);
+bool write_document(const Target& target, SummaryForm form, const Summary& summary,
+                    std::string& error, int wait_ms = -1);
 
 struct Watch {
     std::optional<Target> summary, report;
@@ -32,16 +33,18 @@ struct Watch {
     // Whether writing `target` would replace one of them.
     bool is_run_file(const Target& target);
 
-    // The summary document (JSON) as it stands, and the phase that starts.
-    void snapshot(std::string document, const char* phase);
+    // The summary document as it stands (sharing its rows, not copying them), and the phase that
+    // starts.
+    void snapshot(Summary document, const char* phase);
     // Before the driver writes a file in place itself: the watch leaves it alone after that.
     void start_writing(const Target& target);
-    // The run has written what it writes: a signal now changes nothing.
+    // The run has written what it writes: a signal now changes nothing (the document kept is let
+    // go).
     void finish();
 
     std::mutex mutex;
     std::vector<FileId> run_files;
-    std::string document;
+    std::optional<Summary> document;
     std::string phase;
     std::vector<const Target*> written_in_place;
     bool finished = false;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <csignal>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -156,36 +158,52 @@ std::vector<std::string> base_population_names(const Pedigree& pedigree, bool us
     return names;
 }
 
-json cohorts_json(const SummarySources& in) {
+// The rows of the cohorts, made one at a time from the traced values and the contributions
+// summed by cohort (0 until they are summed).
+class TracedRows final : public CohortRows {
+  public:
+    TracedRows(std::shared_ptr<const TracedValues> values,
+               std::shared_ptr<const std::vector<double>> sums, std::size_t populations)
+        : values_(std::move(values)), sums_(std::move(sums)), populations_(populations) {}
+
+    std::size_t size() const override { return values_->cohorts.size(); }
+
+    json row(std::size_t c) const override {
+        const Cohort& k = values_->cohorts[c];
+        const auto n = static_cast<double>(k.individuals);
+        json shares = json::array();
+        for (std::size_t b = 0; b < populations_; ++b) {
+            const std::size_t i = c * populations_ + b;
+            shares.push_back((sums_ != nullptr && i < sums_->size() ? (*sums_)[i] : 0.0) / n);
+        }
+        const bool F = values_->inbreeding;
+        return {{"cohort", k.key},
+                {"individuals", k.individuals},
+                {"inbreeding_mean", number_or_null(F, k.F_sum / n)},
+                {"inbreeding_max", number_or_null(F, k.F_max)},
+                {"inbred_share", number_or_null(F, static_cast<double>(k.inbred) / n)},
+                {"known_generations_mean", k.K_GEN_sum / n},
+                {"both_parents_known_share", static_cast<double>(k.both_parents_known) / n},
+                {"contributions", shares}};
+    }
+
+  private:
+    std::shared_ptr<const TracedValues> values_;
+    std::shared_ptr<const std::vector<double>> sums_;
+    std::size_t populations_;
+};
+
+// The cohorts without their rows, and the rows.
+std::pair<json, std::shared_ptr<const CohortRows>> cohorts_json(const SummarySources& in) {
     const TracedValues& v = *in.values;
     const bool contributions = in.settings->contributions;
     const std::vector<std::string> populations =
         contributions ? base_population_names(*in.pedigree, in.settings->use_bprop)
                       : std::vector<std::string>{};
-    const std::vector<double>* sums = in.output != nullptr ? &in.output->group_sums : nullptr;
-    json rows = json::array();
-    for (std::size_t c = 0; c < v.cohorts.size(); ++c) {
-        const Cohort& k = v.cohorts[c];
-        const auto n = static_cast<double>(k.individuals);
-        json shares = json::array();
-        for (std::size_t b = 0; b < populations.size(); ++b) {
-            const std::size_t i = c * populations.size() + b;
-            shares.push_back((sums != nullptr && i < sums->size() ? (*sums)[i] : 0.0) / n);
-        }
-        const bool F = v.inbreeding;
-        rows.push_back({{"cohort", k.key},
-                        {"individuals", k.individuals},
-                        {"inbreeding_mean", number_or_null(F, k.F_sum / n)},
-                        {"inbreeding_max", number_or_null(F, k.F_max)},
-                        {"inbred_share", number_or_null(F, static_cast<double>(k.inbred) / n)},
-                        {"known_generations_mean", k.K_GEN_sum / n},
-                        {"both_parents_known_share", static_cast<double>(k.both_parents_known) / n},
-                        {"contributions", shares}});
-    }
-    return {{"by", v.by_birth_year ? "birth_year" : "generation"},
-            {"without_cohort", v.without_cohort},
-            {"base_populations", populations},
-            {"rows", rows}};
+    return {{{"by", v.by_birth_year ? "birth_year" : "generation"},
+             {"without_cohort", v.without_cohort},
+             {"base_populations", populations}},
+            std::make_shared<TracedRows>(in.values, in.contributions, populations.size())};
 }
 
 constexpr const char* ERROR_KIND_WHAT[ERROR_KINDS] = {
@@ -269,8 +287,41 @@ TracedValues traced_values(const Pedigree& pedigree, const GeneticValues& geneti
 
 namespace {
 
-std::string dumped(const json& doc) {
-    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+// A value as the document's text holds it at `depth` blanks of indent: dumped with an indent of
+// two blanks, every line after the first indented by `depth` more.
+std::string dumped(const json& value, std::size_t depth) {
+    const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        out += c;
+        if (c == '\n') out.append(depth, ' ');
+    }
+    return out;
+}
+
+// `"key": ` at `depth` blanks of indent.
+std::string key_text(const std::string& key, std::size_t depth) {
+    return std::string(depth, ' ') + dumped(json(key), 0) + ": ";
+}
+
+// The cohorts (at an indent of 2) with their rows, as dumped().
+bool write_cohorts(const json& cohorts, const CohortRows& rows,
+                   const std::function<bool(std::string_view)>& write) {
+    if (!write("{")) return false;
+    const char* separator = "\n";
+    for (const auto& [key, value] : cohorts.items()) {
+        if (key == "rows") continue;
+        if (!write(separator) || !write(key_text(key, 4) + dumped(value, 4))) return false;
+        separator = ",\n";
+    }
+    if (!write(separator) || !write(key_text("rows", 4))) return false;
+    if (rows.size() == 0) return write("[]\n  }");
+    if (!write("[")) return false;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (!write(i == 0 ? "\n      " : ",\n      ") || !write(dumped(rows.row(i), 6)))
+            return false;
+    return write("\n    ]\n  }");
 }
 
 // The stop (the last error printed, when the run did not end normally), the warnings and the
@@ -421,8 +472,9 @@ std::string inbreeding_reason(const SummarySources& in) {
     return stopped;
 }
 
-void put_traced(json& doc, const SummarySources& in) {
-    const TracedValues* v = in.values;
+void put_traced(Summary& summary, const SummarySources& in) {
+    json& doc = summary.document;
+    const TracedValues* v = in.values.get();
     doc["traced"] = v != nullptr ? json{{"individuals", v->traced.individuals},
                                         {"marked", v->marked.individuals},
                                         {"phgs", v->phgs}}
@@ -433,7 +485,8 @@ void put_traced(json& doc, const SummarySources& in) {
     doc["coefficients"] = v != nullptr ? json{{"marked", group_json(v->marked, computed)},
                                               {"traced", group_json(v->traced, computed)}}
                                        : json(nullptr);
-    doc["cohorts"] = v != nullptr ? cohorts_json(in) : json(nullptr);
+    doc["cohorts"] = nullptr;
+    if (v != nullptr) std::tie(doc["cohorts"], summary.rows) = cohorts_json(in);
     json untraceable = json::array();
     if (in.untraceable != nullptr)
         for (const std::string& line : *in.untraceable) untraceable.push_back(display(line));
@@ -448,9 +501,10 @@ std::string doubtful_dates_text(int64_t count, const std::string& file) {
            " (born before, or too soon after, a parent, or out of the accepted range) in " + file;
 }
 
-json summary_document(const SummarySources& in, const std::vector<Progress::Phase>& phases,
-                      const Diagnostics& diagnostics, int exit_status) {
-    json doc;
+Summary summary_document(const SummarySources& in, const std::vector<Progress::Phase>& phases,
+                         const Diagnostics& diagnostics, int exit_status) {
+    Summary summary;
+    json& doc = summary.document;
     doc["format"] = "kinstrom-summary";
     doc["format_version"] = 3;
     doc["program"] = {{"name", "kinstrom"}, {"version", KINSTROM_VERSION}};
@@ -463,16 +517,38 @@ json summary_document(const SummarySources& in, const std::vector<Progress::Phas
     doc["files_written"] = files_written_json(in);
     doc["statistics"] = statistics_json(in.counts);
     doc["error_kinds"] = error_kinds_json(in);
-    put_traced(doc, in);
-    return doc;
+    put_traced(summary, in);
+    return summary;
 }
 
-std::string summary_text(const json& document) {
-    return dumped(document);
+bool write_summary_text(const Summary& summary,
+                        const std::function<bool(std::string_view)>& write) {
+    const json& doc = summary.document;
+    if (!doc.is_object() || doc.empty()) return write(dumped(doc, 0) + "\n");
+    if (!write("{")) return false;
+    const char* separator = "\n";
+    for (const auto& [key, value] : doc.items()) {
+        if (!write(separator) || !write(key_text(key, 2))) return false;
+        separator = ",\n";
+        const bool rows = key == "cohorts" && value.is_object() && summary.rows != nullptr;
+        if (!(rows ? write_cohorts(value, *summary.rows, write) : write(dumped(value, 2))))
+            return false;
+    }
+    return write("\n}\n");
 }
 
-json interrupted_document(const std::string& document, int signal, const std::string& phase) {
-    json doc = json::parse(document);
+std::string summary_text(const Summary& summary) {
+    std::string text;
+    write_summary_text(summary, [&](std::string_view piece) {
+        text += piece;
+        return true;
+    });
+    return text;
+}
+
+Summary interrupted_document(const Summary& summary, int signal, const std::string& phase) {
+    Summary out = summary;
+    json& doc = out.document;
     const std::string name = signal == SIGINT    ? "SIGINT"
                              : signal == SIGTERM ? "SIGTERM"
                                                  : std::to_string(signal);
@@ -485,7 +561,7 @@ json interrupted_document(const std::string& document, int signal, const std::st
                    {"text", text},
                    {"message", "kinstrom: error: " + text}};
     doc["interrupted"] = {{"signal", name}, {"phase", phase}};
-    return doc;
+    return out;
 }
 
 }  // namespace kinstrom

@@ -2,13 +2,20 @@
 // its phases as a JSON document (doc/summary.schema.json) for pipelines, and the data of the
 // HTML report. A part the run did not reach stays unknown and is written as null.
 //
+// Bounded by design: the rows of the cohorts (one for each birth year, which may be one for each
+// individual) stay plain numbers, shared and not copied; the document holds the rest, and its
+// JSON text is written piece by piece, never whole in memory.
+//
 // Nothing here touches the listing or the run's other files.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -20,6 +27,7 @@
 #include "output/output.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
+#include "report/report.hpp"
 #include "sections/statistics.hpp"
 #include "table/table.hpp"
 
@@ -86,9 +94,10 @@ struct SummarySources {
     const PedigreeCounts* counts = nullptr;  // once the pedigree statistics begin
     const std::vector<std::string>* untraceable = nullptr;
     std::optional<bool> inbreeding;  // after the pedigree statistics
-    const TracedValues* values = nullptr;
-    const OutputResults* output = nullptr;  // group sums: contributions by cohort
-    const TableLayout* table = nullptr;     // how a pedigree table was read (--table)
+    std::shared_ptr<const TracedValues> values;
+    // The contributions summed by cohort (OutputResults::group_sums), once they are summed.
+    std::shared_ptr<const std::vector<double>> contributions;
+    const TableLayout* table = nullptr;  // how a pedigree table was read (--table)
     bool finished = false;
 };
 
@@ -96,15 +105,23 @@ struct SummarySources {
 // sentence naming the kind-8 error file.
 std::string doubtful_dates_text(int64_t count, const std::string& file);
 
-// The summary document (doc/summary.schema.json), and its JSON text.
-nlohmann::ordered_json summary_document(const SummarySources& sources,
-                                        const std::vector<Progress::Phase>& phases,
-                                        const Diagnostics& diagnostics, int exit_status);
-std::string summary_text(const nlohmann::ordered_json& document);
+// The summary document (doc/summary.schema.json) with the rows of its cohorts apart: `document`
+// holds every part but them ("cohorts" without "rows"), `rows` gives them one at a time (null
+// when "cohorts" is). A copy shares the rows.
+struct Summary {
+    nlohmann::ordered_json document;
+    std::shared_ptr<const CohortRows> rows;
+};
+Summary summary_document(const SummarySources& sources, const std::vector<Progress::Phase>& phases,
+                         const Diagnostics& diagnostics, int exit_status);
 
-// The summary document of a run interrupted by `signal` in `phase`, from the document (JSON text)
-// as it stood at that phase's start.
-nlohmann::ordered_json interrupted_document(const std::string& document, int signal,
-                                            const std::string& phase);
+// The JSON text of a summary, the rows in their place: the bytes of the whole document dumped
+// with an indent of two blanks, given to `write` piece by piece. False as soon as `write` is.
+bool write_summary_text(const Summary& summary, const std::function<bool(std::string_view)>& write);
+std::string summary_text(const Summary& summary);  // the same text whole
+
+// The summary of a run interrupted by `signal` in `phase`, from the summary as it stood at
+// that phase's start.
+Summary interrupted_document(const Summary& summary, int signal, const std::string& phase);
 
 }  // namespace kinstrom

@@ -131,4 +131,18 @@ python3 -c 'import json, sys
 s = json.load(open("s.json"))
 sys.exit(not (s["exit_status"] == 16 and "report was not written" in s["stop"]["text"]))' ||
     { echo "FAIL: the summary does not tell that the report was not written"; fail=1; }
+# ... and the report, written first, is written again when the summary then cannot be.
+"$bin" --report r.html --summary nowhere/s.json < directives > listing 2> stderr
+check "summary in a missing folder after the report" $? 16 "^kinstrom: nowhere/s.json: error: the summary"
+grep -q '"status stopped">Stopped (exit status 16)' r.html &&
+    grep -q '<strong>The run stopped:</strong> the summary was not written: cannot create' r.html ||
+    { echo "FAIL: the report does not tell that the summary was not written"; fail=1; }
+
+# Contributions that are not finite numbers (a breed proportion of 1E308 overflows) are said so
+# in the report, not drawn as 0.
+sed 's/^  -1 1.00 /  -1 1.0E308 /' breeds.txt > huge.txt
+sed 's/breeds.txt/huge.txt/' directives | "$bin" --report r.html > listing 2> stderr
+grep -q '<tr><td class="key">1995</td><td class="num">5</td><td class="num">inf</td>' r.html &&
+    grep -q '<title>1995, Population 1: inf</title>' r.html ||
+    { echo "FAIL: an infinite contribution is not labelled inf"; fail=1; }
 exit $fail

@@ -216,6 +216,31 @@ TEST(report_test, share_inbred_axis_covers_the_shares_within_100) {
     }
 }
 
+// 101 generations, 0 to 100, are shown in 51 groups of 2, the last of generation 100 alone; a
+// group sums its generations' individuals and weights their means by them.
+TEST(report_test, many_cohorts_in_groups) {
+    json s = finished_run();
+    full_sib_cohorts(s);
+    json& rows = s["cohorts"]["rows"] = json::array();
+    for (int g = 0; g <= 100; ++g)
+        rows.push_back({{"cohort", g},
+                        {"individuals", 1 + g % 3},
+                        {"inbreeding_mean", g % 2 == 1 ? 0.5 : 0.2},
+                        {"inbreeding_max", 0.5},
+                        {"inbred_share", 1.0},
+                        {"known_generations_mean", g},
+                        {"both_parents_known_share", 1.0},
+                        {"contributions", json::array()}});
+    const std::string html = kinstrom::report_html(s);
+    EXPECT_TRUE(has(html, ". 101 generations are shown in 51 groups of 2 generations: "));
+    EXPECT_EQ(occurrences(html, "<td class=\"key\">98-99</td>"), 2u);  // two tables
+    // Generation 0 (1 individual, F 0.2) and 1 (2, F 0.5): (0.2 + 2 x 0.5) / 3 = 40 %.
+    EXPECT_TRUE(has(html,
+                    "<tr><td class=\"key\">0-1</td><td class=\"num\">3</td><td "
+                    "class=\"num\">40.00</td>"));
+    EXPECT_TRUE(has(html, "<tr><td class=\"key\">100</td><td class=\"num\">2</td>"));
+}
+
 // A run stopped after the statistics, before tracing (untraceable individuals marked for tracing):
 // its stop told once, without a place where it has none, and the individuals to trace from the
 // statistics where the traced pedigree's marked count is not known.
