@@ -1,6 +1,7 @@
 #include "directives/directives.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -396,10 +397,14 @@ Environment Environment::read() {
     };
     env.PBS_O_WORKDIR = get("PBS_O_WORKDIR");
     env.SASROOT = get("SASROOT");
-    if (const char* t = std::getenv("KINSTROM_THREADS")) {
+    if (const char* t = std::getenv("KINSTROM_THREADS"); t != nullptr && *t != '\0') {
         char* end = nullptr;
+        errno = 0;
         const long n = std::strtol(t, &end, 10);
-        if (end != t && *end == '\0' && n >= 1 && n <= 64) env.threads = static_cast<unsigned>(n);
+        if (end != t && *end == '\0' && errno == 0 && n >= 1 && n <= 64)
+            env.threads = static_cast<unsigned>(n);
+        else
+            env.threads_ignored = t;
     }
     return env;
 }

@@ -97,7 +97,8 @@ void derive_birth_date_mode(Directives& d, const RunDate& date, Settings& s);
 struct Environment {
     std::string PBS_O_WORKDIR;  // freed of leading blanks; empty when unset
     std::string SASROOT;
-    unsigned threads = 0;  // KINSTROM_THREADS (1 to 64); 0 when unset or not such a number
+    unsigned threads = 0;         // KINSTROM_THREADS (1 to 64); 0 when unset or not such a number
+    std::string threads_ignored;  // KINSTROM_THREADS when set to something else
 
     static Environment read();
 };

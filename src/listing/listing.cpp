@@ -14,10 +14,7 @@ namespace kinstrom {
 namespace {
 
 // SOURCE_DATE_EPOCH as a number of seconds when it is made of ASCII digits alone.
-bool source_date_epoch(int64_t& epoch) {
-    const char* value = std::getenv("SOURCE_DATE_EPOCH");
-    if (value == nullptr || *value == '\0') return false;
-    const std::string_view text(value);
+bool source_date_epoch(std::string_view text, int64_t& epoch) {
     for (const char c : text)
         if (c < '0' || c > '9') return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), epoch);
@@ -45,9 +42,13 @@ bool date_from_epoch(int64_t epoch, RunDate& date) {
     return fill_date(tm, date);
 }
 
-void dattim(RunDate& I_DATE) {
-    int64_t epoch = 0;
-    if (source_date_epoch(epoch) && date_from_epoch(epoch, I_DATE)) return;
+void dattim(RunDate& I_DATE, std::string* ignored) {
+    // Set to nothing, it counts as not set.
+    if (const char* value = std::getenv("SOURCE_DATE_EPOCH"); value != nullptr && *value != '\0') {
+        int64_t epoch = 0;
+        if (source_date_epoch(value, epoch) && date_from_epoch(epoch, I_DATE)) return;
+        if (ignored != nullptr) *ignored = value;
+    }
     date_from_epoch(static_cast<int64_t>(std::time(nullptr)), I_DATE);
 }
 

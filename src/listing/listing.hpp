@@ -50,8 +50,9 @@ struct RunDate {
 };
 
 // Reads the run's clock: SOURCE_DATE_EPOCH when it holds ASCII digits alone and names an
-// instant with a four-digit year in local time, otherwise the local clock.
-void dattim(RunDate& I_DATE);
+// instant with a four-digit year in local time, otherwise the local clock. A SOURCE_DATE_EPOCH
+// set but not taken is left in `ignored` (when given) for a warning.
+void dattim(RunDate& I_DATE, std::string* ignored = nullptr);
 
 // Local date and time of `epoch` seconds; false when it cannot be represented with a
 // four-digit year.

@@ -352,6 +352,11 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const auto phase = [&](const char* name) { begin_phase(name, progress, diagnostics, state); };
     phase("directives and files");
     const Environment env = Environment::read();
+    if (!env.threads_ignored.empty())
+        diagnostics.warning("KINSTROM_THREADS=" + quoted_bytes(env.threads_ignored) +
+                            " ignored: it must be a whole number from 1 to 64; the run uses " +
+                            counted(usable_processors(), "thread", "threads") +
+                            ", one for each processor it may run on");
     std::unique_ptr<HalvingTable> P_HALVE;
     const auto& [d, settings, names] =
         directives_and_files(in, listing, diagnostics, env, P_HALVE, state);
@@ -501,9 +506,15 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     state.watch->protect(::fileno(out));
 
     RunDate date;
-    dattim(date);
+    std::string epoch_ignored;
+    dattim(date, &epoch_ignored);
     Listing listing(out, date);
     Diagnostics diagnostics(err);
+    if (!epoch_ignored.empty())
+        diagnostics.warning("SOURCE_DATE_EPOCH=" + quoted_bytes(epoch_ignored) +
+                            " ignored: it must be digits alone, the seconds since 1970-01-01 "
+                            "00:00 UTC up to the year 9999; the run date is taken from the "
+                            "clock, so the listing's date differs from run to run");
     int status = 0;
     Progress progress = Progress::from_environment();
     diagnostics.set_progress(&progress);

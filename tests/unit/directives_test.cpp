@@ -209,7 +209,7 @@ TEST(NameResolution, WorkdirPrefix) {
         {long_dir, "", "ped.txt", long_dir + "/ped.txt"},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(resolve_name(r.name, Environment{r.workdir, r.sasroot}), r.resolved)
+        EXPECT_EQ(resolve_name(r.name, Environment{r.workdir, r.sasroot, 0, {}}), r.resolved)
             << r.workdir << "|" << r.sasroot;
 }
 
