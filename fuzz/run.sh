@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
 # into build-fuzz and runs each one on its corpus for SECONDS seconds (default 20).
 #
-#   fuzz/run.sh [SECONDS] [TARGET...]      targets: directives records run (default: all three)
+#   fuzz/run.sh [SECONDS] [TARGET...]      targets: directives records run packed (default: all)
 #
 # Needs clang and its libFuzzer runtime (bash tools/setup.sh ci installs them).
 # The seed corpora in fuzz/corpus/TARGET are only read; inputs the fuzzer adds go to
@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(directives records run)
+[ ${#targets[@]} -eq 0 ] && targets=(directives records run packed)
 
 CXX=${FUZZ_CXX:-clang++} cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKINSTROM_FUZZ=ON -DKINSTROM_TESTS=OFF > /dev/null

@@ -12,11 +12,36 @@
 
 namespace kinstrom {
 
+namespace {
+
+// The file's first bytes when they mark a compressed file that is not read as it is.
+const char* compression(std::string_view text) {
+    const auto starts = [&](std::string_view magic) {
+        return text.substr(0, magic.size()) == magic;
+    };
+    if (starts("BZh")) return "bzip2";
+    if (starts(std::string_view("\xfd"
+                                "7zXZ\0",
+                                6)))
+        return "xz";
+    if (starts("PK\x03\x04")) return "zip";
+    return nullptr;
+}
+
+// How a text is compressed, when it is: "gzip", "zstd", or one of the formats not read.
+const char* compressed_as(std::string_view text) {
+    const Packing packing = packing_of(text);
+    return packing != Packing::none ? packing_name(packing) : compression(text);
+}
+
+}  // namespace
+
 InputText::~InputText() {
     if (map_ != nullptr) ::munmap(map_, map_size_);
 }
 
-void InputText::load(Listing& listing, std::FILE* file, const std::string& name) {
+void InputText::load(Listing& listing, std::FILE* file, const std::string& name,
+                     const InputBound& bound) {
     const int fd = ::fileno(file);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
@@ -31,7 +56,7 @@ void InputText::load(Listing& listing, std::FILE* file, const std::string& name)
             map_ = map;
             map_size_ = size;
             text_ = std::string_view(static_cast<const char*>(map), size);
-            unpack_if_compressed(listing, name);
+            unpack_if_compressed(listing, name, bound);
             return;
         }
     }
@@ -41,17 +66,29 @@ void InputText::load(Listing& listing, std::FILE* file, const std::string& name)
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) copy_.append(buffer, n);
     if (std::ferror(file)) read_failure(listing, name);
     text_ = copy_;
-    unpack_if_compressed(listing, name);
+    unpack_if_compressed(listing, name, bound);
 }
 
-void InputText::unpack_if_compressed(Listing& listing, const std::string& name) {
+void InputText::unpack_if_compressed(Listing& listing, const std::string& name,
+                                     const InputBound& bound) {
     const Packing packing = packing_of(text_);
     if (packing == Packing::none) return;
+    const std::string cannot =
+        "cannot read the file, compressed with " + std::string(packing_name(packing)) + ": ";
     std::string fault;
-    if (!unpack(packing, text_, unpacked_, fault))
+    if (!unpack(packing, text_, bound, unpacked_, fault))
+        read_failure(listing, name, cannot + fault);
+    // Compressed twice: told, not decompressed once more.
+    if (const char* inner = compressed_as(unpacked_.text())) {
+        const bool read = packing_of(unpacked_.text()) != Packing::none;
+        const char* article = inner[0] == 'x' ? "an " : "a ";
         read_failure(listing, name,
-                     "cannot read the file, compressed with " + std::string(packing_name(packing)) +
-                         ": " + fault);
+                     cannot + "its text is compressed once more, with " + inner + " (" + article +
+                         inner + " file inside a " + packing_name(packing) +
+                         " file): decompress it " +
+                         (read ? "once, and the file it gives is read as it is"
+                               : "twice, and read the plain file"));
+    }
     // Only the decompressed text is kept.
     if (map_ != nullptr) ::munmap(std::exchange(map_, nullptr), map_size_);
     std::string().swap(copy_);
@@ -113,20 +150,6 @@ std::string expected_value(InputKind kind, int32_t value, int32_t n_bpop) {
                    std::to_string(n_bpop) + ", a real number";
     }
     return {};
-}
-
-// The file's first bytes when they mark a compressed file that is not read as it is.
-const char* compression(std::string_view text) {
-    const auto starts = [&](std::string_view magic) {
-        return text.substr(0, magic.size()) == magic;
-    };
-    if (starts("BZh")) return "bzip2";
-    if (starts(std::string_view("\xfd"
-                                "7zXZ\0",
-                                6)))
-        return "xz";
-    if (starts("PK\x03\x04")) return "zip";
-    return nullptr;
 }
 
 bool has_letter(std::string_view s) {

@@ -31,9 +31,10 @@ class InputText {
     ~InputText();
 
     // Maps the open file, or reads it whole when it cannot be mapped, and decompresses it when it
-    // is compressed with gzip or zstd; a read error, or compressed data that is damaged or cut
-    // short, stops the run with "Error when reading file <name>".
-    void load(Listing& listing, std::FILE* file, const std::string& name);
+    // is compressed with gzip or zstd, into at most `bound` bytes; a read error, compressed data
+    // that is damaged, cut short, needs a dictionary or would pass the bound, or a text that is
+    // compressed once more, stops the run with "Error when reading file <name>".
+    void load(Listing& listing, std::FILE* file, const std::string& name, const InputBound& bound);
 
     // Takes `text` as the file's text.
     void adopt(std::string text) {
@@ -44,7 +45,7 @@ class InputText {
     std::string_view text() const { return text_; }
 
   private:
-    void unpack_if_compressed(Listing& listing, const std::string& name);
+    void unpack_if_compressed(Listing& listing, const std::string& name, const InputBound& bound);
 
     void* map_ = nullptr;
     std::size_t map_size_ = 0;

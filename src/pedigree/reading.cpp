@@ -59,7 +59,7 @@ class Reading {
             if (table_ != nullptr) {
                 bprop_text_.adopt(std::move(table_->bprop));
             } else {
-                bprop_text_.load(listing_, in_.bprop.file, in_.bprop.name);
+                bprop_text_.load(listing_, in_.bprop.file, in_.bprop.name, o_.input_bound);
             }
             count_phg_records();
         } else {
@@ -70,7 +70,7 @@ class Reading {
         if (table_ != nullptr) {
             enter_table_individuals();
         } else {
-            ped_text_.load(listing_, in_.ped.file, in_.ped.name);
+            ped_text_.load(listing_, in_.ped.file, in_.ped.name, o_.input_bound);
             enter_individuals();
         }
         link_pedigree();
@@ -518,7 +518,7 @@ class Reading {
         if (table_ != nullptr) {
             text.adopt(std::move(table_->trace));
         } else {
-            text.load(listing_, in_.prob.file, in_.prob.name);
+            text.load(listing_, in_.prob.file, in_.prob.name, o_.input_bound);
         }
         trace_text_ = text.text();
         RecordReader r(text.text());

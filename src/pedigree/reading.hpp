@@ -14,6 +14,7 @@
 #include <string>
 
 #include "diagnostics/diagnostics.hpp"
+#include "input/bound.hpp"
 #include "listing/listing.hpp"
 #include "pedigree/errors.hpp"
 #include "pedigree/pedigree.hpp"
@@ -33,7 +34,7 @@ inline constexpr const char* UNKNOWN_PARENTS_ADVICE =
     "year; with --table, --unknown CODE gives one to missing-value parents) and list those "
     "codes with their proportions in the breed-proportion file";
 
-// What reading takes from the directives.
+// What reading takes from the directives, and how far a compressed input may expand.
 struct ReadOptions {
     int32_t MAX_A = 0;
     int32_t MAX_PHG = 0;
@@ -43,6 +44,7 @@ struct ReadOptions {
     std::array<int32_t, 2> ANE_MIN_DIFF{};  // sire, dam
     bool dob_check = false;
     bool use_bprop = false;  // a breed-proportion file is named
+    InputBound input_bound;
 };
 
 // An input file: its name as resolved and its open stream (null for a named breed-proportion

@@ -114,12 +114,13 @@ void banner(Listing& listing) {
 // from the pedigree file), lines longer than MAX_NIV, individuals below a loop.
 std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& pedigree,
                                              int32_t MAX_NIV, const InputSource& ped,
+                                             const InputBound& bound,
                                              const std::optional<TableLayout>& table) {
     const UntraceableCauses causes = untraceable_causes(pedigree, MAX_NIV);
     std::vector<int64_t> lines;
     if (!causes.loops.empty()) {
         InputText text;
-        text.load(listing, ped.file, ped.name);
+        text.load(listing, ped.file, ped.name, bound);
         const std::vector<int64_t> ids = loop_member_ids(causes, pedigree);
         lines = table ? table_record_lines(text.text(), *table, pedigree.ids, ids)
                       : record_lines(text.text(), ids);
@@ -131,11 +132,12 @@ std::vector<std::string> explain_untraceable(Listing& listing, const Pedigree& p
 // run stops for them (some are marked for tracing), warnings otherwise.
 std::vector<std::string> untraceable_lines(Listing& listing, const Pedigree& pedigree,
                                            const PedigreeCounts& counts, int32_t MAX_NIV,
-                                           const InputSource& ped,
+                                           const InputSource& ped, const InputBound& bound,
                                            const std::optional<TableLayout>& table,
                                            Diagnostics& diagnostics) {
     if (counts.not_traceable_to_phgs == 0) return {};
-    std::vector<std::string> lines = explain_untraceable(listing, pedigree, MAX_NIV, ped, table);
+    std::vector<std::string> lines =
+        explain_untraceable(listing, pedigree, MAX_NIV, ped, bound, table);
     for (const std::string& line : lines) {
         if (counts.not_traceable_to_trace > 0) {
             diagnostics.error({{}, 0, 0, line});
@@ -278,22 +280,22 @@ SummarySources summary_sources(const RunState& state) {
     return in;
 }
 
-ReadOptions read_options(const RunDirectives& run) {
+ReadOptions read_options(const RunDirectives& run, const InputBound& input_bound) {
     const Directives& d = run.d;
     const Settings& s = run.settings;
-    return {d.MAX_A,      d.MAX_PHG,      d.N_BPOP,    d.MIN_ACC_BD,
-            d.MAX_ACC_BD, s.ANE_MIN_DIFF, s.dob_check, s.use_bprop};
+    return {d.MAX_A,        d.MAX_PHG,   d.N_BPOP,    d.MIN_ACC_BD, d.MAX_ACC_BD,
+            s.ANE_MIN_DIFF, s.dob_check, s.use_bprop, input_bound};
 }
 
 // The pedigree statistics with their stops: the counts, the untraceable individuals explained,
 // and whether inbreeding coefficients are computed.
 bool statistics_and_stops(Listing& listing, const RunDirectives& run, const InputSource& ped,
-                          Diagnostics& diagnostics, RunState& state) {
+                          const InputBound& bound, Diagnostics& diagnostics, RunState& state) {
     const ErrorFiles& errors = state.files.errors;
     const int32_t MAX_NIV = run.d.MAX_NIV;
     const PedigreeCounts& counts = state.counts.emplace(pedigree_counts(state.pedigree, errors));
-    state.untraceable =
-        untraceable_lines(listing, state.pedigree, counts, MAX_NIV, ped, state.table, diagnostics);
+    state.untraceable = untraceable_lines(listing, state.pedigree, counts, MAX_NIV, ped, bound,
+                                          state.table, diagnostics);
     const StatisticsStops causes = stop_causes(state.pedigree, errors, counts, MAX_NIV, run.names);
     const bool inbreeding =
         *(state.inbreeding = pedigree_statistics(listing, counts, run.settings.inbreed, causes));
@@ -357,6 +359,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
                             " ignored: it must be a whole number from 1 to 64; the run uses " +
                             counted(usable_processors(), "thread", "threads") +
                             ", one for each processor it may run on");
+    const InputBound input_bound = input_bound_from_environment(diagnostics);
     std::unique_ptr<HalvingTable> P_HALVE;
     const auto& [d, settings, names] =
         directives_and_files(in, listing, diagnostics, env, P_HALVE, state);
@@ -367,7 +370,8 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const InputSources inputs{{names.ped, files.ped.get()},
                               {names.prob, files.prob.get()},
                               {names.bprop, files.bprop.get()}};
-    read_inputs(listing, table, read_options(*state.directives), inputs, diagnostics, state);
+    read_inputs(listing, table, read_options(*state.directives, input_bound), inputs, diagnostics,
+                state);
 
     const ReportSettings report_settings{pedigree.N_BPOP, d.MIN_D_SBD, d.MIN_D_DBD, d.MIN_ACC_BD,
                                          d.MAX_ACC_BD};
@@ -378,8 +382,8 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     write_missing_phgs(pedigree, files.errors);
     report_tracing_errors(listing, pedigree, files.errors);
     phase("pedigree statistics");
-    const bool inbreeding =
-        statistics_and_stops(listing, *state.directives, inputs.ped, diagnostics, state);
+    const bool inbreeding = statistics_and_stops(listing, *state.directives, inputs.ped,
+                                                 input_bound, diagnostics, state);
 
     phase("order, generations, walks");
     const std::vector<int32_t> IW2 = phg_output_order(listing, pedigree);

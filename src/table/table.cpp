@@ -69,7 +69,7 @@ class TableReader {
     // ---- The pedigree ------------------------------------------------------------------------
 
     void read_pedigree() {
-        ped_.load(listing_, in_.ped.file, in_.ped.name);
+        ped_.load(listing_, in_.ped.file, in_.ped.name, read_.input_bound);
         Lines lines(ped_.text());
         if (!first_line(lines))
             ill_input(listing_, in_.ped.name, 1, {{}, 0, 0, "the pedigree file holds no records"});
@@ -560,7 +560,7 @@ class TableReader {
     std::pair<Separator, int64_t> side_table(const InputSource& in, std::string& out, Header header,
                                              const std::size_t& values, Record record) {
         InputText text;
-        text.load(listing_, in.file, in.name);
+        text.load(listing_, in.file, in.name, read_.input_bound);
         Lines lines(text.text());
         Separator separator = Separator::blanks;
         LineFields fields(separator);

@@ -54,7 +54,8 @@ for key in $keys; do
     section DIRECTIVES FILES | grep -Eq "^ +$key \((integer|text of [0-9]+), default [^)]+\)$" ||
         failed "DIRECTIVES has no entry for $key with its type and default"
 done
-for variable in SOURCE_DATE_EPOCH TZ KINSTROM_PROGRESS KINSTROM_THREADS PBS_O_WORKDIR SASROOT; do
+for variable in SOURCE_DATE_EPOCH TZ KINSTROM_PROGRESS KINSTROM_THREADS KINSTROM_MAX_INPUT PBS_O_WORKDIR \
+    SASROOT; do
     section ENVIRONMENT "EXIT STATUS" | grep -Eq "^ +$variable( |$)" ||
         failed "ENVIRONMENT has no entry for $variable"
 done

@@ -1,9 +1,11 @@
-// Compressed input: gzip members and zstd frames read whole, and every damaged or cut-short
-// file refused, never taken as a shorter text.
+// Compressed input: gzip members and zstd frames read whole, skippable frames passed over, and
+// every damaged or cut-short file refused, never taken as a shorter text; no text held past its
+// bound.
 #include <gtest/gtest.h>
 #include <zlib.h>
 #include <zstd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "input/compressed.hpp"
@@ -45,12 +47,34 @@ std::string pedigree_text(int records) {
     return text;
 }
 
-// The text of `packed`, or "FAULT: ..." when it is refused.
-std::string read(const std::string& packed) {
+// The text of `packed`, or "FAULT: ..." when it is refused (with the text held then, in
+// `held`, when asked).
+std::string read(const std::string& packed, uint64_t bound = NO_BOUND,
+                 std::size_t* held = nullptr) {
     Unpacked out;
     std::string fault;
-    if (!unpack(packing_of(packed), packed, out, fault)) return "FAULT: " + fault;
-    return std::string(out.text());
+    const bool ok = unpack(packing_of(packed), packed, {bound, "BOUND", "RAISE"}, out, fault);
+    if (held != nullptr) *held = out.text().size();
+    return ok ? std::string(out.text()) : "FAULT: " + fault;
+}
+
+// `text` as a zstd frame that does not declare its size, as a compressor writes a stream.
+std::string zstd_stream(const std::string& text) {
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    std::string out(ZSTD_compressBound(text.size()) + 64, '\0');
+    ZSTD_inBuffer in{text.data(), text.size(), 0};
+    ZSTD_outBuffer buffer{out.data(), out.size(), 0};
+    EXPECT_EQ(ZSTD_compressStream2(c, &buffer, &in, ZSTD_e_end), 0u);
+    ZSTD_freeCCtx(c);
+    out.resize(buffer.pos);
+    return out;
+}
+
+// A skippable frame of magic number 0x184D2A50 + `variant`.
+std::string skippable(int variant, const std::string& content) {
+    std::string frame = {static_cast<char>(0x50 + variant), '\x2a', '\x4d', '\x18'};
+    for (int i = 0; i < 4; ++i) frame += static_cast<char>((content.size() >> (8 * i)) & 0xff);
+    return frame + content;
 }
 
 using Packer = std::string (*)(const std::string&);
@@ -66,6 +90,35 @@ TEST(Compressed, ReadWholeAcrossMembersAndFrames) {
     EXPECT_EQ(packing_of(gzip(a)), Packing::gzip);
     EXPECT_EQ(packing_of(zstd(a)), Packing::zstd);
     EXPECT_EQ(packing_of(a), Packing::none);
+    // Skippable frames first, between frames and last, of every magic number.
+    for (int variant : {0, 7, 15}) {
+        const std::string skip = skippable(variant, "frame sizes");
+        EXPECT_EQ(packing_of(skip + zstd(a)), Packing::zstd);
+        EXPECT_EQ(read(skip + zstd(a) + skippable(variant, "") + zstd_stream(b) + skip), a + b);
+    }
+    EXPECT_EQ(packing_of(skippable(16, "") + zstd(a)), Packing::none);
+}
+
+TEST(Compressed, TextBoundedAtItsSize) {
+    const std::string text = pedigree_text(20000);  // 438 KiB
+    const std::string past = "FAULT: the text expands past ";
+    for (const Packer pack : {&gzip, &zstd, &zstd_stream}) {
+        const std::string packed = pack(text) + pack(text);
+        EXPECT_EQ(read(packed, 2 * text.size()), text + text);
+        std::size_t held = 0;
+        EXPECT_EQ(read(packed, 2 * text.size() - 1, &held).substr(0, past.size()), past);
+        EXPECT_LE(held, 2 * text.size());
+    }
+    // Declared sizes are added up and refused before anything is decompressed.
+    std::size_t held = 1;
+    EXPECT_EQ(read(zstd(text) + skippable(0, "") + zstd(text), 2 * text.size() - 1, &held),
+              past +
+                  "876 KiB, BOUND (its zstd frame headers declare 876 KiB): decompress it "
+                  "to a plain file first (a plain file is mapped, not held in memory), or RAISE");
+    EXPECT_EQ(held, 0u);
+    EXPECT_EQ(read(zstd(text), 1000).substr(past.size()),
+              "1000 bytes, BOUND (its zstd frame header declares 438 KiB): decompress it to a "
+              "plain file first (a plain file is mapped, not held in memory), or RAISE");
 }
 
 TEST(Compressed, DamagedOrCutShortIsRefused) {

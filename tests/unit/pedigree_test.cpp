@@ -191,7 +191,7 @@ Read read_files(const std::string& ped, const std::string& prob, const std::stri
     return out;
 }
 
-const ReadOptions TRACE_ONLY{100, 10, 0, 1, 2147483647, {1, 1}, false, false};
+const ReadOptions TRACE_ONLY{100, 10, 0, 1, 2147483647, {1, 1}, false, false, {}};
 
 // Each parent is held to its own minimum age: the sire to MIN_D_SBD, the dam to MIN_D_DBD.
 TEST(Dates, MinimumAgeOfEachParent) {
@@ -199,7 +199,7 @@ TEST(Dates, MinimumAgeOfEachParent) {
         {30, 90, 1}, {90, 30, 1}, {30, 30, 0}, {90, 90, 2}};  // sire's, dam's minimum; errors
     for (const auto& [sire_days, dam_days, errors_found] : rows) {
         // Both parents born 60 days before their offspring.
-        const ReadOptions o{10, 10, 0, 1, 20261205, {sire_days, dam_days}, true, false};
+        const ReadOptions o{10, 10, 0, 1, 20261205, {sire_days, dam_days}, true, false, {}};
         EXPECT_EQ(
             read_files("1 0 0 20000101\n2 0 0 20000101\n3 1 2 20000301\n", "3\n", "", o).error8,
             errors_found)
@@ -209,7 +209,7 @@ TEST(Dates, MinimumAgeOfEachParent) {
 
 // What standard error says of an input record that stops the run.
 TEST(Messages, InvalidInputCauses) {
-    const ReadOptions breeds{100, 10, 2, 1, 2147483647, {1, 1}, false, true};
+    const ReadOptions breeds{100, 10, 2, 1, 2147483647, {1, 1}, false, true, {}};
     const struct {
         const char *ped, *prob, *bp, *stop;
     } rows[] = {
@@ -258,8 +258,8 @@ TEST(Messages, InvalidInputCauses) {
 
 // Warnings of the reading phase; the run goes on.
 TEST(Messages, ReadingWarnings) {
-    const ReadOptions breeds{100, 10, 2, 1, 2147483647, {1, 1}, false, true};
-    const ReadOptions dates{100, 10, 0, 19000101, 20261205, {1, 1}, true, false};
+    const ReadOptions breeds{100, 10, 2, 1, 2147483647, {1, 1}, false, true, {}};
+    const ReadOptions dates{100, 10, 0, 19000101, 20261205, {1, 1}, true, false, {}};
     const std::string records = "1 0 0 1\n2 0\n0 1\n3 1 2 5\n4 3 1 6\n";
     const struct {
         std::string ped, prob, bp;
