@@ -108,4 +108,20 @@ grep -qF 'OPT1 takes a whole number, found \x1b[2J;' "$work/ctl_key.stderr" ||
     { echo "FAIL ctl_key: the value not escaped"; cat "$work/ctl_key.stderr"; fail=1; }
 grep -qF $'kinstrom: \\x1b[2J/M\xc3\xbcller.txt: error: no such file' "$work/utf8.stderr" ||
     { echo "FAIL utf8: the name not as it is"; cat "$work/utf8.stderr"; fail=1; }
+
+# Settings of the environment that are not taken: one warning each, naming the value and what is
+# used instead; the run goes on.
+for setting in "SOURCE_DATE_EPOCH= 1796450637" SOURCE_DATE_EPOCH=1e9 SOURCE_DATE_EPOCH=-1 \
+    SOURCE_DATE_EPOCH=999999999999 KINSTROM_THREADS=0 KINSTROM_THREADS=abc KINSTROM_THREADS=999999; do
+    name=${setting%%=*} value=${setting#*=}
+    (cd "$work" && env "$setting" "$bin" < open.dir > env.listing 2> env.stderr)
+    want="kinstrom: warning: $name=\"$value\" ignored: "
+    if [ "$(grep -c "^kinstrom: warning: $name" "$work/env.stderr")" != 1 ] ||
+        ! grep -qF "$want" "$work/env.stderr" ||
+        ! grep -qE 'the run date is taken from the clock|the run uses [0-9]+ threads?,' "$work/env.stderr"; then
+        echo "FAIL $setting: no single warning"
+        cat "$work/env.stderr"
+        fail=1
+    fi
+done
 exit $fail

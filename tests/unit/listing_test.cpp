@@ -97,16 +97,27 @@ TEST(RunClock, DateFromEpochInUtc) {
             EXPECT_EQ(fields(d), fields(r.date)) << r.epoch;
         }
     }
-    // SOURCE_DATE_EPOCH sets the clock only when it is all digits.
-    const auto clock_set_by = [](const char* value) {
+    // SOURCE_DATE_EPOCH sets the clock only when it is all digits and names a 4-digit year; a
+    // value set but not taken is handed back for a warning, an empty one counts as not set.
+    std::string ignored;
+    const auto clock_set_by = [&ignored](const char* value) {
         ::setenv("SOURCE_DATE_EPOCH", value, 1);
         RunDate d;
-        dattim(d);
+        ignored.clear();
+        dattim(d, &ignored);
         return fields(d) == fields(SAMPLE_DATE);
     };
-    for (const char* v : {"1796450637", "01796450637"}) EXPECT_TRUE(clock_set_by(v)) << v;
-    for (const char* v : {"+1796450637", " 1796450637", "1796450637x", ""})
+    for (const char* v : {"1796450637", "01796450637"}) {
+        EXPECT_TRUE(clock_set_by(v)) << v;
+        EXPECT_EQ(ignored, "");
+    }
+    for (const char* v :
+         {"+1796450637", " 1796450637", "1796450637x", "1e9", "-1", "253402300800"}) {
         EXPECT_FALSE(clock_set_by(v)) << '"' << v << '"';
+        EXPECT_EQ(ignored, v);
+    }
+    EXPECT_FALSE(clock_set_by(""));
+    EXPECT_EQ(ignored, "");
     ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
