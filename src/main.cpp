@@ -143,6 +143,35 @@ bool table_options(const std::string& columns, const std::string& unknown, bool 
     return true;
 }
 
+// --generations and --groups once every argument is read; false with `error` set when they do
+// not go with the evaluation pedigree or the number is not one.
+bool evaluation_options(const std::string& generations, bool groups,
+                        kinstrom::EvaluationOptions& evaluation, std::string& error) {
+    const char* without = !generations.empty() ? "--generations" : groups ? "--groups" : nullptr;
+    if (evaluation.file.empty() && without != nullptr) {
+        error = std::string(without) +
+                " goes with --evaluation-pedigree: kinstrom --evaluation-pedigree FILE " + without +
+                " ... < directives";
+        return false;
+    }
+    evaluation.groups = groups;
+    if (generations.empty()) return true;
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(generations.c_str(), &end, 10);
+    if (generations.find_first_not_of("0123456789") != std::string::npos || errno != 0 ||
+        n > 2147483647L) {
+        error =
+            "--generations needs a number of generations, a whole number of 0 or more (0: the "
+            "listed individuals only; 3: with parents, grandparents and great-grandparents), "
+            "not '" +
+            generations + "'";
+        return false;
+    }
+    evaluation.generations = static_cast<int32_t>(n);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,15 +187,18 @@ int main(int argc, char** argv) {
     }
     kinstrom::RunOptions options;
     options.watch_signals = true;
-    std::string columns, unknown;
-    bool header = false, no_header = false;
+    std::string columns, unknown, generations;
+    bool header = false, no_header = false, groups = false;
     for (int i = 1; i < argc; ++i) {
         std::string error;
         if (value_option("--summary", argc, argv, i, options.summary, error) ||
             value_option("--report", argc, argv, i, options.report, error) ||
             value_option("--columns", argc, argv, i, columns, error, "a list of columns",
                          "ID,SIRE,DAM[,SORT]") ||
-            value_option("--unknown", argc, argv, i, unknown, error, "a PHG code", "CODE")) {
+            value_option("--unknown", argc, argv, i, unknown, error, "a PHG code", "CODE") ||
+            value_option("--evaluation-pedigree", argc, argv, i, options.evaluation.file, error) ||
+            value_option("--generations", argc, argv, i, generations, error,
+                         "a number of generations", "N")) {
             if (error.empty()) continue;
             kinstrom::write_line(stderr, "kinstrom: error: " + error);
             return STOP;
@@ -174,6 +206,7 @@ int main(int argc, char** argv) {
         bool* flag = std::strcmp(argv[i], "--table") == 0       ? &options.table.on
                      : std::strcmp(argv[i], "--header") == 0    ? &header
                      : std::strcmp(argv[i], "--no-header") == 0 ? &no_header
+                     : std::strcmp(argv[i], "--groups") == 0    ? &groups
                                                                 : nullptr;
         if (flag != nullptr) {
             *flag = true;
@@ -185,7 +218,8 @@ int main(int argc, char** argv) {
                                          "more");
     }
     if (std::string error;
-        !table_options(columns, unknown, header, no_header, options.table, error)) {
+        !table_options(columns, unknown, header, no_header, options.table, error) ||
+        !evaluation_options(generations, groups, options.evaluation, error)) {
         kinstrom::write_line(stderr, "kinstrom: error: " + error);
         return STOP;
     }

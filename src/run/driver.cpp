@@ -15,6 +15,7 @@
 
 #include "diagnostics/diagnostics.hpp"
 #include "directives/directives.hpp"
+#include "evaluation/evaluation.hpp"
 #include "genetics/genetics.hpp"
 #include "input/reader.hpp"
 #include "listing/listing.hpp"
@@ -60,6 +61,11 @@ struct RunState {
     std::shared_ptr<const TracedValues> values;
     std::shared_ptr<const std::vector<double>> contributions;  // by cohort, once summed
     OutputResults output;
+    // --evaluation-pedigree: where it goes, the file while it is written (until the run's end
+    // commits it), and what the summary tells of it.
+    std::optional<Target> evaluation_target;
+    std::unique_ptr<WholeFile> evaluation_file;
+    std::optional<EvaluationResult> evaluation;
     bool finished = false;  // the run is over, stopped or not
 };
 
@@ -195,8 +201,8 @@ Directives read_directive_group(std::istream& in, Listing& listing, Diagnostics&
     Directives d;
     DirectiveProblem problem;
     const bool read = read_directives(in, d, &problem);
-    protect_inputs(
-        watch, read ? std::vector{d.PED_FILE, d.PROB_FILE, d.BPROP_FILE} : problem.file_names, env);
+    if (read) problem.file_names = {d.PED_FILE, d.PROB_FILE, d.BPROP_FILE};
+    protect_inputs(watch, problem.file_names, env);
     if (!read)
         fatal_stop(listing, {" ", "Error reading the directive file"}, StopEnd::program_terminates,
                    {"<stdin>", problem.line, 0, problem.text});
@@ -226,6 +232,29 @@ void remove_earlier_summary(Watch& watch, const RunDirectives& run) {
     if (watch.summary && !watch.is_run_file(*watch.summary)) remove_earlier(*watch.summary);
 }
 
+// The evaluation pedigree replaces its file at the end of the run: a name that leads to another
+// file of the run, an input file, the directives or the listing stops the run before any file
+// is written.
+void check_evaluation_target(Listing& listing, Watch& watch, const Target& target,
+                             const std::vector<std::string>& outputs) {
+    for (const std::string& name : outputs) {
+        std::string error;
+        const std::optional<Target> other = find_target(name, error);
+        if (!other || !other->same_file(target)) continue;
+        fatal_stop(listing, {" ", "File " + target.name + " is written twice"},
+                   StopEnd::program_terminates,
+                   {target.name, 0, 0,
+                    "the evaluation pedigree would be written over the file " + name +
+                        " of the run: give it a name of its own"});
+    }
+    if (watch.is_run_file(target))
+        fatal_stop(listing, {" ", "File " + target.name + " is both input and output"},
+                   StopEnd::program_terminates,
+                   {target.name, 0, 0,
+                    "the evaluation pedigree would be written over an input file of the run, "
+                    "the directive file or the listing: give it a name of its own"});
+}
+
 // The directives read, echoed and checked, and the run's files opened: the opening section of
 // the listing.
 const RunDirectives& directives_and_files(std::istream& in, Listing& listing,
@@ -242,6 +271,9 @@ const RunDirectives& directives_and_files(std::istream& in, Listing& listing,
     const RunDirectives& run =
         state.directives.emplace(complete_directives(listing, *state.read, env));
     check_input_files(listing, run.names);
+    if (state.evaluation_target)
+        check_evaluation_target(listing, *state.watch, *state.evaluation_target,
+                                output_names(run.settings, run.names.prob));
     remove_earlier_summary(*state.watch, run);
     open_files(listing, run.d, run.settings, run.names, state.files);
     // The outputs are the run's files now that they are there.
@@ -276,6 +308,7 @@ SummarySources summary_sources(const RunState& state) {
     in.values = state.values;
     in.contributions = state.contributions;
     in.table = state.table ? &*state.table : nullptr;
+    in.evaluation = state.evaluation ? &*state.evaluation : nullptr;
     in.finished = state.finished;
     return in;
 }
@@ -331,6 +364,48 @@ void begin_phase(const char* name, Progress& progress, const Diagnostics& diagno
     if (!state.summary) return;
     state.watch->snapshot(
         summary_document(summary_sources(state), progress.phases(), diagnostics, 0), name);
+}
+
+[[noreturn]] void evaluation_failure(Listing& listing, const Target& target,
+                                     const std::string& error) {
+    fatal_stop(listing, {" ", "Error when writing file " + target.name},
+               StopEnd::program_terminates,
+               {target.name, 0, 0,
+                "the evaluation pedigree was not written: " + error +
+                    (target.kind == Target::Kind::replace
+                         ? "; an earlier file of that name is left as it was"
+                         : "")});
+}
+
+// The evaluation pedigree laid out and written under its temporary name; the end of the run
+// commits it.
+void write_evaluation(Listing& listing, const Pedigree& pedigree, const GeneticValues& genetics,
+                      bool inbreeding, Diagnostics& diagnostics, RunState& state) {
+    EvaluationResult& result = *state.evaluation;
+    const Target& target = *state.evaluation_target;
+    const EvaluationCodes codes = evaluation_codes(pedigree, genetics.order, result.options);
+    const int32_t n = codes.individuals();
+    result.individuals = n;
+    result.group_phgs = codes.group_phgs;
+    result.columns = evaluation_columns(inbreeding);
+    WholeFile& file = *(state.evaluation_file = std::make_unique<WholeFile>(target));
+    if (!file.open() ||
+        !write_evaluation_pedigree(pedigree, codes, genetics.K_GEN, inbreeding,
+                                   [&](std::string_view piece) { return file.write(piece); }))
+        evaluation_failure(listing, target, file.error());
+    const auto g = static_cast<int32_t>(codes.group_phgs.size());
+    std::string columns;
+    for (const std::string& c : result.columns) columns += (columns.empty() ? "" : " ") + c;
+    diagnostics.note(
+        "evaluation pedigree of " + counted(n, "individual", "individuals") +
+            (n > 0 ? " (codes 1 to " + std::to_string(n) + ")" : "") +
+            (result.options.groups ? " and " + counted(g, "genetic group", "genetic groups") +
+                                         (g > 0 ? " (codes " + std::to_string(n + 1) + " to " +
+                                                      std::to_string(n + g) + ")"
+                                                : "")
+                                   : "") +
+            "; columns: " + columns,
+        {target.name});
 }
 
 // The reading phase; with tables, the pedigree's ID texts go with it.
@@ -406,6 +481,10 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     OutputResults& results = state.output;
     write_traced_pedigree(listing, output, pedigree, genetics, output_files, results, progress);
     keep_contributions(state);
+    if (state.evaluation) {
+        phase("writing the evaluation pedigree");
+        write_evaluation(listing, pedigree, genetics, inbreeding, diagnostics, state);
+    }
     phase("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
     write_phg_renumbering(output, pedigree, IW2, files.PHG_RENUM, results);
@@ -415,6 +494,11 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     describe_output_files(listing, output, names.prob, results, !pedigree.ids.empty());
 
     close_files(files);
+    if (state.evaluation_file) {
+        if (!state.evaluation_file->commit())
+            evaluation_failure(listing, *state.evaluation_target, state.evaluation_file->error());
+        state.evaluation->written = true;
+    }
     listing.blank();
     listing.text("EOJ");
     progress.end();
@@ -495,10 +579,30 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     std::optional<Target> summary, report;
     if (!find_summary_targets(options, err, summary, report)) return STOP_CODE;
     RunState state;
+    if (!options.evaluation.file.empty()) {
+        std::string error;
+        state.evaluation_target = find_target(options.evaluation.file, error);
+        if (!state.evaluation_target) {
+            write_line(err,
+                       "kinstrom: " + options.evaluation.file +
+                           ": error: the evaluation pedigree cannot be written there: " + error);
+            return STOP_CODE;
+        }
+        for (const auto& [other, option] :
+             {std::pair{&summary, "--summary"}, std::pair{&report, "--report"}})
+            if (*other && (*other)->same_file(*state.evaluation_target)) {
+                write_line(err, "kinstrom: error: --evaluation-pedigree and " +
+                                    std::string(option) + " name the same file '" +
+                                    options.evaluation.file + "': give each its own name");
+                return STOP_CODE;
+            }
+        state.evaluation.emplace().options = options.evaluation;
+    }
     state.summary = summary || report;
     // The program's own watch lives as long as the program; another run gets one of its own.
+    // It removes the temporary of an evaluation pedigree when a signal ends the run.
     std::unique_ptr<Watch> own_watch;
-    if (options.watch_signals && state.summary) {
+    if (options.watch_signals && (state.summary || state.evaluation)) {
         state.watch = &watch_signals(std::move(summary), std::move(report));
     } else {
         own_watch = std::make_unique<Watch>();

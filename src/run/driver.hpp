@@ -12,6 +12,7 @@
 #include <istream>
 #include <string>
 
+#include "evaluation/evaluation.hpp"
 #include "table/table.hpp"
 
 namespace kinstrom {
@@ -25,6 +26,8 @@ struct RunOptions {
     bool watch_signals = false;
     // --table and its options: the inputs read as tables.
     TableOptions table;
+    // --evaluation-pedigree and its options.
+    EvaluationOptions evaluation;
 };
 
 // Runs the program with the directives on `in`, the listing on `out` and the messages for the

@@ -424,7 +424,34 @@ json files_written_json(const SummarySources& in) {
         file["records"] = f.file->records();
         written.push_back(file);
     }
+    const EvaluationResult* e = in.evaluation;
+    if (e != nullptr && e->written) {
+        json file = {{"role", "evaluation_pedigree"}};
+        put_name(file, "name", e->options.file);
+        file["records"] = e->individuals;
+        written.push_back(file);
+    }
     return written;
+}
+
+// The evaluation pedigree asked for: its file, the depth asked, and once it is laid out its
+// columns, individuals and genetic groups with the PHG code of each group code.
+json evaluation_json(const EvaluationResult& e) {
+    json out;
+    put_name(out, "name", e.options.file);
+    out["generations"] = e.options.generations >= 0 ? json(e.options.generations) : json(nullptr);
+    out["genetic_groups"] = e.options.groups;
+    const bool coded = e.individuals >= 0;
+    out["columns"] = coded ? json(e.columns) : json(nullptr);
+    out["individuals"] = coded ? json(e.individuals) : json(nullptr);
+    out["groups"] = coded ? json(e.group_phgs.size()) : json(nullptr);
+    json codes = json::array();
+    for (std::size_t j = 0; j < e.group_phgs.size(); ++j)
+        codes.push_back(
+            {{"code", e.individuals + static_cast<int64_t>(j) + 1}, {"phg", e.group_phgs[j]}});
+    out["group_codes"] = coded ? codes : json(nullptr);
+    out["written"] = e.written;
+    return out;
 }
 
 json statistics_json(const PedigreeCounts* c) {
@@ -506,7 +533,7 @@ Summary summary_document(const SummarySources& in, const std::vector<Progress::P
     Summary summary;
     json& doc = summary.document;
     doc["format"] = "kinstrom-summary";
-    doc["format_version"] = 3;
+    doc["format_version"] = 4;
     doc["program"] = {{"name", "kinstrom"}, {"version", KINSTROM_VERSION}};
     doc["run_date"] = in.run_date;
     doc["exit_status"] = exit_status;
@@ -515,6 +542,7 @@ Summary summary_document(const SummarySources& in, const std::vector<Progress::P
     doc["inputs"] = inputs_json(in);
     if (in.table != nullptr && in.pedigree != nullptr) doc["table"] = table_json(in);
     doc["files_written"] = files_written_json(in);
+    if (in.evaluation != nullptr) doc["evaluation_pedigree"] = evaluation_json(*in.evaluation);
     doc["statistics"] = statistics_json(in.counts);
     doc["error_kinds"] = error_kinds_json(in);
     put_traced(summary, in);

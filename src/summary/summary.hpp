@@ -22,6 +22,7 @@
 
 #include "diagnostics/diagnostics.hpp"
 #include "directives/directives.hpp"
+#include "evaluation/evaluation.hpp"
 #include "genetics/genetics.hpp"
 #include "listing/progress.hpp"
 #include "output/output.hpp"
@@ -97,7 +98,8 @@ struct SummarySources {
     std::shared_ptr<const TracedValues> values;
     // The contributions summed by cohort (OutputResults::group_sums), once they are summed.
     std::shared_ptr<const std::vector<double>> contributions;
-    const TableLayout* table = nullptr;  // how a pedigree table was read (--table)
+    const TableLayout* table = nullptr;            // how a pedigree table was read (--table)
+    const EvaluationResult* evaluation = nullptr;  // --evaluation-pedigree
     bool finished = false;
 };
 
