@@ -5,8 +5,8 @@
 #                              (default: 100k 1m 10m)
 # Environment:
 #   RUNS=5             runs per size and binary; the median, min and max wall time are reported
-#   VARIANT=full       full, noinbreed, phg500, gz, zst, alltraced, table, several of them
-#                      (blank or comma separated) or all
+#   VARIANT=full       full, noinbreed, phg500, gz, zst, alltraced, table, evaluation, several
+#                      of them (blank or comma separated) or all
 #   BENCH_DIR=DIR      where run folders are generated once and kept (default bench/data)
 #   SEED=1             seed of the generator
 #   BASELINE=BINARY    another kinstrom build, run interleaved with the current one; "self": the
@@ -33,11 +33,12 @@ sizes=("$@")
 [[ $seed =~ ^[0-9]+$ ]] || { echo "SEED must be a number" >&2; exit 2; }
 IFS=', ' read -r -a variants <<< "${VARIANT:-full}"
 ((${#variants[@]})) || variants=(full)
-[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst alltraced table)
+[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst alltraced table evaluation)
 for v in "${variants[@]}"; do
     case $v in
-        full | noinbreed | phg500 | gz | zst | alltraced | table) ;;
-        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst, alltraced, table or all)" >&2
+        full | noinbreed | phg500 | gz | zst | alltraced | table | evaluation) ;;
+        *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst, alltraced, table," \
+            "evaluation or all)" >&2
             exit 2 ;;
     esac
 done
@@ -130,7 +131,7 @@ prepare() {
             dir=$base-phg500
             generate "$dir" "$n" --phg-codes year
             ;;
-        alltraced) # the full run folder with every animal of the pedigree traced
+        alltraced | evaluation) # the full run folder with every animal of the pedigree traced
             generate "$base" "$n"
             dir=$base-alltraced
             [ -f "$dir/directives" ] && return
@@ -339,6 +340,10 @@ run_as() {
         baseline) run_once "$baseline" "$dir/baseline" "$r" ;;
         classic) from=../../ped-$n-s$seed run_once "$current" "$dir/classic" "$r" "${args[@]}" ;;
         table) run_once "$current" "$dir/table" "$r" --table "${args[@]}" ;;
+        evaluation)
+            run_once "$current" "$dir/evaluation" "$r" --evaluation-pedigree evaluation.txt \
+                --groups "${args[@]}"
+            ;;
     esac
 }
 
@@ -460,14 +465,16 @@ for size in "${sizes[@]}"; do
         prepare "$n" "$variant"
         if [ "$variant" = table ]; then
             whos=(classic table)
+        elif [ "$variant" = evaluation ]; then
+            whos=(current evaluation)
         elif [ -n "$baseline" ]; then
             whos=(current baseline)
         else
             whos=(current)
         fi
-        rm -f "$dir"/{current,baseline,classic,table,floor,unpack}.results \
-            "$dir"/{current,baseline,classic,table}.time \
-            "$dir"/{current,baseline,classic,table}.stderr.* "$dir"/floor.out.*
+        rm -f "$dir"/{current,baseline,classic,table,evaluation,floor,unpack}.results \
+            "$dir"/{current,baseline,classic,table,evaluation}.time \
+            "$dir"/{current,baseline,classic,table,evaluation}.stderr.* "$dir"/floor.out.*
         for ((r = 1; r <= runs; r++)); do
             order=("${whos[@]}")
             ((r % 2)) || order=("${whos[@]:1}" "${whos[0]}")   # alternate which goes first
@@ -484,6 +491,24 @@ for size in "${sizes[@]}"; do
             report "$size" table "$dir/table"
             phase_table "$dir" classic table
             table_summary "$size"
+            continue
+        fi
+        if [ "$variant" = evaluation ]; then
+            [ -z "$baseline" ] || printf "%-6s BASELINE is not run in the evaluation variant\n" \
+                "$size"
+            report "$size" current "$dir/current"
+            cur=$median
+            report "$size" evaluation "$dir/evaluation"
+            phase_table "$dir" current evaluation
+            awk -v c="$cur" -v e="$median" -v size="$size" 'BEGIN {
+                printf "%-6s evaluation/current ratio of medians: %.3f   target: at most 1.1\n",
+                       size, c > 0 ? e / c : 0 }'
+            if diff -r -q -x evaluation.txt "$dir/current" "$dir/evaluation" > /dev/null; then
+                printf "%-6s outputs of the last runs besides evaluation.txt: identical\n" "$size"
+            else
+                printf "%-6s outputs of the last runs differ: diff -r %s %s\n" "$size" \
+                    "$dir/current" "$dir/evaluation"
+            fi
             continue
         fi
         report "$size" current "$dir/current"
