@@ -340,8 +340,8 @@ run_as() {
         baseline) run_once "$baseline" "$dir/baseline" "$r" ;;
         classic) from=../../ped-$n-s$seed run_once "$current" "$dir/classic" "$r" "${args[@]}" ;;
         table) run_once "$current" "$dir/table" "$r" --table "${args[@]}" ;;
-        evaluation)
-            run_once "$current" "$dir/evaluation" "$r" --evaluation-pedigree evaluation.txt \
+        evalped)
+            run_once "$current" "$dir/evalped" "$r" --evaluation-pedigree evaluation.txt \
                 --groups "${args[@]}"
             ;;
     esac
@@ -466,15 +466,15 @@ for size in "${sizes[@]}"; do
         if [ "$variant" = table ]; then
             whos=(classic table)
         elif [ "$variant" = evaluation ]; then
-            whos=(current evaluation)
+            whos=(current evalped)
         elif [ -n "$baseline" ]; then
             whos=(current baseline)
         else
             whos=(current)
         fi
-        rm -f "$dir"/{current,baseline,classic,table,evaluation,floor,unpack}.results \
-            "$dir"/{current,baseline,classic,table,evaluation}.time \
-            "$dir"/{current,baseline,classic,table,evaluation}.stderr.* "$dir"/floor.out.*
+        rm -f "$dir"/{current,baseline,classic,table,evalped,floor,unpack}.results \
+            "$dir"/{current,baseline,classic,table,evalped}.time \
+            "$dir"/{current,baseline,classic,table,evalped}.stderr.* "$dir"/floor.out.*
         for ((r = 1; r <= runs; r++)); do
             order=("${whos[@]}")
             ((r % 2)) || order=("${whos[@]:1}" "${whos[0]}")   # alternate which goes first
@@ -498,16 +498,16 @@ for size in "${sizes[@]}"; do
                 "$size"
             report "$size" current "$dir/current"
             cur=$median
-            report "$size" evaluation "$dir/evaluation"
-            phase_table "$dir" current evaluation
+            report "$size" evalped "$dir/evalped"
+            phase_table "$dir" current evalped
             awk -v c="$cur" -v e="$median" -v size="$size" 'BEGIN {
-                printf "%-6s evaluation/current ratio of medians: %.3f   target: at most 1.1\n",
+                printf "%-6s evalped/current ratio of medians: %.3f   target: at most 1.1\n",
                        size, c > 0 ? e / c : 0 }'
-            if diff -r -q -x evaluation.txt "$dir/current" "$dir/evaluation" > /dev/null; then
+            if diff -r -q -x evaluation.txt "$dir/current" "$dir/evalped" > /dev/null; then
                 printf "%-6s outputs of the last runs besides evaluation.txt: identical\n" "$size"
             else
                 printf "%-6s outputs of the last runs differ: diff -r %s %s\n" "$size" \
-                    "$dir/current" "$dir/evaluation"
+                    "$dir/current" "$dir/evalped"
             fi
             continue
         fi

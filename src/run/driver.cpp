@@ -582,6 +582,12 @@ int run(std::istream& in, std::FILE* out, std::FILE* err, const RunOptions& opti
     if (!options.evaluation.file.empty()) {
         std::string error;
         state.evaluation_target = find_target(options.evaluation.file, error);
+        // Found missing only at the end, a folder would cost the whole run.
+        if (state.evaluation_target && state.evaluation_target->kind == Target::Kind::replace &&
+            !state.evaluation_target->folder) {
+            error = "its folder does not exist: make the folder first";
+            state.evaluation_target.reset();
+        }
         if (!state.evaluation_target) {
             write_line(err,
                        "kinstrom: " + options.evaluation.file +
