@@ -424,7 +424,9 @@ std::string files(const json& s) {
     }
     Table out{"", {"Role", "Name", "Records"}, "ttn", {}, {}};
     for (const json& f : items(at(s, "files_written"))) {
-        out.rows.push_back({text(f, "role"), text(f, "name"), count(at(f, "records"))});
+        const std::string role = text(f, "role");
+        out.rows.push_back({role == "evaluation_pedigree" ? "evaluation pedigree" : role,
+                            text(f, "name"), count(at(f, "records"))});
     }
     return section("files", "Files",
                    "<h3>Read</h3>\n" +
