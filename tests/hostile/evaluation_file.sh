@@ -1,59 +1,49 @@
 #!/usr/bin/env bash
 # The evaluation pedigree's file: replaced whole at the end of a run that ends normally, never
-# left half written; a name the run must not write over refused before anything is written.
+# left half written; a name the run must not write over refused before the run begins.
 #
 #   evaluation_file.sh KINSTROM EXAMPLES_DIR
 . "$(dirname "$0")/common.sh"
 cd "$work" || exit 1
-directives="&DIRECTIVES PED_FILE='pedigree.txt', PROB_FILE='trace.txt', BPROP_FILE='breeds.txt',
-  N_BPOP=3, OPT1=2, INBREED='YES' /"
-run() { env SOURCE_DATE_EPOCH=1796450637 TZ=UTC "$bin" "$@" <<< "$directives" > listing 2> stderr; }
-expect() { # STATUS STDERR_PATTERN WHAT
-    [ "$status" = "$1" ] && grep -q -- "$2" stderr ||
-        { echo "FAIL $3: status $status, standard error: $(cat stderr)"; fail=1; }
+run() { # STATUS STDERR_PATTERN ARGUMENT...
+    local want=$1 pattern=$2 status=0
+    shift 2
+    env SOURCE_DATE_EPOCH=1796450637 TZ=UTC "$bin" "$@" > listing 2> stderr <<< "&DIRECTIVES
+        PED_FILE='pedigree.txt', PROB_FILE='trace.txt', INBREED='YES' /" || status=$?
+    [ "$status" = "$want" ] && grep -q -- "$pattern" stderr ||
+        { echo "FAIL $*: status $status, standard error: $(cat stderr)"; fail=1; }
 }
 
-# A run that stops (a bad record) leaves the earlier file as it was, and no temporary file.
+# A run that stops (a bad record) leaves the earlier file as it was; one that ends normally
+# replaces it, and leaves no other file behind.
 echo "earlier" > eval.txt
-cp pedigree.txt good.txt
-echo "x 1 2 3" >> pedigree.txt
-run --evaluation-pedigree eval.txt; status=$?
-expect 16 "error: record" "a stopped run"
-[ "$(cat eval.txt)" = earlier ] || { echo "FAIL: the earlier file was changed by a stopped run"; fail=1; }
-mv good.txt pedigree.txt
-# A run that ends normally replaces it; the folder holds nothing else new.
-ls > before
-run --evaluation-pedigree eval.txt; status=$?
-expect 0 "eval.txt: note: evaluation pedigree of " "a normal run"
+cp pedigree.txt good.txt && echo "x 1 2 3" >> pedigree.txt
+run 16 "error: record" --evaluation-pedigree eval.txt
+[ "$(cat eval.txt)" = earlier ] || { echo "FAIL: a stopped run changed the earlier file"; fail=1; }
+mv good.txt pedigree.txt && ls > before
+run 0 "eval.txt: note: evaluation pedigree of 127 individuals" --evaluation-pedigree eval.txt
 [ "$(cut -d' ' -f1 eval.txt | tr '\n' ' ')" = "$(seq -s ' ' 1 127) " ] ||
     { echo "FAIL: eval.txt not written whole"; fail=1; }
-ls | grep -v -x -f before | grep -v -E '^trace\.txt\.|^(listing|stderr)$' &&
-    { echo "FAIL: files left besides the run's"; fail=1; }
-
+ls | grep -v -x -f before | grep -v -E '^trace\.txt\.' && { echo "FAIL: files left"; fail=1; }
 # A device that cannot take it: the write failure stops the run.
-run --evaluation-pedigree /dev/full; status=$?
-expect 16 "/dev/full: error: the evaluation pedigree was not written: cannot write it: No space" "/dev/full"
+run 16 "/dev/full: error: the evaluation pedigree was not written: cannot write it: No space" \
+    --evaluation-pedigree /dev/full
 grep -q "^ Error when writing file /dev/full" listing || { echo "FAIL: /dev/full listing"; fail=1; }
 
-# Names refused before the run writes anything: the input, another file of the run, the
-# summary's name, a folder, a folder that is not there.
+# Refused: the input, another file of the run, the summary's name, a folder, a folder that is
+# not there, wrong options.
 sum=$(md5sum pedigree.txt)
-run --evaluation-pedigree pedigree.txt; status=$?
-expect 16 "pedigree.txt: error: the evaluation pedigree would be written over an input file" "input"
+run 16 "error: the evaluation pedigree would be written over an input file" \
+    --evaluation-pedigree pedigree.txt
 [ "$(md5sum pedigree.txt)" = "$sum" ] || { echo "FAIL: the input was written over"; fail=1; }
-run --evaluation-pedigree ./trace.txt.PED; status=$?
-expect 16 "would be written over the file trace.txt.PED of the run" ".PED"
-run --evaluation-pedigree e.json --summary ./e.json; status=$?
-expect 16 "error: --evaluation-pedigree and --summary name the same file" "summary"
-run --evaluation-pedigree .; status=$?
-expect 16 "cannot be written there: this is a folder" "a folder"
-run --evaluation-pedigree none/eval.txt; status=$?
-expect 16 "cannot be written there: its folder does not exist" "no folder"
-[ -s listing ] && { echo "FAIL: a run began for a refused option"; fail=1; }
-for args in "--groups" "--generations 2" "--evaluation-pedigree e.txt --generations -1" \
-    "--evaluation-pedigree e.txt --generations 2147483648"; do
-    read -r -a a <<< "$args"
-    run "${a[@]}"; status=$?
-    expect 16 "error: --g" "$args"
+run 16 "over the file trace.txt.PED of the run" --evaluation-pedigree ./trace.txt.PED
+run 16 "and --summary name the same file" --evaluation-pedigree e.json --summary ./e.json
+run 16 "cannot be written there: this is a folder" --evaluation-pedigree .
+run 16 "cannot be written there: its folder does not exist" --evaluation-pedigree none/e.txt
+[ -s listing ] && { echo "FAIL: a run began for a refused name"; fail=1; }
+run 16 "error: --groups goes with --evaluation-pedigree" --groups
+run 16 "error: --generations goes with" --generations 2
+for n in -1 2147483648 x; do
+    run 16 "error: --generations needs a number" --evaluation-pedigree e.txt --generations $n
 done
 exit $fail
