@@ -502,7 +502,7 @@ for size in "${sizes[@]}"; do
             phase_table "$dir" current evalped
             awk -v c="$cur" -v e="$median" -v size="$size" 'BEGIN {
                 printf "%-6s evalped/current ratio of medians: %.3f   target: at most 1.1\n",
-                       size, c > 0 ? e / c : 0 }'
+                       size, (c > 0 ? e / c : 0) }'
             if diff -r -q -x evaluation.txt "$dir/current" "$dir/evalped" > /dev/null; then
                 printf "%-6s outputs of the last runs besides evaluation.txt: identical\n" "$size"
             else
