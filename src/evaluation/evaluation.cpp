@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <future>
 #include <system_error>
 #include <utility>
 
@@ -64,11 +65,21 @@ void group_codes(const Pedigree& pedigree, EvaluationCodes& codes) {
     }
 }
 
+// The lines as they are laid out, handed to `write` a piece at a time. With `overlap`, each
+// piece is written by a thread of its own while the next is laid out (one write at a time, in
+// order): the copy into the file costs about as much as the layout.
 class Text {
   public:
-    explicit Text(const std::function<bool(std::string_view)>& write) : write_(write) {
+    Text(const std::function<bool(std::string_view)>& write, bool overlap)
+        : write_(write), overlap_(overlap) {
         text_.reserve(PIECE + 512);
     }
+    ~Text() {
+        if (pending_.valid()) pending_.wait();
+    }
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+
     template <class T>
     void number(T v) {
         char digits[32];
@@ -77,18 +88,29 @@ class Text {
     }
     void add(std::string_view t) { text_.append(t); }
     void add(char c) { text_ += c; }
-    // Hands the text over once it is a piece long, or at the end; false when `write` is.
+    // Hands the text over once it is a piece long, or at the end; false when a write failed.
     bool hand_over(bool end) {
         if (!end && text_.size() < PIECE) return true;
-        const bool written = text_.empty() || write_(text_);
+        if (pending_.valid() && !pending_.get()) return false;
+        std::swap(text_, written_);
         text_.clear();
-        return written;
+        if (overlap_ && !end) {
+            try {
+                pending_ = std::async(std::launch::async, [this] { return write_(written_); });
+                return true;
+            } catch (const std::system_error&) {
+                overlap_ = false;  // no thread to be had: written here
+            }
+        }
+        return written_.empty() || write_(written_);
     }
 
   private:
-    static constexpr std::size_t PIECE = std::size_t{1} << 20;
+    static constexpr std::size_t PIECE = std::size_t{1} << 22;
     const std::function<bool(std::string_view)>& write_;
-    std::string text_;
+    bool overlap_;
+    std::string text_, written_;
+    std::future<bool> pending_;
 };
 
 }  // namespace
@@ -141,13 +163,13 @@ std::vector<std::string> evaluation_columns(bool inbreeding) {
 }
 
 bool write_evaluation_pedigree(const Pedigree& pedigree, const EvaluationCodes& codes,
-                               const std::vector<float>& K_GEN, bool inbreeding,
+                               const std::vector<float>& K_GEN, bool inbreeding, bool overlap,
                                const std::function<bool(std::string_view)>& write) {
     const Table& X = pedigree.XLIST;
     const auto parent_code = [&](int32_t p) {
         return p > 0 ? codes.code[at(p)] : p < 0 ? codes.group[at(-p)] : 0;
     };
-    Text text(write);
+    Text text(write, overlap);
     for (const int32_t i : codes.order) {
         const Record& r = X[i];
         text.number(codes.code[at(i)]);

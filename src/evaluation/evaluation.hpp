@@ -51,10 +51,11 @@ EvaluationCodes evaluation_codes(const Pedigree& pedigree, const TracedOrder& tr
 // The names of the columns, in their order; the inbreeding coefficient only when computed.
 std::vector<std::string> evaluation_columns(bool inbreeding);
 
-// Lays out the lines in code order and hands them to `write` in pieces of about 1 MiB; false
-// as soon as `write` is.
+// Lays out the lines in code order and hands them to `write` in pieces of about 4 MiB; false
+// as soon as `write` is. With `overlap`, a second thread writes each piece while the next is
+// laid out.
 bool write_evaluation_pedigree(const Pedigree& pedigree, const EvaluationCodes& codes,
-                               const std::vector<float>& K_GEN, bool inbreeding,
+                               const std::vector<float>& K_GEN, bool inbreeding, bool overlap,
                                const std::function<bool(std::string_view)>& write);
 
 }  // namespace kinstrom

@@ -380,7 +380,8 @@ void begin_phase(const char* name, Progress& progress, const Diagnostics& diagno
 // The evaluation pedigree laid out and written under its temporary name; the end of the run
 // commits it.
 void write_evaluation(Listing& listing, const Pedigree& pedigree, const GeneticValues& genetics,
-                      bool inbreeding, Diagnostics& diagnostics, RunState& state) {
+                      bool inbreeding, unsigned threads, Diagnostics& diagnostics,
+                      RunState& state) {
     EvaluationResult& result = *state.evaluation;
     const Target& target = *state.evaluation_target;
     const EvaluationCodes codes = evaluation_codes(pedigree, genetics.order, result.options);
@@ -389,8 +390,9 @@ void write_evaluation(Listing& listing, const Pedigree& pedigree, const GeneticV
     result.group_phgs = codes.group_phgs;
     result.columns = evaluation_columns(inbreeding);
     WholeFile& file = *(state.evaluation_file = std::make_unique<WholeFile>(target));
+    const bool overlap = threads > 1 || (threads == 0 && usable_processors() > 1);
     if (!file.open() ||
-        !write_evaluation_pedigree(pedigree, codes, genetics.K_GEN, inbreeding,
+        !write_evaluation_pedigree(pedigree, codes, genetics.K_GEN, inbreeding, overlap,
                                    [&](std::string_view piece) { return file.write(piece); }))
         evaluation_failure(listing, target, file.error());
     const auto g = static_cast<int32_t>(codes.group_phgs.size());
@@ -483,7 +485,7 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     keep_contributions(state);
     if (state.evaluation) {
         phase("writing the evaluation pedigree");
-        write_evaluation(listing, pedigree, genetics, inbreeding, diagnostics, state);
+        write_evaluation(listing, pedigree, genetics, inbreeding, env.threads, diagnostics, state);
     }
     phase("PHG tables");
     phg_tables(listing, settings.use_bprop, pedigree, IW2, genetics.BIDRAG, results);
