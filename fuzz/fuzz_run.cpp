@@ -1,5 +1,6 @@
 // Fuzz target: a whole run on small input files. The first byte chooses one of eight directive
-// groups; the rest holds the pedigree file, the trace file and the breed-proportion file,
+// groups and whether an evaluation pedigree is written (with genetic groups, cut at 0 to 3
+// generations); the rest holds the pedigree file, the trace file and the breed-proportion file,
 // separated by '|' (a byte no valid file holds). The run works in a folder of its own, made
 // once and removed at exit; its listing goes to /dev/null, its summary and report beside its
 // files. Fatal stops end a run with status 16, as they end the program.
@@ -77,12 +78,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!write_file("ped", files[0]) || !write_file("sel", files[1]) || !write_file("bp", files[2]))
         std::abort();
     std::istringstream in(directives);
-    const int status =
-        kinstrom::run(in, null_listing, stderr, {"summary.json", "report.html", false});
+    kinstrom::RunOptions options{"summary.json", "report.html", false, {}, {}};
+    const int kind = data[0] / 8 % 4;  // none, whole, with groups, cut
+    std::remove("eval");
+    if (kind > 0) options.evaluation = {"eval", kind >= 2, kind == 3 ? data[0] / 32 % 4 : -1};
+    const int status = kinstrom::run(in, null_listing, stderr, options);
     if (status != 0 && status != 16) std::abort();
     // Every run leaves a summary that reads back with its status.
     std::ifstream summary("summary.json");
     const auto doc = nlohmann::json::parse(summary, nullptr, false);
     if (doc.is_discarded() || doc.value("exit_status", -1) != status) std::abort();
+    // An evaluation pedigree is there after a normal end only: n lines coded 1..n, each parent
+    // 0, an earlier line or a group code.
+    std::ifstream evaluation("eval");
+    if (kind == 0 || status != 0) {
+        if (evaluation) std::abort();
+        return 0;
+    }
+    const auto n = doc["evaluation_pedigree"]["individuals"].get<int64_t>();
+    const auto g = doc["evaluation_pedigree"]["groups"].get<int64_t>();
+    int64_t lines = 0;
+    for (std::string line; std::getline(evaluation, line);) {
+        std::istringstream values(line);
+        int64_t code = 0, sire = -1, dam = -1;
+        values >> code >> sire >> dam;
+        ++lines;
+        for (const int64_t p : {sire, dam})
+            if (code != lines || p < 0 || p > n + g || (p >= code && p <= n)) std::abort();
+    }
+    if (lines != n) std::abort();
     return 0;
 }
