@@ -162,6 +162,24 @@ std::vector<std::string> evaluation_columns(bool inbreeding) {
     return columns;
 }
 
+std::string evaluation_description(const EvaluationResult& result) {
+    const auto counted = [](int64_t first, int64_t count, const char* what) {
+        std::string text = std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+        if (count > 0)
+            text += " (codes " + std::to_string(first) + " to " +
+                    std::to_string(first + count - 1) + ")";
+        return text;
+    };
+    const int64_t n = result.individuals;
+    std::string text = "evaluation pedigree of " + counted(1, n, "individual");
+    if (result.options.groups)
+        text += " and " +
+                counted(n + 1, static_cast<int64_t>(result.group_phgs.size()), "genetic group");
+    text += "; columns:";
+    for (const std::string& c : result.columns) text += " " + c;
+    return text;
+}
+
 bool write_evaluation_pedigree(const Pedigree& pedigree, const EvaluationCodes& codes,
                                const std::vector<float>& K_GEN, bool inbreeding, bool overlap,
                                const std::function<bool(std::string_view)>& write) {

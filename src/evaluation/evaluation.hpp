@@ -51,6 +51,10 @@ EvaluationCodes evaluation_codes(const Pedigree& pedigree, const TracedOrder& tr
 // The names of the columns, in their order; the inbreeding coefficient only when computed.
 std::vector<std::string> evaluation_columns(bool inbreeding);
 
+// What standard error notes of a file laid out: "evaluation pedigree of 13 individuals (codes 1
+// to 13) and 4 genetic groups (codes 14 to 17); columns: code sire_code ...".
+std::string evaluation_description(const EvaluationResult& result);
+
 // Lays out the lines in code order and hands them to `write` in pieces of about 4 MiB; false
 // as soon as `write` is. With `overlap`, a second thread writes each piece while the next is
 // laid out.

@@ -395,19 +395,7 @@ void write_evaluation(Listing& listing, const Pedigree& pedigree, const GeneticV
         !write_evaluation_pedigree(pedigree, codes, genetics.K_GEN, inbreeding, overlap,
                                    [&](std::string_view piece) { return file.write(piece); }))
         evaluation_failure(listing, target, file.error());
-    const auto g = static_cast<int32_t>(codes.group_phgs.size());
-    std::string columns;
-    for (const std::string& c : result.columns) columns += (columns.empty() ? "" : " ") + c;
-    diagnostics.note(
-        "evaluation pedigree of " + counted(n, "individual", "individuals") +
-            (n > 0 ? " (codes 1 to " + std::to_string(n) + ")" : "") +
-            (result.options.groups ? " and " + counted(g, "genetic group", "genetic groups") +
-                                         (g > 0 ? " (codes " + std::to_string(n + 1) + " to " +
-                                                      std::to_string(n + g) + ")"
-                                                : "")
-                                   : "") +
-            "; columns: " + columns,
-        {target.name});
+    diagnostics.note(evaluation_description(result), {target.name});
 }
 
 // The reading phase; with tables, the pedigree's ID texts go with it.
