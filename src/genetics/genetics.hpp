@@ -67,10 +67,18 @@ struct InbreedingSettings {
     unsigned cache_memory_share = 4;
 };
 
+// What the inbreeding phase did: the relationships it computed (a pair the cache forgot and
+// the recursion met again counts again), the threads and the cache entries it had.
+struct InbreedingWork {
+    uint64_t relationships = 0;
+    unsigned threads = 0;
+    std::size_t cache_entries = 0;
+};
+
 // Stores F of every traced individual: half the relationship of its sire and dam by the
 // recursive rule, the individual of higher rank taken as the younger.
-void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
-                             const InbreedingSettings& settings = {});
+InbreedingWork inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order,
+                                       Progress& progress, const InbreedingSettings& settings = {});
 
 // Base-population vectors (N_BPOP 32-bit reals) of the walks: at a traced individual the mean
 // of its parents' vectors, at a PHG its breed proportions. A vector is made when first needed

@@ -8,9 +8,11 @@
 //    dense arrays, and "the higher rank is the younger" is a comparison of two numbers;
 //  - an exact zero without recursion when two individuals can share no ancestor (themselves
 //    included), for then every term of the recursion is 0: when the younger one's ancestry
-//    starts after the older one, or when their ancestry signatures (384 bits, one set for each
-//    ancestor, as in a Bloom filter) have no bit in common; most pairs the recursion meets in a
-//    large population are of this kind, typically an old individual with a small ancestry;
+//    starts after the older one, or when their founder signatures have no bit in common. Two
+//    individuals share an ancestor exactly when they share a founder (an individual without
+//    known parents, reached from any ancestor along known parents), so the signature holds
+//    one bit for each founder of the ancestry (384 bits, as in a Bloom filter): founders are
+//    far fewer than ancestors, and the signatures of a large population fill up much later;
 //  - one computation per mating: full sibs have the same sire and dam and the same F;
 //  - one hash probe per pair: a pair is looked up once, expanded on an explicit stack, and
 //    stored when both its terms are known;
@@ -56,7 +58,7 @@ struct Counts {
     uint64_t hits = 0;            // lookups that found the pair
     uint64_t zero_order = 0;      // 0 because the younger one's ancestry starts later
     uint64_t zero_signature = 0;  // 0 because the ancestry signatures share no bit
-    uint64_t computed = 0;        // pairs expanded and stored
+    uint64_t computed = 0;        // pairs expanded and stored (counted in every build)
     uint64_t computed_nonzero = 0;
 
     void add(const Counts& o) {
@@ -71,8 +73,8 @@ struct Counts {
 
 // An individual in rank space, in one cache line: its parents' ranks (0 for a PHG), the
 // lowest rank in its ancestry with itself, its inbreeding coefficient once known, and its
-// ancestry signature: bit h(a) set for every ancestor a and for the individual itself. Two
-// individuals whose signatures share no bit share no ancestor.
+// founder signature: bit h(f) set for every founder f of its ancestry (itself, if it is one).
+// Two individuals whose signatures share no bit share no ancestor.
 struct alignas(64) Node {
     static constexpr std::size_t WORDS = 6;
     static constexpr uint64_t SIGNATURE_BITS = 64 * WORDS;
@@ -111,52 +113,60 @@ void offer_huge_pages(void* p, std::size_t bytes) {
     if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
-// The cache: 2^set_bits sets of 8 words. A pair (lo, hi) of ranks below 2^rank_bits is mixed
-// by a bijection of its 2 x rank_bits bits; the low set_bits of the result choose the set and
-// the rest, plus one, is the tag in the word's high half (0 marks an empty way). The low half
-// holds the bits of the 32-bit value. It takes at most 1 / memory_share of the machine's memory.
+// The cache: S sets of 8 words, S chosen freely. A pair (lo, hi) of ranks below 2^rank_bits is
+// mixed by a bijection of its K = 2 x rank_bits bits into its key x. 32 bits h of the key (its
+// low 32, or all K shifted up when K < 32) choose the set by multiplication, (h x S) / 2^32, so
+// that the h of one set form a run of at most ceil(2^32 / S) numbers, told apart by their low L
+// bits. The tag in the word's high half is the rest of the key with those L bits, plus one (0
+// marks an empty way); the low half holds the bits of the 32-bit value. It takes at most
+// 1 / memory_share of the machine's memory.
 class PairCache {
   public:
     PairCache(int32_t n, std::size_t entries_wanted, unsigned memory_share) {
         rank_bits_ = static_cast<unsigned>(std::bit_width(static_cast<uint32_t>(n)));
         const unsigned key_bits = 2 * rank_bits_;
         key_mask_ = key_bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << key_bits) - 1;
-        const unsigned least = key_bits > 31 ? key_bits - 31 : 0;  // tags fit 31 bits
-        unsigned bits = static_cast<unsigned>(std::bit_width(entries_wanted / WAYS));
-        bits = std::clamp(bits, std::max(least, 4u), 40u);
+        high_bits_ = key_bits > 32 ? key_bits - 32 : 0;
+        low_shift_ = key_bits < 32 ? 32 - key_bits : 0;
+        // The fewest sets whose tags fit 31 bits: L at most 31 - high_bits.
+        const unsigned most_low = 31 - high_bits_;
+        const uint64_t least =
+            std::max<uint64_t>(MIN_SETS, most_low >= 32 ? 1 : uint64_t{1} << (32 - most_low));
+        uint64_t sets = std::clamp<uint64_t>(entries_wanted / WAYS, least, MAX_SETS);
         // At most a share of the machine's memory: a smaller cache only costs time.
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         if (pages > 0 && page > 0) {
             const auto share = static_cast<std::size_t>(pages) / std::max(memory_share, 1u) *
                                static_cast<std::size_t>(page);
-            while (bits > std::max(least, 4u) && (std::size_t{1} << bits) * WAYS * 8 > share)
-                --bits;
+            sets = std::max(least, std::min<uint64_t>(sets, share / (WAYS * 8)));
         }
         // Zeroed memory as the system hands it out: a large block is not written here, its
         // pages are cleared when the walks first touch them.
         std::size_t words = 0;
         for (;;) {
-            words = (std::size_t{1} << bits) * WAYS + WAYS;
+            words = static_cast<std::size_t>(sets) * WAYS + WAYS;
             words_.reset(static_cast<uint64_t*>(std::calloc(words, sizeof(uint64_t))));
             if (words_) break;
-            if (bits <= std::max(least, 4u)) throw std::bad_alloc();
-            --bits;  // a smaller cache only costs time
+            if (sets <= least) throw std::bad_alloc();
+            sets = std::max(least, sets - sets / 8);  // a smaller cache only costs time
         }
         offer_huge_pages(words_.get(), words * sizeof(uint64_t));
-        set_bits_ = bits;
+        sets_ = sets;
+        const uint64_t run = ((uint64_t{1} << 32) + sets - 1) / sets;  // h of one set at most
+        low_bits_ = static_cast<unsigned>(std::bit_width(run - 1));
         // Sets start on a 64-byte boundary.
         const auto address = reinterpret_cast<std::uintptr_t>(words_.get());
         offset_ = ((64 - address % 64) % 64) / sizeof(uint64_t);
     }
 
-    std::size_t entries() const { return (std::size_t{1} << set_bits_) * WAYS; }
+    std::size_t entries() const { return static_cast<std::size_t>(sets_) * WAYS; }
 
     // The key of the pair (a, b), from which its set and tag follow.
     uint64_t key(int32_t a, int32_t b) const { return mix(std::min(a, b), std::max(a, b)); }
 
     bool find(uint64_t x, float& value) const {
         const uint64_t* set = base(x);
-        const uint64_t tag = (x >> set_bits_) + 1;
+        const uint64_t tag = tag_of(x);
         for (std::size_t w = 0; w < WAYS; ++w) {
             const uint64_t e =
                 std::atomic_ref<const uint64_t>(set[w]).load(std::memory_order_relaxed);
@@ -172,7 +182,7 @@ class PairCache {
     // never waits for memory, and the ways a thread writes in turn evict about at random.
     void store(uint64_t x, float value, unsigned& turn) {
         uint64_t* set = base(x);
-        const uint64_t e = ((x >> set_bits_) + 1) << 32 | std::bit_cast<uint32_t>(value);
+        const uint64_t e = tag_of(x) << 32 | std::bit_cast<uint32_t>(value);
         std::atomic_ref<uint64_t>(set[turn++ % WAYS]).store(e, std::memory_order_relaxed);
     }
 
@@ -181,6 +191,8 @@ class PairCache {
 
   private:
     static constexpr std::size_t WAYS = 8;
+    static constexpr uint64_t MIN_SETS = 16;
+    static constexpr uint64_t MAX_SETS = uint64_t{1} << 31;
 
     uint64_t mix(int32_t lo, int32_t hi) const {
         uint64_t x = static_cast<uint64_t>(lo) << rank_bits_ | static_cast<uint64_t>(hi);
@@ -192,15 +204,19 @@ class PairCache {
         x ^= x >> rank_bits_;
         return x;
     }
-    const uint64_t* base(uint64_t x) const {
-        return words_.get() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
+    uint64_t h(uint64_t x) const { return (x & 0xffffffffULL) << low_shift_ & 0xffffffffULL; }
+    uint64_t tag_of(uint64_t x) const {
+        return ((x >> 32) << low_bits_ | (h(x) & ((uint64_t{1} << low_bits_) - 1))) + 1;
     }
-    uint64_t* base(uint64_t x) {
-        return words_.get() + offset_ + (x & ((uint64_t{1} << set_bits_) - 1)) * WAYS;
-    }
+    std::size_t set_index(uint64_t x) const { return static_cast<std::size_t>(h(x) * sets_ >> 32); }
+    const uint64_t* base(uint64_t x) const { return words_.get() + offset_ + set_index(x) * WAYS; }
+    uint64_t* base(uint64_t x) { return words_.get() + offset_ + set_index(x) * WAYS; }
 
     unsigned rank_bits_ = 0;
-    unsigned set_bits_ = 0;
+    unsigned high_bits_ = 0;  // key bits above the low 32
+    unsigned low_shift_ = 0;  // how far h is the key shifted up
+    unsigned low_bits_ = 0;   // L
+    uint64_t sets_ = 0;
     uint64_t key_mask_ = 0;
     std::size_t offset_ = 0;
     struct Free {
@@ -262,10 +278,8 @@ class Walk {
                     break;
                 default: {
                     const float value = 0.5f * (f.first + f.second);
-                    if constexpr (COUNTING) {
-                        ++counts.computed;
-                        counts.computed_nonzero += value != 0.0f ? 1 : 0;
-                    }
+                    ++counts.computed;
+                    if constexpr (COUNTING) counts.computed_nonzero += value != 0.0f ? 1 : 0;
                     cache_->store(f.key, value, turn_);
                     stack_.pop_back();
                     if (stack_.empty()) {
@@ -363,7 +377,7 @@ RankedPedigree ranked_pedigree(const Table& X, const TracedOrder& order, int32_t
         node.sire = rec.SIRE > 0 ? order.rank[at(rec.SIRE)] : 0;
         node.dam = rec.DAM > 0 ? order.rank[at(rec.DAM)] : 0;
         node.oldest = r;
-        node.set_own_bit(r);
+        if (node.sire == 0 && node.dam == 0) node.set_own_bit(r);
         for (const int32_t p : {node.sire, node.dam})
             if (p > 0) node.add_ancestry(out.nodes[at(p)]);
     }
@@ -441,7 +455,9 @@ class WalkSchedule {
         }
     }
 
-    // What the threads counted (measurement builds).
+    unsigned threads() const { return threads_; }
+
+    // What the threads counted (all but the relationships computed: measurement builds only).
     Counts counts() const {
         Counts all;
         for (const Counts& c : counts_) all.add(c);
@@ -573,10 +589,10 @@ unsigned usable_processors() {
     return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
 }
 
-void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progress& progress,
-                             const InbreedingSettings& settings) {
+InbreedingWork inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order,
+                                       Progress& progress, const InbreedingSettings& settings) {
     const auto n = static_cast<int32_t>(order.order.size());
-    if (n == 0) return;
+    if (n == 0) return {};
     RankedPedigree ranked = ranked_pedigree(pedigree.XLIST, order, n);
     const MatingGroups groups = full_sib_groups(ranked);
     const std::size_t entries = settings.cache_entries != 0
@@ -585,8 +601,10 @@ void inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& order, Progr
     PairCache cache(n, entries, settings.cache_memory_share);
     WalkSchedule schedule(groups, ranked, cache, progress, settings);
     schedule.run();
-    if constexpr (COUNTING) print_counts(n, groups.count(), cache.entries(), schedule.counts());
+    const Counts counts = schedule.counts();
+    if constexpr (COUNTING) print_counts(n, groups.count(), cache.entries(), counts);
     store_coefficients(pedigree, order, ranked.nodes);
+    return {counts.computed, schedule.threads(), cache.entries()};
 }
 
 }  // namespace kinstrom

@@ -56,10 +56,18 @@ void Progress::end() {
     phase_ = nullptr;
     open_width_ = 0;
     cleared_ = false;
+    std::string detail = std::move(detail_);
+    detail_.clear();
     if (!show_) return;
     std::fprintf(out_, "%skinstrom: %-28s %9.3f s\n", terminal_ ? "\r" : "", phases_.back().name,
                  took.count());
+    if (!detail.empty())
+        std::fprintf(out_, "kinstrom: %s: %s\n", phases_.back().name, detail.c_str());
     std::fflush(out_);
+}
+
+void Progress::detail(std::string text) {
+    if (phase_ != nullptr) detail_ = std::move(text);
 }
 
 void Progress::clear_line() {

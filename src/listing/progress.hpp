@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace kinstrom {
@@ -28,6 +29,9 @@ class Progress {
     void advance(int64_t done, int64_t total);
     // Ends the phase under way, printing its time.
     void end();
+    // A line on what the phase under way did, printed after its phase line when the phase ends
+    // (where phase lines are shown): "kinstrom: PHASE: TEXT".
+    void detail(std::string text);
 
     // A message is about to be written to the same terminal: an unfinished phase line is blanked
     // and the cursor put back at its start, so that the message stands on a line of its own ...
@@ -54,6 +58,7 @@ class Progress {
     int open_width_ = 0;    // characters of the unfinished phase line on the terminal; 0: none
     bool cleared_ = false;  // that line is blanked for a message
     std::chrono::steady_clock::time_point start_{};
+    std::string detail_;
     std::vector<Phase> phases_;
 };
 

@@ -455,7 +455,10 @@ void run_phases(std::istream& in, Listing& listing, Progress& progress, Diagnost
     const GeneticValues genetics = genetic_values(listing, pedigree, *P_HALVE, d.GPRUNE);
     if (inbreeding) {
         phase("inbreeding");
-        inbreeding_coefficients(pedigree, genetics.order, progress, {.threads = env.threads});
+        const InbreedingWork work =
+            inbreeding_coefficients(pedigree, genetics.order, progress, {.threads = env.threads});
+        progress.detail(std::to_string(work.relationships) + " relationships computed by " +
+                        counted(work.threads, "thread", "threads"));
     }
     if (state.summary) {
         phase("summary values");
