@@ -78,7 +78,7 @@ parents are both unknown, otherwise 1 + the larger depth of its known parents.
   certain and the deepest animals of the last cohort have depth K.
 - Sire candidates are kept among the bull calves and imported founder bulls as above, each
   with a popularity drawn from the Pareto distribution; a dam mated again often gets the same
-  sire, which belongs to an earlier cohort too.
+  sire, which belongs to an earlier cohort too (now and then 4 or 5 cohorts back).
 - Unknown parents are PHG codes by breed and period, -(10 * breed + period): the birth years
   are split into 8 periods of equal length (decades for 80 years), so the codes are -11 to -38
   as above.
