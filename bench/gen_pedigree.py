@@ -75,7 +75,8 @@ parents are both unknown, otherwise 1 + the larger depth of its known parents.
   the cohorts that exist are used. A draw of a parent born less than 548 days before the
   animal, or of a dam with 8 offspring, is tried again (8 tries, then the parent is unknown).
   Since most parents come from the cohort just before, a line through every cohort is all but
-  certain and the deepest animals of the last cohort have depth K.
+  certain and the deepest animals of the last cohort have depth K (in a small population of
+  many cohorts it may be K-1: 34 for 50 thousand animals in 35 cohorts).
 - Sire candidates are kept among the bull calves and imported founder bulls as above, each
   with a popularity drawn from the Pareto distribution; a dam mated again often gets the same
   sire, which belongs to an earlier cohort too (now and then 4 or 5 cohorts back).
