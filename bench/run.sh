@@ -2,11 +2,11 @@
 # Times kinstrom on large generated pedigrees; bench/README.md explains the output.
 #
 #   bench/run.sh [SIZE...]     SIZE: 100k, 1m, 10m or any count such as 250k or 50000
-#                              (default: 100k 1m 10m)
+#                              (default: 100k 1m 10m; for VARIANT=curve alone 100k 1m 3m 10m 30m)
 # Environment:
 #   RUNS=5             runs per size and binary; the median, min and max wall time are reported
-#   VARIANT=full       full, noinbreed, phg500, gz, zst, alltraced, table, evaluation, several
-#                      of them (blank or comma separated) or all
+#   VARIANT=full       full, noinbreed, phg500, gz, zst, alltraced, table, evaluation, curve,
+#                      several of them (blank or comma separated) or all
 #   BENCH_DIR=DIR      where run folders are generated once and kept (default bench/data)
 #   SEED=1             seed of the generator
 #   BASELINE=BINARY    another kinstrom build, run interleaved with the current one; "self": the
@@ -27,21 +27,25 @@ if [ -n "$baseline" ] && [ "$baseline" != self ]; then
     [ -x "$baseline" ] || { echo "BASELINE is not an executable file: $baseline" >&2; exit 2; }
     baseline=$(realpath "$baseline")
 fi
-sizes=("$@")
-((${#sizes[@]})) || sizes=(100k 1m 10m)
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive number" >&2; exit 2; }
 [[ $seed =~ ^[0-9]+$ ]] || { echo "SEED must be a number" >&2; exit 2; }
 IFS=', ' read -r -a variants <<< "${VARIANT:-full}"
 ((${#variants[@]})) || variants=(full)
-[ "${variants[*]}" = all ] && variants=(full noinbreed phg500 gz zst alltraced table evaluation)
+[ "${variants[*]}" = all ] &&
+    variants=(full noinbreed phg500 gz zst alltraced table evaluation curve)
 for v in "${variants[@]}"; do
     case $v in
-        full | noinbreed | phg500 | gz | zst | alltraced | table | evaluation) ;;
+        full | noinbreed | phg500 | gz | zst | alltraced | table | evaluation | curve) ;;
         *) echo "not a variant: $v (full, noinbreed, phg500, gz, zst, alltraced, table," \
-            "evaluation or all)" >&2
+            "evaluation, curve or all)" >&2
             exit 2 ;;
     esac
 done
+sizes=("$@")
+if ((${#sizes[@]} == 0)); then
+    sizes=(100k 1m 10m)
+    [ "${variants[*]}" != curve ] || sizes=(100k 1m 3m 10m 30m)
+fi
 
 animals() { # 100k -> 100000, 1m -> 1000000
     case $1 in
@@ -69,6 +73,29 @@ for size in "${sizes[@]}"; do
         exit 2
     fi
 done
+
+# The curve variant writes about 650 bytes of output files per animal and binary (20 GB at 30
+# million), kept after the last run, and its run folder about 80 bytes per animal: refuse the
+# sizes, counted together, that the disk cannot take (less what the work folders to be
+# replaced hold already).
+if [[ " ${variants[*]} " == *" curve "* ]]; then
+    need=0
+    free=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
+    for size in "${sizes[@]}"; do
+        n=$(animals "$size")
+        dir=$data/ped-$n-s$seed-curve
+        need=$((need + n * 650 * binaries / 1024))   # KiB
+        [ -f "$dir/directives" ] || need=$((need + n * 80 / 1024))
+        for work in "$dir/current" "$dir/baseline"; do
+            [ ! -d "$work" ] || need=$((need - $(du -sk "$work" | cut -f1)))
+        done
+        if ((need > free)); then
+            echo "VARIANT curve up to $size needs about $((need / 1048576)) GiB for its run" \
+                "folders and output files, more than the $((free / 1048576)) GiB free in $data" >&2
+            exit 2
+        fi
+    done
+fi
 
 timer=/usr/bin/time
 if [ ! -x "$timer" ]; then
@@ -153,6 +180,24 @@ prepare() {
             ${packer[$variant]} -c "$base/pedigree.txt" > "$dir.tmp/pedigree.txt"
             rm -rf "$dir" && mv "$dir.tmp" "$dir"
             ;;
+        curve) # generation cohorts as deep as the size asks, every animal traced
+            dir=$base-curve
+            [ -f "$dir/directives" ] && return
+            echo "== generating $(basename "$dir") ($n animals, seed $seed, --cohorts auto)"
+            rm -rf "$dir.tmp" && mkdir "$dir.tmp"
+            local gen=(python3 "$root/bench/gen_pedigree.py" --animals "$n" --seed "$seed"
+                --cohorts auto --out "$dir.tmp")
+            if [ -n "$timer" ]; then
+                "$timer" -v -o "$dir.tmp/generate.time" "${gen[@]}"
+            else
+                "${gen[@]}"
+            fi
+            awk '{ print $1 }' "$dir.tmp/pedigree.txt" > "$dir.tmp/trace.txt"
+            sed -i '1s/$/, every animal traced/' "$dir.tmp/directives"
+            (cd "$dir.tmp" && python3 "$root/bench/gen_pedigree.py" --depth-of pedigree.txt \
+                > depth.txt)
+            rm -rf "$dir" && mv "$dir.tmp" "$dir"
+            ;;
         table) # the full run's pedigree as tables; its distinct IDs counted once
             generate "$base" "$n"
             dir=$base-table
@@ -233,6 +278,12 @@ floor_once() {
 median_of() {
     sort -g | awk '{ t[NR] = $1 }
         END { if (NR) print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }'
+}
+
+# The median of the numbers on standard input printed with the awk format FMT; nothing for none.
+median_as() {
+    sort -g | awk -v fmt="$1" '{ t[NR] = $1 }
+        END { if (NR) printf fmt "\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }'
 }
 
 # Prints one line of the table from WORK.results; sets $median.
@@ -345,6 +396,51 @@ run_as() {
                 --groups "${args[@]}"
             ;;
     esac
+}
+
+# The curve variant's figures of each binary of WHOS after its table: the depth of the pedigree,
+# the medians of the inbreeding phase, of the peak memory and of the relationships computed and
+# threads ("kinstrom: inbreeding: N relationships computed by T threads"; "-" where a binary
+# prints none), the bytes per animal and the nanoseconds per relationship and thread; one line
+# per binary is appended to $data/curve.tsv.
+curve_summary() {
+    local size=$1 who depth inb peak rel thr stamp tsv=$data/curve.tsv
+    shift
+    depth=$(sed -n 's/.* deepest \([0-9]*\),.*/\1/p' "$dir/depth.txt")
+    stamp=$(date -u +%Y-%m-%dT%H:%MZ)
+    [ -s "$tsv" ] || printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' date binary \
+        animals depth runs median_wall_s min_wall_s max_wall_s median_inbreeding_s peak_MiB \
+        bytes_per_animal relationships threads ns_per_relationship_per_thread > "$tsv"
+    printf "%-6s %-9s %5s %12s %10s %12s %14s %7s %14s\n" size binary depth inbreeding_s \
+        peak_MiB bytes/animal relationships threads ns/rel/thread
+    for who in "$@"; do
+        inb=$(phase_median "$dir" "$who" inbreeding)
+        peak=$(awk '$2 != "-" { print $2 }' "$dir/$who.results" | median_as %.1f)
+        rel=$(cat "$dir/$who".stderr.* | sed -n \
+            's/^kinstrom: inbreeding: \([0-9]*\) relationships computed by [0-9]* threads*$/\1/p' |
+            median_as %.0f)
+        thr=$(cat "$dir/$who".stderr.* | sed -n \
+            's/^kinstrom: inbreeding: [0-9]* relationships computed by \([0-9]*\) threads*$/\1/p' |
+            median_as %.0f)
+        sort -g "$dir/$who.results" | awk -v size="$size" -v who="$who" -v n="$n" \
+            -v depth="${depth:--}" -v inb="$inb" -v peak="$peak" -v rel="$rel" -v thr="$thr" \
+            -v stamp="$stamp" -v tsv="$tsv" '
+            { t[NR] = $1 }
+            END {
+                wall = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+                mib = peak == "" ? "-" : sprintf("%.1f", peak / 1024)
+                bpa = peak == "" ? "-" : sprintf("%.1f", peak * 1024 / n)
+                ns = inb == "" || rel == "" || thr == "" || rel <= 0 ? "-" \
+                     : sprintf("%.2f", inb * thr / rel * 1e9)
+                printf "%-6s %-9s %5s %12s %10s %12s %14s %7s %14s\n", size, who, depth,
+                       (inb == "" ? "-" : sprintf("%.3f", inb)), mib, bpa,
+                       (rel == "" ? "-" : rel), (thr == "" ? "-" : thr), ns
+                printf "%s\t%s\t%d\t%s\t%d\t%.4f\t%.4f\t%.4f\t%s\t%s\t%s\t%s\t%s\t%s\n",
+                       stamp, who, n, depth, NR, wall, t[1], t[NR],
+                       (inb == "" ? "-" : sprintf("%.3f", inb)), mib, bpa,
+                       (rel == "" ? "-" : rel), (thr == "" ? "-" : thr), ns >> tsv
+            }'
+    done
 }
 
 # The median of the phase PHASE over the runs of WHO in DIR, from WHO.stderr.R; nothing when
@@ -528,6 +624,7 @@ for size in "${sizes[@]}"; do
         else
             phase_table "$dir" current
         fi
+        [ "$variant" != curve ] || curve_summary "$size" "${whos[@]}"
         if [ -f "$dir/unpack.results" ]; then
             sort -g "$dir/unpack.results" | awk -v what="${unpacker[$variant]}" '
                 { t[NR] = $1 }
