@@ -62,7 +62,7 @@ struct InbreedingSettings {
     // Matings each thread walks at once (0 counts as 1): a walk that needs lines from memory asks
     // for them and lets the next walk go on meanwhile.
     unsigned walks = 8;
-    std::size_t cache_per_individual = 24;
+    std::size_t cache_per_individual = 22;
     // The cache takes at most this share of the machine's memory: 4, a quarter (0 counts as 1).
     unsigned cache_memory_share = 4;
 };

@@ -404,6 +404,11 @@ struct MatingGroups {
 MatingGroups full_sib_groups(const RankedPedigree& ranked) {
     MatingGroups out;
     std::vector<Mating>& matings = out.matings;
+    // Counted first, so that the arrays hold no more than they need at the phase's peak.
+    std::size_t count = 0;
+    for (std::size_t r = 1; r < ranked.nodes.size(); ++r)
+        count += ranked.nodes[r].sire > 0 && ranked.nodes[r].dam > 0 ? 1 : 0;
+    matings.reserve(count);
     for (std::size_t r = 1; r < ranked.nodes.size(); ++r) {
         const Node& node = ranked.nodes[r];
         if (node.sire > 0 && node.dam > 0)
@@ -415,12 +420,15 @@ MatingGroups full_sib_groups(const RankedPedigree& ranked) {
         if (a.dam != b.dam) return a.dam < b.dam;
         return a.rank < b.rank;
     });
-    for (std::size_t k = 0; k < matings.size(); ++k) {
-        if (k == 0 || matings[k].depth != matings[k - 1].depth ||
-            matings[k].sire != matings[k - 1].sire || matings[k].dam != matings[k - 1].dam) {
-            out.starts.push_back(k);
-        }
-    }
+    const auto starts_group = [&](std::size_t k) {
+        return k == 0 || matings[k].depth != matings[k - 1].depth ||
+               matings[k].sire != matings[k - 1].sire || matings[k].dam != matings[k - 1].dam;
+    };
+    std::size_t groups = 0;
+    for (std::size_t k = 0; k < matings.size(); ++k) groups += starts_group(k) ? 1 : 0;
+    out.starts.reserve(groups + 1);
+    for (std::size_t k = 0; k < matings.size(); ++k)
+        if (starts_group(k)) out.starts.push_back(k);
     out.starts.push_back(matings.size());
     return out;
 }
@@ -598,13 +606,18 @@ InbreedingWork inbreeding_coefficients(Pedigree& pedigree, const TracedOrder& or
     const std::size_t entries = settings.cache_entries != 0
                                     ? settings.cache_entries
                                     : settings.cache_per_individual * static_cast<std::size_t>(n);
-    PairCache cache(n, entries, settings.cache_memory_share);
-    WalkSchedule schedule(groups, ranked, cache, progress, settings);
-    schedule.run();
-    const Counts counts = schedule.counts();
-    if constexpr (COUNTING) print_counts(n, groups.count(), cache.entries(), counts);
+    InbreedingWork work;
+    {
+        PairCache cache(n, entries, settings.cache_memory_share);
+        WalkSchedule schedule(groups, ranked, cache, progress, settings);
+        schedule.run();
+        const Counts counts = schedule.counts();
+        if constexpr (COUNTING) print_counts(n, groups.count(), cache.entries(), counts);
+        work = {counts.computed, schedule.threads(), cache.entries()};
+    }
+    // The coefficients by position once the cache is given back, not beside it.
     store_coefficients(pedigree, order, ranked.nodes);
-    return {counts.computed, schedule.threads(), cache.entries()};
+    return work;
 }
 
 }  // namespace kinstrom
