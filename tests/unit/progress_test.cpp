@@ -96,6 +96,25 @@ TEST(progress_test, hidden_progress_leaves_messages_alone) {
               "kinstrom: warning: after the phase\n");
 }
 
+// What a phase did stands on a line of its own after the phase line, only where phase lines are
+// shown; one given outside a phase goes nowhere.
+TEST(progress_test, detail_follows_its_phase_line) {
+    for (const bool shown : {true, false}) {
+        Stream err;
+        Progress progress = shown ? Progress::showing(err.file(), false) : Progress();
+        progress.detail("before any phase");
+        progress.begin("reading the input");
+        progress.detail("3 relationships computed by 1 thread");
+        progress.end();
+        progress.detail("after the phase");
+        progress.end();
+        EXPECT_EQ(err.bytes(), shown ? ended(progress, "") +
+                                           "kinstrom: reading the input: 3 relationships "
+                                           "computed by 1 thread\n"
+                                     : "");
+    }
+}
+
 // Bytes that would act on a terminal, or that are not UTF-8, are written escaped; valid UTF-8
 // (two, three and four bytes) stands as it is.
 TEST(terminal_text, escape_rows) {
